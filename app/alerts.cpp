@@ -1,0 +1,100 @@
+#include "alerts.h"
+
+#include "resource.h"
+#include "stringtable.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace {
+CWidgetUi g_widgetUi;
+CUiSeam* g_pUi = &g_widgetUi;
+int g_nModalDepth = 0;
+bool g_bSendErrorOpen = false;
+
+QString BoxCaption()
+{
+    // The executable's name, without extension, as the program's name.
+    return QCoreApplication::applicationName();
+}
+} // namespace
+
+void CWidgetUi::MessageBox(const QString& strText)
+{
+    QMessageBox box(QMessageBox::Warning, BoxCaption(), strText, QMessageBox::Ok);
+    box.exec();
+}
+
+bool CWidgetUi::AskYesNo(const QString& strText)
+{
+    QMessageBox box(QMessageBox::Warning, BoxCaption(), strText, QMessageBox::Yes | QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool CWidgetUi::OpenUrl(const QUrl& url)
+{
+    return QDesktopServices::openUrl(url);
+}
+
+CUiSeam& Ui()
+{
+    return *g_pUi;
+}
+
+CUiSeam* SetUi(CUiSeam* pUi)
+{
+    CUiSeam* pOld = g_pUi;
+    g_pUi = pUi ? pUi : &g_widgetUi;
+    return pOld;
+}
+
+int ModalDepth()
+{
+    return g_nModalDepth;
+}
+
+CModalScope::CModalScope() : m_bEntered(g_nModalDepth < MAX_MODAL_DEPTH)
+{
+    if (m_bEntered)
+        ++g_nModalDepth;
+}
+
+CModalScope::~CModalScope()
+{
+    if (m_bEntered)
+        --g_nModalDepth;
+}
+
+void ShowAlert(unsigned nId)
+{
+    const bool bSendError = nId == IDS_SEND_ERROR;
+    if (bSendError && g_bSendErrorOpen)
+        return;
+
+    QString strText;
+    if (!LoadString(nId, strText))
+        strText = QStringLiteral("LoadString Error");
+
+    CModalScope scope;
+    if (!scope.Entered())
+        return;
+    if (bSendError)
+        g_bSendErrorOpen = true;
+    Ui().MessageBox(strText);
+    if (bSendError)
+        g_bSendErrorOpen = false;
+}
+
+bool AskQuestion(unsigned nId)
+{
+    QString strText;
+    if (!LoadString(nId, strText))
+        strText = QStringLiteral("LoadString Error");
+
+    CModalScope scope;
+    if (!scope.Entered())
+        return false;
+    return Ui().AskYesNo(strText);
+}

@@ -1,0 +1,82 @@
+// CDeviceSocket: the utility's one UDP endpoint.
+//
+// Requests go out to port 8400, broadcast (discovery, change of address) or
+// unicast to one appliance; replies come back to our system-chosen port and
+// are taken only from source port 8400. Each reply is decoded and handed to
+// the owner's handler by status and type. Nothing is remembered between
+// datagrams: a reply is matched neither to a request nor to its sender.
+//
+// Receiving runs in two steps. The read notification drains every pending
+// datagram into a FIFO and returns; a queued call then hands the datagrams
+// to the owner one at a time, in arrival order. Handlers may open modal
+// boxes whose nested event loops deliver further datagrams (and their own
+// boxes) while the outer handler waits, exactly as on the outermost loop.
+#pragma once
+
+#include "devicemsg.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QUdpSocket>
+
+#include <memory>
+
+class CDeviceReplies;
+
+// Kernel receive buffer asked for, so that a burst of replies survives while
+// the user-interface thread is busy; the system caps it at its own maximum.
+constexpr int DEVICE_RCVBUF_SIZE = 8 * 1024 * 1024;
+
+class CDeviceSocket : public QObject {
+    Q_OBJECT
+public:
+    CDeviceSocket();
+    ~CDeviceSocket() override;
+
+    // Opens an IPv4 UDP socket on every local address and a system-chosen port.
+    bool Create();
+    // Allows broadcasts and names the owner of every reply call.
+    void Setup(CDeviceReplies* pOwner);
+
+    // Each returns 1 when sent; on failure it shows "SendTo Error" and returns 0.
+    int SendDiscover();
+    int SendSetIp(const QString& strPassword, const QString& strMac, const QString& strNewIp);
+    int SendGetLogin(const QString& strPassword, const QString& strDeviceIp);
+    int SendReboot(const QString& strPassword, const QString& strDeviceIp);
+    int SendGetFlashInfo(const QString& strPassword, const QString& strDeviceIp);
+    int SendPutFlashInfo(const QString& strPassword, const QString& strDeviceIp, const unsigned char* pImage);
+
+    // Handles one received datagram of nLength bytes from nSourcePort: the
+    // whole receive path after the socket read. A length below 1 or above
+    // DEVMSG_BUF_SIZE is a receive error.
+    void HandleDatagram(const unsigned char* pData, qint64 nLength, quint16 nSourcePort);
+
+    bool IsOpen() const;
+    quint16 LocalPort() const;
+    // Receive buffer the system granted, in bytes (as it reports it).
+    int ReceiveBufferSize() const;
+
+private:
+    void OnReceive();
+    void DispatchQueued();
+    int SendRequest(DeviceMsg& msg, const QString& strPassword, const QString* pstrHost);
+    bool ResolveHost(const QString& strHost, QHostAddress& addr) const;
+
+    // FIFO of received datagrams: records of [length][source port][bytes]
+    // packed in one buffer that grows to the largest burst and is reused.
+    void QueueReserve(qint64 nBytes);
+    qint64 QueuedBytes() const { return m_nQueueTail - m_nQueueHead; }
+
+    std::unique_ptr<QUdpSocket> m_pUdp;
+    bool m_bOpen = false;
+    QHostAddress m_addrBroadcast;
+    quint16 m_nBroadcastPort = 0;
+    CDeviceReplies* m_pOwner = nullptr;
+
+    std::unique_ptr<unsigned char[]> m_pQueue;
+    qint64 m_nQueueCapacity = 0;
+    qint64 m_nQueueHead = 0;
+    qint64 m_nQueueTail = 0;
+    bool m_bDispatchPosted = false;
+    bool m_bReadPaused = false;
+};

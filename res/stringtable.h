@@ -1,0 +1,7 @@
+// The program's message texts, looked up by number each time one is shown.
+#pragma once
+
+#include <QString>
+
+// Fills strText with the text numbered nId; false when the table has none.
+bool LoadString(unsigned nId, QString& strText);

@@ -1,0 +1,68 @@
+// Test doubles: a user-interface seam that records instead of showing
+// windows, and an owner that records every reply call of the endpoint.
+#pragma once
+
+#include "alerts.h"
+#include "devicereplies.h"
+
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+#include <vector>
+
+// Installs itself as the seam for its lifetime. Boxes return at once unless
+// a test hooks onMessage to run something "while the box is open".
+class CRecorderUi : public CUiSeam {
+public:
+    CRecorderUi() { m_pPrevious = SetUi(this); }
+    ~CRecorderUi() override { SetUi(m_pPrevious); }
+
+    void MessageBox(const QString& strText) override
+    {
+        m_messages << strText;
+        m_nMaxDepth = std::max(m_nMaxDepth, ModalDepth());
+        if (onMessage)
+            onMessage(strText);
+    }
+    bool AskYesNo(const QString& strText) override
+    {
+        m_questions << strText;
+        m_nMaxDepth = std::max(m_nMaxDepth, ModalDepth());
+        return m_bAnswerYes;
+    }
+    bool OpenUrl(const QUrl& url) override
+    {
+        m_urls.push_back(url);
+        return m_bOpenUrlSucceeds;
+    }
+
+    QStringList m_messages;
+    QStringList m_questions;
+    std::vector<QUrl> m_urls;
+    bool m_bAnswerYes = true;
+    bool m_bOpenUrlSucceeds = true;
+    int m_nMaxDepth = 0;
+    std::function<void(const QString&)> onMessage;
+
+private:
+    CUiSeam* m_pPrevious = nullptr;
+};
+
+// Records each reply call as one line, e.g. "AddDevice NV-1|00:1A|10.200.1.1".
+class CRecordingReplies : public CDeviceReplies {
+public:
+    void OnStatusError(int nStatus) override { m_calls << QStringLiteral("OnStatusError %1").arg(nStatus); }
+    void AddDevice(QString strSerial, QString strMac, QString strIp) override
+    {
+        m_calls << QStringLiteral("AddDevice %1|%2|%3").arg(strSerial, strMac, strIp);
+    }
+    void OnSetIpDone() override { m_calls << QStringLiteral("OnSetIpDone"); }
+    void OnLoginInfo(const LoginInfoBody& loginInfo) override;
+    void OnRebootDone() override { m_calls << QStringLiteral("OnRebootDone"); }
+    void OnFlashInfo(const unsigned char* pImage) override;
+    void OnPutFlashInfoDone() override { m_calls << QStringLiteral("OnPutFlashInfoDone"); }
+
+    QStringList m_calls;
+    QByteArray m_lastImage;
+};

@@ -1,0 +1,20 @@
+// Runs norvane-sim (path from $NORVANE_SIM) for the length of a test.
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+
+class CSimProcess {
+public:
+    // Starts the simulator and waits for its "ready" line; false on failure.
+    bool Start(const QStringList& args);
+    ~CSimProcess();
+
+    // Stops it with SIGTERM and returns its standard error.
+    QString Stop();
+    QString Output() const { return m_strOutput; }
+
+private:
+    QProcess m_process;
+    QString m_strOutput;
+};
