@@ -176,7 +176,8 @@ int DecodeDeviceMsg(const unsigned char* buf, int& pos, DeviceMsg& msg)
 void PutTextField(char* field, int width, std::string_view text)
 {
     const std::size_t n = text.size() < std::size_t(width) ? text.size() : std::size_t(width);
-    std::memcpy(field, text.data(), n);
+    if (n > 0) // an empty view may carry a null pointer, which memcpy must not see
+        std::memcpy(field, text.data(), n);
     std::memset(field + n, 0, std::size_t(width) - n);
 }
 
