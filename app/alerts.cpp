@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -38,7 +39,12 @@ bool CWidgetUi::OpenUrl(const QUrl& url)
     return QDesktopServices::openUrl(url);
 }
 
-CUiSeam& Ui()
+int CWidgetUi::RunDialog(QDialog& dialog)
+{
+    return dialog.exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+}
+
+CUiSeam& UiSeam()
 {
     return *g_pUi;
 }
@@ -82,7 +88,7 @@ void ShowAlert(unsigned nId)
         return;
     if (bSendError)
         g_bSendErrorOpen = true;
-    Ui().MessageBox(strText);
+    UiSeam().MessageBox(strText);
     if (bSendError)
         g_bSendErrorOpen = false;
 }
@@ -96,5 +102,13 @@ bool AskQuestion(unsigned nId)
     CModalScope scope;
     if (!scope.Entered())
         return false;
-    return Ui().AskYesNo(strText);
+    return UiSeam().AskYesNo(strText);
+}
+
+int RunModalDialog(QDialog& dialog)
+{
+    CModalScope scope;
+    if (!scope.Entered())
+        return IDCANCEL;
+    return UiSeam().RunDialog(dialog);
 }

@@ -15,6 +15,7 @@
 
 #include <QString>
 
+class QDialog;
 class QUrl;
 
 constexpr int MAX_MODAL_DEPTH = 4;
@@ -29,6 +30,8 @@ public:
     virtual bool AskYesNo(const QString& strText) = 0;
     // Hands the URL to the default browser; false when that cannot be started.
     virtual bool OpenUrl(const QUrl& url) = 0;
+    // Runs a modal dialog; IDOK or IDCANCEL.
+    virtual int RunDialog(QDialog& dialog) = 0;
 };
 
 // The widget seam used by the program.
@@ -37,10 +40,11 @@ public:
     void MessageBox(const QString& strText) override;
     bool AskYesNo(const QString& strText) override;
     bool OpenUrl(const QUrl& url) override;
+    int RunDialog(QDialog& dialog) override;
 };
 
 // The seam in use; CWidgetUi unless a test installed its own.
-CUiSeam& Ui();
+CUiSeam& UiSeam();
 // Installs pUi (nullptr restores the widget seam); returns the previous one.
 CUiSeam* SetUi(CUiSeam* pUi);
 
@@ -48,6 +52,9 @@ CUiSeam* SetUi(CUiSeam* pUi);
 void ShowAlert(unsigned nId);
 // Asks text nId as a Yes/No question; true for Yes.
 bool AskQuestion(unsigned nId);
+
+// Runs a modal dialog through the seam; IDCANCEL when the cap is reached.
+int RunModalDialog(QDialog& dialog);
 
 // Number of modal windows open right now through the seam.
 int ModalDepth();

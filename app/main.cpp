@@ -1,18 +1,13 @@
-#include "resource.h"
-#include "stringtable.h"
+#include "setupapp.h"
 
 #include <QApplication>
-#include <QDialog>
-#include <QIcon>
 
 int main(int argc, char* argv[])
 {
+    // The application name, and so the caption of every box, is the
+    // executable's name, as Qt takes it by default.
     QApplication app(argc, argv);
-    QString strCaption;
-    LoadString(IDS_SHEET_CAPTION, strCaption);
-    QDialog sheet;
-    sheet.setWindowTitle(strCaption);
-    sheet.setWindowIcon(QIcon(QStringLiteral(":/norvane.png")));
-    sheet.exec();
+    CSetupApp theApp;
+    theApp.InitInstance();
     return 0;
 }

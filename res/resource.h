@@ -32,6 +32,12 @@ enum : unsigned {
     IDD_NEW_IP = 139,
 };
 
+// Results of a modal dialog, and the ids of its standard buttons.
+enum : int {
+    IDOK = 1,
+    IDCANCEL = 2,
+};
+
 // Controls.
 enum : int {
     IDC_DEVICE_LIST = 1002,

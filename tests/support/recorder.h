@@ -36,6 +36,13 @@ public:
         m_urls.push_back(url);
         return m_bOpenUrlSucceeds;
     }
+    // Without onDialog a dialog is cancelled at once.
+    int RunDialog(QDialog& dialog) override
+    {
+        ++m_nDialogs;
+        m_nMaxDepth = std::max(m_nMaxDepth, ModalDepth());
+        return onDialog ? onDialog(dialog) : 2;
+    }
 
     QStringList m_messages;
     QStringList m_questions;
@@ -43,7 +50,9 @@ public:
     bool m_bAnswerYes = true;
     bool m_bOpenUrlSucceeds = true;
     int m_nMaxDepth = 0;
+    int m_nDialogs = 0;
     std::function<void(const QString&)> onMessage;
+    std::function<int(QDialog&)> onDialog;
 
 private:
     CUiSeam* m_pPrevious = nullptr;

@@ -1,0 +1,61 @@
+// The setup sheet: the utility's one window, a modal property sheet with a
+// single page, "Choose", and the buttons OK, Cancel and Apply.
+//
+// The sheet owns the chooser page and holds the web login values that the
+// page fills when an appliance answers Start Configuration; LaunchWebLogin
+// then opens the appliance's login page in the default browser.
+#pragma once
+
+#include "choosedlg.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+
+class QDialogButtonBox;
+class QPushButton;
+class QTabWidget;
+
+// The longest login URL: it is formatted into a buffer of this many bytes.
+constexpr int LOGIN_URL_BUF_SIZE = 1024;
+
+enum : int { ID_APPLY_NOW = 0x3021 };
+
+class CSetupSheet : public QDialog {
+    Q_OBJECT
+public:
+    explicit CSetupSheet(const QString& strCaption, QWidget* pParent = nullptr, int nSelectPage = 0);
+    ~CSetupSheet() override;
+
+    // Initialises the window (page start-up and activation, icons, byte
+    // order) and runs it modally.
+    int DoModal();
+    bool OnInitDialog();
+
+    // One of the sheet's buttons by id (IDOK, IDCANCEL, ID_APPLY_NOW).
+    QPushButton* GetDlgItem(int nId) const;
+
+    void LaunchWebLogin();
+    // The login URL from the current values, user name and password
+    // percent-encoded.
+    QByteArray FormatLoginUrl() const;
+
+    // Web login values, written by the page.
+    int m_nWebPort = 80;
+    QString m_strUserName;
+    bool m_bConfigStarted = false;
+    QString m_strDeviceMac;
+    QString m_strPassword;
+    QString m_strDeviceIp;
+
+    CChooseDlg m_pageChoose;
+    QIcon m_hIcon;
+
+public slots:
+    void accept() override;
+
+private:
+    QTabWidget* m_pTabs = nullptr;
+    QDialogButtonBox* m_pButtons = nullptr;
+    bool m_bInitialised = false;
+};

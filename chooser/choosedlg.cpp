@@ -1,0 +1,319 @@
+#include "choosedlg.h"
+
+#include "alerts.h"
+#include "dialogunits.h"
+#include "ipaddressctrl.h"
+#include "newipdlg.h"
+#include "resource.h"
+#include "setupsheet.h"
+#include "ui_choosedlg.h"
+
+#include <QHostAddress>
+#include <QPushButton>
+#include <QTimerEvent>
+
+namespace {
+constexpr QSize PAGE_SIZE_DLU(267, 318);
+
+QString FormatAddress(quint8 nField0, quint8 nField1, quint8 nField2, quint8 nField3)
+{
+    return QStringLiteral("%1.%2.%3.%4").arg(nField0).arg(nField1).arg(nField2).arg(nField3);
+}
+
+// Dotted text as a 32-bit address, first octet most significant; all ones
+// when the text is not a dotted-decimal IPv4 address.
+quint32 ParseAddress(const QString& strText)
+{
+    QHostAddress addr;
+    if (addr.setAddress(strText) && addr.protocol() == QAbstractSocket::IPv4Protocol)
+        return addr.toIPv4Address();
+    return 0xFFFFFFFFu;
+}
+} // namespace
+
+CChooseDlg::CChooseDlg() : m_pUi(std::make_unique<Ui::CChooseDlg>())
+{
+    m_pUi->setupUi(this);
+    ApplyDialogUnits(this, PAGE_SIZE_DLU);
+    DoDataExchange();
+
+    connect(m_pUi->IDC_CHANGE_IP, &QPushButton::clicked, this, &CChooseDlg::OnChangeIp);
+    connect(m_pUi->IDC_START_CONFIG, &QPushButton::clicked, this, &CChooseDlg::OnStartConfig);
+    connect(m_pUi->IDC_REBOOT, &QPushButton::clicked, this, &CChooseDlg::OnReboot);
+    // Only a mouse click on a row changes the target; keyboard moves do not.
+    connect(m_listDevices->View(), &QAbstractItemView::clicked, this,
+            [this](const QModelIndex& index) { OnClickDeviceList(index.isValid() ? index.row() : -1); });
+}
+
+CChooseDlg::~CChooseDlg() = default;
+
+void CChooseDlg::DoDataExchange()
+{
+    m_btnChangeIp = m_pUi->IDC_CHANGE_IP;
+    m_ipSelected = m_pUi->IDC_SELECTED_IP;
+    m_listDevices = std::make_unique<CDeviceList>(m_pUi->IDC_DEVICE_LIST);
+    m_btnStartConfig = m_pUi->IDC_START_CONFIG;
+    m_editPassword = m_pUi->IDC_PASSWORD;
+}
+
+bool CChooseDlg::UpdateData(bool bSaveAndValidate)
+{
+    if (bSaveAndValidate)
+        m_strPassword = m_editPassword->text();
+    else
+        m_editPassword->setText(m_strPassword);
+    return true;
+}
+
+bool CChooseDlg::OnInitDialog()
+{
+    UpdateData(false);
+    InitDeviceList();
+    if (m_socket.Create())
+        m_socket.Setup(this);
+    else
+        ShowAlert(IDS_SOCKET_CREATE_FAILED);
+    m_pSheet->m_bConfigStarted = false;
+    SetTimer(TIMER_FIRST_DISCOVERY, FIRST_DISCOVERY_MS);
+    m_listDevices->View()->setFocus();
+    return true;
+}
+
+void CChooseDlg::InitDeviceList()
+{
+    m_listDevices->InitStyle();
+    // Three equal columns of a third of the list's outer width; the
+    // remainder is left unused.
+    m_listDevices->InsertColumns(m_listDevices->View()->frameGeometry().width() / 3);
+}
+
+bool CChooseDlg::OnSetActive()
+{
+    if (QPushButton* pCancel = m_pSheet->GetDlgItem(IDCANCEL))
+        pCancel->setEnabled(false);
+    SetTimer(TIMER_REFRESH, REFRESH_MS);
+    return true;
+}
+
+bool CChooseDlg::OnKillActive()
+{
+    if (!m_pSheet->m_bConfigStarted)
+        return true;
+    if (QPushButton* pCancel = m_pSheet->GetDlgItem(IDCANCEL))
+        pCancel->setEnabled(true);
+    KillTimer(TIMER_REFRESH);
+    return UpdateData(true);
+}
+
+bool CChooseDlg::OnApply()
+{
+    OnOK();
+    return true;
+}
+
+void CChooseDlg::SetTimer(int nId, int nElapseMs)
+{
+    m_timers[std::size_t(nId)].start(nElapseMs, this);
+}
+
+void CChooseDlg::KillTimer(int nId)
+{
+    m_timers[std::size_t(nId)].stop();
+}
+
+bool CChooseDlg::IsTimerRunning(int nId) const
+{
+    return m_timers[std::size_t(nId)].isActive();
+}
+
+void CChooseDlg::timerEvent(QTimerEvent* pEvent)
+{
+    for (std::size_t nId = 1; nId < m_timers.size(); ++nId) {
+        if (m_timers[nId].timerId() == pEvent->timerId()) {
+            OnTimer(int(nId));
+            return;
+        }
+    }
+    QWidget::timerEvent(pEvent);
+}
+
+void CChooseDlg::OnTimer(int nIdEvent)
+{
+    switch (nIdEvent) {
+    case TIMER_FIRST_DISCOVERY:
+        // Stopped only after the send: while a send-error box is open the
+        // timer may fire again and try again.
+        m_socket.SendDiscover();
+        KillTimer(TIMER_FIRST_DISCOVERY);
+        break;
+    case TIMER_REFRESH:
+        m_listDevices->DeleteAllItems();
+        m_nDeviceCount = 0;
+        m_socket.SendDiscover();
+        break;
+    case TIMER_REPLY:
+    case TIMER_SETIP_REPLY:
+        KillTimer(nIdEvent);
+        ShowAlert(IDS_NO_RESPONSE);
+        break;
+    default:
+        break;
+    }
+}
+
+void CChooseDlg::AddDevice(QString strSerial, QString strMac, QString strIp)
+{
+    const int nOld = m_listDevices->FindItem(strMac);
+    if (nOld >= 0) {
+        m_listDevices->DeleteItem(nOld);
+        --m_nDeviceCount;
+    }
+    const int nRow = m_listDevices->InsertItem(strMac);
+    ++m_nDeviceCount;
+    m_listDevices->SetItemText(nRow, 1, strIp);
+    m_listDevices->SetItemText(nRow, 2, strSerial);
+
+    const int nSelected = m_listDevices->FindItem(m_strSelectedMac);
+    if (nSelected >= 0) {
+        m_listDevices->SelectItem(nSelected);
+        m_listDevices->EnsureVisible(nSelected);
+    }
+}
+
+void CChooseDlg::OnClickDeviceList(int nRow)
+{
+    if (nRow < 0 || nRow >= m_listDevices->GetItemCount())
+        return;
+    m_strSelectedMac = m_listDevices->GetItemText(nRow, 0);
+    m_strSelectedIp = m_listDevices->GetItemText(nRow, 1);
+    m_ipSelected->SetAddress(ParseAddress(m_strSelectedIp));
+}
+
+bool CChooseDlg::CommandAddress(QString& strAddress)
+{
+    quint8 nField0 = 0, nField1 = 0, nField2 = 0, nField3 = 0;
+    if (m_ipSelected->GetAddress(nField0, nField1, nField2, nField3) < 4) {
+        ShowAlert(IDS_INVALID_IP);
+        return false;
+    }
+    if (nField0 == 0 && nField1 == 0 && nField2 == 0 && nField3 == 0) {
+        ShowAlert(IDS_BAD_IP);
+        return false;
+    }
+    strAddress = FormatAddress(nField0, nField1, nField2, nField3);
+    return true;
+}
+
+void CChooseDlg::OnStartConfig()
+{
+    UpdateData(true);
+    QString strAddress;
+    if (!CommandAddress(strAddress))
+        return;
+    m_strSelectedIp = strAddress;
+    m_socket.SendGetLogin(m_strPassword, strAddress);
+    SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
+}
+
+void CChooseDlg::OnReboot()
+{
+    if (!AskQuestion(IDS_CONFIRM_REBOOT))
+        return;
+    UpdateData(true);
+    QString strAddress;
+    if (!CommandAddress(strAddress))
+        return;
+    m_strSelectedIp = strAddress;
+    m_socket.SendReboot(m_strPassword, strAddress);
+    SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
+}
+
+void CChooseDlg::OnChangeIp()
+{
+    UpdateData(true);
+    quint8 nField0 = 0, nField1 = 0, nField2 = 0, nField3 = 0;
+    if (m_ipSelected->GetAddress(nField0, nField1, nField2, nField3) < 4) {
+        ShowAlert(IDS_INVALID_IP);
+        return;
+    }
+
+    CNewIpDlg dlg;
+    dlg.SetAddress(nField0, nField1, nField2, nField3);
+    if (RunModalDialog(dlg) == IDCANCEL)
+        return;
+    dlg.GetAddress(nField0, nField1, nField2, nField3);
+    if (nField0 == 0 && nField1 == 0 && nField2 == 0 && nField3 == 0) {
+        ShowAlert(IDS_BAD_IP);
+        return;
+    }
+
+    // The appliance is named by the MAC text of the row last clicked; the
+    // address field keeps showing the old address.
+    m_strSelectedIp = FormatAddress(nField0, nField1, nField2, nField3);
+    m_socket.SendSetIp(m_strPassword, m_strSelectedMac, m_strSelectedIp);
+    SetTimer(TIMER_SETIP_REPLY, REPLY_TIMEOUT_MS);
+}
+
+void CChooseDlg::OnStatusError(int nStatus)
+{
+    KillTimer(TIMER_REPLY);
+    KillTimer(TIMER_SETIP_REPLY);
+    switch (nStatus) {
+    case DS_BAD_PASSWORD:
+        ShowAlert(IDS_STATUS_BAD_PASSWORD);
+        break;
+    case DS_BAD_REQUEST:
+        ShowAlert(IDS_STATUS_BAD_REQUEST);
+        break;
+    case DS_INTERNAL_ERROR:
+        ShowAlert(IDS_STATUS_INTERNAL_ERROR);
+        break;
+    case DS_VERSION_MISMATCH:
+        ShowAlert(IDS_STATUS_VERSION_MISMATCH);
+        break;
+    default:
+        ShowAlert(IDS_STATUS_OTHER);
+        break;
+    }
+}
+
+void CChooseDlg::OnSetIpDone()
+{
+    KillTimer(TIMER_SETIP_REPLY);
+    ShowAlert(IDS_SET_IP_DONE);
+}
+
+void CChooseDlg::OnLoginInfo(const LoginInfoBody& loginInfo)
+{
+    KillTimer(TIMER_REPLY);
+    m_pSheet->m_strDeviceIp = m_strSelectedIp;
+    m_pSheet->m_strDeviceMac = m_strSelectedMac;
+    m_pSheet->m_strPassword = m_strPassword;
+
+    const std::string_view userName = GetTextField(loginInfo.userName, sizeof loginInfo.userName);
+    m_pSheet->m_strUserName = QString::fromLatin1(userName.data(), qsizetype(userName.size()));
+
+    if (loginInfo.webPort < 1 || loginInfo.webPort > 65535) {
+        ShowAlert(IDS_OLD_DEVICE_VERSION);
+        return;
+    }
+    m_pSheet->m_nWebPort = loginInfo.webPort;
+    m_pSheet->m_bConfigStarted = true;
+    m_pSheet->LaunchWebLogin();
+}
+
+void CChooseDlg::OnRebootDone()
+{
+    KillTimer(TIMER_REPLY);
+    ShowAlert(IDS_REBOOT_DONE);
+}
+
+void CChooseDlg::OnFlashInfo(const unsigned char* /*pImage*/)
+{
+    KillTimer(TIMER_REPLY);
+}
+
+void CChooseDlg::OnPutFlashInfoDone()
+{
+    KillTimer(TIMER_REPLY);
+}

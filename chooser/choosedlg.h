@@ -1,0 +1,112 @@
+// The chooser page: the whole working surface of the utility.
+//
+// CChooseDlg lists the appliances that answer a discovery broadcast (one row
+// each: MAC address, IP address, serial number), keeps the list fresh, holds
+// the target of every command (the IP field, the MAC text of the row last
+// clicked, the administrator password), and runs the commands: Change IP,
+// Start Configuration, Reboot, and the hidden Save and Load of configuration
+// images. It owns the datagram endpoint m_socket, which calls back into the
+// reply handlers below on the user-interface thread.
+//
+// A command is one request and one running reply timer; there is no queue
+// and a reply is matched neither to its request nor to the appliance asked.
+// Every outcome is told in a box through ShowAlert. Boxes run nested event
+// loops, so replies, time-outs and refreshes go on while one is open.
+//
+// Timers are driven through OnTimer(id), which tests may call directly.
+#pragma once
+
+#include "devicelist.h"
+#include "devicereplies.h"
+#include "devicesocket.h"
+
+#include <QBasicTimer>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+class CIPAddressCtrl;
+class CSetupSheet;
+class QLineEdit;
+class QPushButton;
+namespace Ui {
+class CChooseDlg;
+}
+
+enum : int {
+    TIMER_FIRST_DISCOVERY = 1,
+    TIMER_REFRESH = 2,
+    TIMER_REPLY = 3,
+    TIMER_SETIP_REPLY = 4,
+};
+
+constexpr int FIRST_DISCOVERY_MS = 500;
+constexpr int REFRESH_MS = 5000;
+constexpr int REPLY_TIMEOUT_MS = 5000;
+
+class CChooseDlg : public QWidget, public CDeviceReplies {
+    Q_OBJECT
+public:
+    CChooseDlg();
+    ~CChooseDlg() override;
+
+    // Page life, called by the sheet.
+    bool OnInitDialog();
+    bool OnSetActive();
+    bool OnKillActive();
+    void OnOK() {}
+    bool OnApply();
+
+    // Copies the password edit into m_strPassword (bSaveAndValidate) or back.
+    bool UpdateData(bool bSaveAndValidate = true);
+
+    void OnTimer(int nIdEvent);
+    // The row under a mouse click; -1 when the click hit no row.
+    void OnClickDeviceList(int nRow);
+
+    // Commands.
+    void OnChangeIp();
+    void OnStartConfig();
+    void OnReboot();
+
+    // Replies, called by m_socket.
+    void AddDevice(QString strSerial, QString strMac, QString strIp) override;
+    void OnStatusError(int nStatus) override;
+    void OnSetIpDone() override;
+    void OnLoginInfo(const LoginInfoBody& loginInfo) override;
+    void OnRebootDone() override;
+    void OnFlashInfo(const unsigned char* pImage) override;
+    void OnPutFlashInfoDone() override;
+
+    // Window timers by id: setting a running id restarts its period.
+    void SetTimer(int nId, int nElapseMs);
+    void KillTimer(int nId);
+    bool IsTimerRunning(int nId) const;
+
+    CSetupSheet* m_pSheet = nullptr;
+    QString m_strSelectedIp;
+    QString m_strSelectedMac;
+    CDeviceSocket m_socket;
+    int m_nDeviceCount = 0;
+    QPushButton* m_btnChangeIp = nullptr;
+    CIPAddressCtrl* m_ipSelected = nullptr;
+    std::unique_ptr<CDeviceList> m_listDevices;
+    QPushButton* m_btnStartConfig = nullptr;
+    QString m_strPassword;
+
+protected:
+    void timerEvent(QTimerEvent* pEvent) override;
+
+private:
+    void DoDataExchange();
+    void InitDeviceList();
+    // Steps of every unicast command up to the address text; false (after
+    // its alert) when the address field is incomplete or 0.0.0.0.
+    bool CommandAddress(QString& strAddress);
+
+    std::unique_ptr<Ui::CChooseDlg> m_pUi;
+    QLineEdit* m_editPassword = nullptr;
+    std::array<QBasicTimer, 5> m_timers;
+};

@@ -1,0 +1,258 @@
+#include "appliances.h"
+
+#include "ipv4.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = char(std::toupper(static_cast<unsigned char>(c)));
+    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+bool UsableAddress(std::uint32_t nIp)
+{
+    const std::uint32_t nFirst = nIp >> 24;
+    return nFirst != 0 && nFirst != 127 && nFirst < 224;
+}
+
+} // namespace
+
+CApplianceTable::CApplianceTable(const CSimOptions& opts)
+    : m_opts(opts), m_vecAppliances(std::size_t(opts.m_nCount))
+{
+    m_mapByIp.reserve(m_vecAppliances.size());
+    for (int i = 0; i < Count(); ++i) {
+        m_vecAppliances[std::size_t(i)].m_nIp = opts.m_nFirstIp + std::uint32_t(i);
+        m_mapByIp.emplace(opts.m_nFirstIp + std::uint32_t(i), i);
+    }
+}
+
+std::string CApplianceTable::MacText(int i)
+{
+    const unsigned n = unsigned(i) + 1;
+    char text[18];
+    std::snprintf(text, sizeof text, "00:1A:2B:%02X:%02X:%02X", (n >> 16) & 0xFF, (n >> 8) & 0xFF, n & 0xFF);
+    return text;
+}
+
+std::string CApplianceTable::SerialText(int i)
+{
+    return "NV" + std::to_string(10000000 + i + 1);
+}
+
+void CApplianceTable::FormulaImage(int i, unsigned char* pImage)
+{
+    std::uint32_t x = (std::uint32_t(i) + 1) * 0x9E3779B9u;
+    for (int k = 0; k < FLASHINFO_SIZE; ++k) {
+        x = x * 1664525u + 1013904223u;
+        pImage[k] = static_cast<unsigned char>(x >> 24);
+    }
+}
+
+void CApplianceTable::CopyImage(int i, unsigned char* pImage) const
+{
+    const CAppliance& a = m_vecAppliances[std::size_t(i)];
+    if (a.m_pImage)
+        std::memcpy(pImage, a.m_pImage.get(), FLASHINFO_SIZE);
+    else
+        FormulaImage(i, pImage);
+}
+
+// Only the exact "xx:xx:xx:xx:xx:xx" form matches, as the printed MAC in any case.
+int CApplianceTable::ApplianceOfMac(std::string_view mac) const
+{
+    if (mac.size() != 17)
+        return -1;
+    unsigned nBytes[6];
+    for (std::size_t b = 0; b < 6; ++b) {
+        const int hi = HexDigit(mac[b * 3]);
+        const int lo = HexDigit(mac[b * 3 + 1]);
+        if (hi < 0 || lo < 0 || (b < 5 && mac[b * 3 + 2] != ':'))
+            return -1;
+        nBytes[b] = unsigned(hi * 16 + lo);
+    }
+    if (nBytes[0] != 0x00 || nBytes[1] != 0x1A || nBytes[2] != 0x2B)
+        return -1;
+    const unsigned n = (nBytes[3] << 16) | (nBytes[4] << 8) | nBytes[5];
+    return n >= 1 && n <= unsigned(Count()) ? int(n - 1) : -1;
+}
+
+int CApplianceTable::EncodeReply(int i, std::int8_t nType, std::int8_t nStatus, unsigned char* pBuf) const
+{
+    DeviceMsg msg;
+    std::memset(&msg, 0, sizeof msg);
+    msg.type = nType;
+    msg.status = nStatus;
+    switch (nType) {
+    case DM_DEVICE_INFO:
+        PutTextField(msg.body.deviceInfo.serial, sizeof msg.body.deviceInfo.serial, SerialText(i));
+        PutTextField(msg.body.deviceInfo.mac, sizeof msg.body.deviceInfo.mac, MacText(i));
+        PutTextField(msg.body.deviceInfo.ip, sizeof msg.body.deviceInfo.ip, IpText(Ip(i)));
+        break;
+    case DM_LOGIN_INFO:
+        PutTextField(msg.body.loginInfo.userName, sizeof msg.body.loginInfo.userName, m_opts.m_strUser);
+        msg.body.loginInfo.webPort = m_opts.m_nWebPort;
+        break;
+    case DM_FLASHINFO:
+        CopyImage(i, msg.body.image);
+        break;
+    default:
+        break;
+    }
+    int pos = 0;
+    return EncodeDeviceMsg(pBuf, pos, msg);
+}
+
+void CApplianceTable::SendReply(int i, std::int8_t nType, std::int8_t nStatus, const ReplyFn& reply) const
+{
+    unsigned char buf[DEVMSG_MAX_SIZE];
+    const int nSize = EncodeReply(i, nType, nStatus, buf);
+    reply(Ip(i), buf, nSize);
+}
+
+void CApplianceTable::SendBare(std::uint32_t nFromIp, std::int8_t nType, std::int8_t nStatus, int nSize,
+                               const ReplyFn& reply) const
+{
+    unsigned char buf[DEVMSG_MAX_SIZE] = {};
+    buf[0] = static_cast<unsigned char>(nType);
+    buf[DEVMSG_HEADER_SIZE - 1] = static_cast<unsigned char>(nStatus);
+    reply(nFromIp, buf, nSize);
+}
+
+void CApplianceTable::HandleRequest(const unsigned char* pData, int nSize, std::uint32_t nToIp,
+                                    SimClock::time_point now, const ReplyFn& reply)
+{
+    if (nSize < DEVMSG_HEADER_SIZE)
+        return;
+    const auto nType = static_cast<std::int8_t>(pData[0]);
+    if (nType < DM_DISCOVER || nType > DM_PUT_FLASHINFO || nSize < DeviceMsgSize(nType))
+        return;
+
+    DeviceMsg req;
+    int pos = 0;
+    DecodeDeviceMsg(pData, pos, req);
+    if (nType == DM_DISCOVER && req.body.magic != DISCOVER_MAGIC)
+        return;
+
+    const bool bBroadcast = nToIp == IPV4_BROADCAST;
+    if (nType == DM_SET_IP) {
+        const int i = ApplianceOfMac(GetTextField(req.body.setIp.mac, sizeof req.body.setIp.mac));
+        if (i >= 0 && (bBroadcast || Ip(i) == nToIp))
+            Answer(i, req, now, reply);
+        return;
+    }
+    if (!bBroadcast) {
+        if (const auto it = m_mapByIp.find(nToIp); it != m_mapByIp.end())
+            Answer(it->second, req, now, reply);
+        return;
+    }
+    for (int i = 0; i < Count(); ++i)
+        Answer(i, req, now, reply);
+}
+
+void CApplianceTable::Answer(int i, const DeviceMsg& req, SimClock::time_point now, const ReplyFn& reply)
+{
+    CAppliance& a = m_vecAppliances[std::size_t(i)];
+    if (now < a.m_tSilentUntil)
+        return;
+
+    const auto nReplyType = static_cast<std::int8_t>(req.type + 0x10);
+    if (const auto it = m_opts.m_mapStatus.find(req.type); it != m_opts.m_mapStatus.end()) {
+        SendBare(a.m_nIp, nReplyType, static_cast<std::int8_t>(it->second),
+                 m_opts.m_bShortStatus ? DEVMSG_HEADER_SIZE : DeviceMsgSize(nReplyType), reply);
+        return;
+    }
+
+    if (req.type != DM_DISCOVER && m_opts.m_bPassword &&
+        GetTextField(req.password, DEVMSG_PASSWORD_SIZE) != m_opts.m_strPassword) {
+        SendBare(a.m_nIp, nReplyType, DS_BAD_PASSWORD, DEVMSG_HEADER_SIZE, reply);
+        return;
+    }
+
+    switch (req.type) {
+    case DM_DISCOVER:
+    case DM_GET_LOGIN:
+    case DM_GET_FLASHINFO:
+        SendReply(i, nReplyType, DS_OK, reply);
+        break;
+    case DM_SET_IP:
+        SetIp(i, req, reply);
+        break;
+    case DM_REBOOT:
+        SendReply(i, nReplyType, DS_OK, reply);
+        a.m_tSilentUntil = now + std::chrono::duration_cast<SimClock::duration>(
+                                     std::chrono::duration<double>(m_opts.m_dRebootSeconds));
+        break;
+    case DM_PUT_FLASHINFO:
+        if (!a.m_pImage)
+            a.m_pImage = std::make_unique<unsigned char[]>(FLASHINFO_SIZE);
+        std::memcpy(a.m_pImage.get(), req.body.image, FLASHINFO_SIZE);
+        // Written before the ack leaves, so a test that saw the ack finds the file.
+        DumpImage(i);
+        SendReply(i, nReplyType, DS_OK, reply);
+        break;
+    default:
+        break;
+    }
+}
+
+void CApplianceTable::SetIp(int i, const DeviceMsg& req, const ReplyFn& reply)
+{
+    CAppliance& a = m_vecAppliances[std::size_t(i)];
+    std::uint32_t nNewIp = 0;
+    if (!ParseIp(GetTextField(req.body.setIp.newIp, sizeof req.body.setIp.newIp), nNewIp) ||
+        !UsableAddress(nNewIp)) {
+        SendBare(a.m_nIp, DM_SET_IP_ACK, DS_BAD_REQUEST, DEVMSG_HEADER_SIZE, reply);
+        return;
+    }
+    if (const auto held = m_mapByIp.find(nNewIp); held != m_mapByIp.end() && held->second != i) {
+        SendBare(a.m_nIp, DM_SET_IP_ACK, DS_BAD_REQUEST, DEVMSG_HEADER_SIZE, reply);
+        return;
+    }
+
+    // The ack leaves from the old address: the appliance answers before it moves.
+    SendBare(a.m_nIp, DM_SET_IP_ACK, DS_OK, DEVMSG_HEADER_SIZE, reply);
+    if (nNewIp == a.m_nIp)
+        return;
+    const std::uint32_t nOldIp = a.m_nIp;
+    m_mapByIp.erase(nOldIp);
+    m_mapByIp.emplace(nNewIp, i);
+    a.m_nIp = nNewIp;
+    if (!m_opts.m_strDumpDir.empty() && DumpImage(i))
+        std::remove((m_opts.m_strDumpDir + '/' + IpText(nOldIp) + ".img").c_str());
+}
+
+bool CApplianceTable::DumpImage(int i) const
+{
+    if (m_opts.m_strDumpDir.empty())
+        return true;
+    unsigned char image[FLASHINFO_SIZE];
+    CopyImage(i, image);
+    const std::string strPath = m_opts.m_strDumpDir + '/' + IpText(Ip(i)) + ".img";
+    // Renamed into place, so a reader never sees half an image.
+    const std::string strTemp = strPath + ".tmp";
+    std::FILE* pFile = std::fopen(strTemp.c_str(), "wb");
+    bool bOk = pFile && std::fwrite(image, 1, sizeof image, pFile) == sizeof image;
+    if (pFile && std::fclose(pFile) != 0)
+        bOk = false;
+    if (bOk && std::rename(strTemp.c_str(), strPath.c_str()) != 0)
+        bOk = false;
+    if (!bOk)
+        std::fprintf(stderr, "norvane-sim: cannot write %s\n", strPath.c_str());
+    return bOk;
+}
+
+bool CApplianceTable::DumpAll() const
+{
+    bool bOk = true;
+    for (int i = 0; i < Count(); ++i)
+        bOk = DumpImage(i) && bOk;
+    return bOk;
+}

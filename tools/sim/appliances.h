@@ -1,0 +1,85 @@
+// The simulated appliances and the answer each gives to a request. Nothing
+// here touches a socket: replies leave through a callback, so the rules can be
+// read and changed without the network code.
+//
+// Appliance i (0-based):
+//   address  --first-ip + i
+//   MAC      "00:1A:2B:XX:YY:ZZ", XX YY ZZ the bytes of i + 1 in uppercase hex
+//   serial   "NV" and the decimal 10000000 + i + 1, e.g. NV10000001
+//   image    until a DM_PUT_FLASHINFO replaces it, byte k of 8192 is x >> 24 after
+//              x = (i + 1) * 0x9E3779B9            (mod 2^32, once)
+//              x = x * 1664525 + 1013904223        (mod 2^32, before each byte)
+//
+// Rules a test may lean on:
+//   - A broadcast (255.255.255.255) reaches every appliance, a unicast the one
+//     holding that address. Requests of other types, shorter than their type's
+//     size, or discoveries with a wrong magic are ignored.
+//   - Discovery needs no password. Every other request with --password set
+//     must carry it exactly, or gets a header-only reply with DS_BAD_PASSWORD.
+//   - DM_SET_IP is taken by the reached appliance whose MAC matches the mac
+//     field (case-insensitive). It answers from its old address, then moves. A
+//     new address that does not parse, is unusable (0/8, 127/8, 224.0.0.0 and
+//     up) or is held by another appliance gets DS_BAD_REQUEST and no move.
+//   - After its DM_REBOOT_ACK an appliance ignores everything, discovery
+//     included, for --reboot-seconds.
+//   - A --status override is checked first: the appliance does nothing and
+//     answers the reply type at full size with a zero body and that status
+//     (header-only with --short-status).
+#pragma once
+
+#include "devicemsg.h"
+#include "options.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+using SimClock = std::chrono::steady_clock;
+
+class CApplianceTable {
+public:
+    // One call per reply: the address the reply comes from, and its bytes.
+    using ReplyFn = std::function<void(std::uint32_t nFromIp, const unsigned char* pData, int nSize)>;
+
+    explicit CApplianceTable(const CSimOptions& opts);
+
+    int Count() const { return int(m_vecAppliances.size()); }
+    std::uint32_t Ip(int i) const { return m_vecAppliances[std::size_t(i)].m_nIp; }
+    static std::string MacText(int i);
+    static std::string SerialText(int i);
+    static void FormulaImage(int i, unsigned char* pImage);
+
+    // Appliance i's reply of this type with its real content; returns the size.
+    int EncodeReply(int i, std::int8_t nType, std::int8_t nStatus, unsigned char* pBuf) const;
+
+    void HandleRequest(const unsigned char* pData, int nSize, std::uint32_t nToIp, SimClock::time_point now,
+                       const ReplyFn& reply);
+
+    // Writes every image to the dump directory, when there is one.
+    bool DumpAll() const;
+
+private:
+    struct CAppliance {
+        std::uint32_t m_nIp = 0;
+        std::unique_ptr<unsigned char[]> m_pImage; // null: still the formula's image
+        SimClock::time_point m_tSilentUntil{};
+    };
+
+    void Answer(int i, const DeviceMsg& req, SimClock::time_point now, const ReplyFn& reply);
+    void SetIp(int i, const DeviceMsg& req, const ReplyFn& reply);
+    void SendReply(int i, std::int8_t nType, std::int8_t nStatus, const ReplyFn& reply) const;
+    // A reply with a zero body.
+    void SendBare(std::uint32_t nFromIp, std::int8_t nType, std::int8_t nStatus, int nSize,
+                  const ReplyFn& reply) const;
+    void CopyImage(int i, unsigned char* pImage) const;
+    bool DumpImage(int i) const;
+    int ApplianceOfMac(std::string_view mac) const;
+
+    const CSimOptions& m_opts;
+    std::vector<CAppliance> m_vecAppliances;
+    std::unordered_map<std::uint32_t, int> m_mapByIp;
+};

@@ -1,0 +1,238 @@
+#include "options.h"
+
+#include "devicemsg.h"
+#include "ipv4.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+const char* const kUsage = R"(usage: norvane-sim [OPTION...]
+Plays many Norvane appliances on UDP port 8400. Run it only inside
+tools/private-segment: it refuses to start where a non-loopback interface exists.
+
+Appliances
+  --count N              appliances to play (default 3, at most 1000000; from
+                         10.200.1.1, 65278 fit in the private segment)
+  --first-ip A.B.C.D     address of the first; the others follow (default 10.200.1.1)
+  --password TEXT        password requests must carry (default: any accepted)
+  --user NAME            user name in login replies (default admin)
+  --web-port P           web port in login replies, any 32-bit value (default 80)
+  --reboot-seconds S     silence after a reboot (default 3)
+  --seconds S            run time (default: until SIGINT or SIGTERM)
+
+Faults
+  --status TYPE=CODE     answer TYPE with status CODE (0..255) and do nothing;
+                         TYPE is 0x10..0x15 or discover, setip, login, reboot,
+                         getflash, putflash; repeatable
+  --short-status         make those --status replies header-only (12 bytes)
+                         instead of full-size with a zero body
+  --drop RATIO           leave this fraction (0..1) of replies unsent
+  --seed N               seed of every random choice (default 1)
+  --delay-ms MS          send each reply MS milliseconds late
+  --truncate             send replies one byte short
+  --oversize             pad replies with zeros to 9300 bytes
+  --garbage              send 1..200 random bytes instead of each reply
+  --wrong-port           send replies from port 8401
+  --unsolicited N        send N valid replies of every type, status 0, unasked
+  --flood N              send N datagrams mixing valid replies, error statuses,
+                         garbage, empty, truncated, oversized and wrong-port ones;
+                         prints the count of each class on stderr when done
+  --unsolicited-to A.B.C.D:PORT  destination of --unsolicited and --flood
+
+Output
+  --log FILE             append a line per datagram received
+  --dump-dir DIR         keep DIR/<ip>.img equal to each appliance's image
+  --verbose              list every appliance even when there are more than 50
+  --no-segment-check     start even where non-loopback interfaces exist
+  --help
+)";
+
+bool ParseLong(std::string_view text, long long nMin, long long nMax, long long& nValue, int nBase = 10)
+{
+    const std::string str(text);
+    if (str.empty())
+        return false;
+    char* pEnd = nullptr;
+    errno = 0;
+    const long long n = std::strtoll(str.c_str(), &pEnd, nBase);
+    if (errno != 0 || *pEnd != '\0' || n < nMin || n > nMax)
+        return false;
+    nValue = n;
+    return true;
+}
+
+bool ParseDouble(std::string_view text, double dMin, double dMax, double& dValue)
+{
+    const std::string str(text);
+    if (str.empty())
+        return false;
+    char* pEnd = nullptr;
+    errno = 0;
+    const double d = std::strtod(str.c_str(), &pEnd);
+    if (errno != 0 || *pEnd != '\0' || !(d >= dMin && d <= dMax))
+        return false;
+    dValue = d;
+    return true;
+}
+
+int RequestType(std::string_view text)
+{
+    static const struct {
+        const char* pName;
+        int nType;
+    } kNames[] = {
+        {"discover", DM_DISCOVER},    {"setip", DM_SET_IP},           {"login", DM_GET_LOGIN},
+        {"reboot", DM_REBOOT},        {"getflash", DM_GET_FLASHINFO}, {"putflash", DM_PUT_FLASHINFO},
+    };
+    for (const auto& name : kNames)
+        if (text == name.pName)
+            return name.nType;
+    long long n = 0;
+    if (ParseLong(text, DM_DISCOVER, DM_PUT_FLASHINFO, n, 0)) // 0x13 or 19
+        return int(n);
+    return -1;
+}
+
+bool ParseStatus(std::string_view text, CSimOptions& opts)
+{
+    const auto eq = text.find('=');
+    if (eq == std::string_view::npos)
+        return false;
+    const int nType = RequestType(text.substr(0, eq));
+    long long nCode = 0;
+    if (nType < 0 || !ParseLong(text.substr(eq + 1), 0, 255, nCode))
+        return false;
+    opts.m_mapStatus[nType] = int(nCode);
+    return true;
+}
+
+bool ParseEndpoint(std::string_view text, CSimOptions& opts)
+{
+    const auto colon = text.rfind(':');
+    long long nPort = 0;
+    if (colon == std::string_view::npos || !ParseIp(text.substr(0, colon), opts.m_nUnsolicitedIp) ||
+        !ParseLong(text.substr(colon + 1), 1, 65535, nPort))
+        return false;
+    opts.m_nUnsolicitedPort = std::uint16_t(nPort);
+    opts.m_bUnsolicitedTo = true;
+    return true;
+}
+
+} // namespace
+
+EParse ParseOptions(int argc, char** argv, CSimOptions& opts)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string_view name = argv[i];
+        std::string_view value;
+        bool bHasValue = false;
+        if (const auto eq = name.find('='); name.starts_with("--") && eq != std::string_view::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+            bHasValue = true;
+        }
+        // Takes the option's value from "--name=value" or the next argument.
+        auto next = [&]() -> bool {
+            if (bHasValue)
+                return true;
+            if (i + 1 >= argc)
+                return false;
+            value = argv[++i];
+            return true;
+        };
+        auto flag = [&](bool& b) {
+            b = true;
+            return !bHasValue;
+        };
+
+        long long n = 0;
+        bool bOk = true;
+        if (name == "--help") {
+            std::fputs(kUsage, stdout);
+            return EParse::Help;
+        } else if (name == "--count") {
+            bOk = next() && ParseLong(value, 1, 1000000, n);
+            opts.m_nCount = int(n);
+        } else if (name == "--first-ip") {
+            bOk = next() && ParseIp(value, opts.m_nFirstIp);
+        } else if (name == "--password") {
+            bOk = next() && value.size() <= DEVMSG_PASSWORD_SIZE;
+            opts.m_strPassword = value;
+            opts.m_bPassword = true;
+        } else if (name == "--user") {
+            bOk = next() && value.size() <= sizeof(LoginInfoBody::userName);
+            opts.m_strUser = value;
+        } else if (name == "--web-port") {
+            bOk = next() && ParseLong(value, INT32_MIN, INT32_MAX, n);
+            opts.m_nWebPort = std::int32_t(n);
+        } else if (name == "--seconds") {
+            bOk = next() && ParseDouble(value, 0.001, 1e9, opts.m_dSeconds);
+        } else if (name == "--reboot-seconds") {
+            bOk = next() && ParseDouble(value, 0, 1e9, opts.m_dRebootSeconds);
+        } else if (name == "--status") {
+            bOk = next() && ParseStatus(value, opts);
+        } else if (name == "--short-status") {
+            bOk = flag(opts.m_bShortStatus);
+        } else if (name == "--drop") {
+            bOk = next() && ParseDouble(value, 0, 1, opts.m_dDrop);
+        } else if (name == "--seed") {
+            bOk = next() && ParseLong(value, 0, INT64_MAX, n);
+            opts.m_nSeed = std::uint64_t(n);
+        } else if (name == "--delay-ms") {
+            bOk = next() && ParseLong(value, 0, 3600000, n);
+            opts.m_nDelayMs = int(n);
+        } else if (name == "--truncate") {
+            bOk = flag(opts.m_bTruncate);
+        } else if (name == "--oversize") {
+            bOk = flag(opts.m_bOversize);
+        } else if (name == "--garbage") {
+            bOk = flag(opts.m_bGarbage);
+        } else if (name == "--wrong-port") {
+            bOk = flag(opts.m_bWrongPort);
+        } else if (name == "--unsolicited") {
+            bOk = next() && ParseLong(value, 0, 1000000000, n);
+            opts.m_nUnsolicited = long(n);
+        } else if (name == "--flood") {
+            bOk = next() && ParseLong(value, 0, 1000000000, n);
+            opts.m_nFlood = long(n);
+        } else if (name == "--unsolicited-to") {
+            bOk = next() && ParseEndpoint(value, opts);
+        } else if (name == "--log") {
+            bOk = next() && !value.empty();
+            opts.m_strLog = value;
+        } else if (name == "--dump-dir") {
+            bOk = next() && !value.empty();
+            opts.m_strDumpDir = value;
+        } else if (name == "--verbose") {
+            bOk = flag(opts.m_bVerbose);
+        } else if (name == "--no-segment-check") {
+            bool bAnyNetwork = false;
+            bOk = flag(bAnyNetwork);
+            opts.m_bSegmentCheck = !bAnyNetwork;
+        } else {
+            std::fprintf(stderr, "norvane-sim: unknown option %s (see --help)\n", argv[i]);
+            return EParse::Error;
+        }
+        if (!bOk) {
+            std::fprintf(stderr, "norvane-sim: bad or missing value for %.*s (see --help)\n", int(name.size()),
+                         name.data());
+            return EParse::Error;
+        }
+    }
+
+    // The last appliance must still have an ordinary address.
+    if (std::uint64_t(opts.m_nFirstIp) + std::uint64_t(opts.m_nCount) - 1 >= IPV4_BROADCAST) {
+        std::fputs("norvane-sim: --first-ip plus --count runs past 255.255.255.254\n", stderr);
+        return EParse::Error;
+    }
+    if ((opts.m_nUnsolicited > 0 || opts.m_nFlood > 0) && !opts.m_bUnsolicitedTo) {
+        std::fputs("norvane-sim: --unsolicited and --flood need --unsolicited-to\n", stderr);
+        return EParse::Error;
+    }
+    return EParse::Run;
+}

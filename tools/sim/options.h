@@ -1,0 +1,43 @@
+// Command line of norvane-sim.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+struct CSimOptions {
+    int m_nCount = 3;
+    std::uint32_t m_nFirstIp = 0x0AC80101; // 10.200.1.1, host order
+    bool m_bPassword = false;              // false: any password is accepted
+    std::string m_strPassword;
+    std::string m_strUser = "admin";
+    std::int32_t m_nWebPort = 80;
+    double m_dSeconds = 0; // 0: until interrupted
+    double m_dRebootSeconds = 3;
+
+    // Faults
+    std::map<int, int> m_mapStatus; // request type -> status that replaces the action
+    bool m_bShortStatus = false;
+    double m_dDrop = 0;
+    std::uint64_t m_nSeed = 1;
+    int m_nDelayMs = 0;
+    bool m_bTruncate = false;
+    bool m_bOversize = false;
+    bool m_bGarbage = false;
+    bool m_bWrongPort = false;
+    long m_nUnsolicited = 0;
+    long m_nFlood = 0;
+    bool m_bUnsolicitedTo = false;
+    std::uint32_t m_nUnsolicitedIp = 0;
+    std::uint16_t m_nUnsolicitedPort = 0;
+
+    std::string m_strLog;
+    std::string m_strDumpDir;
+    bool m_bVerbose = false;
+    bool m_bSegmentCheck = true;
+};
+
+enum class EParse { Run, Help, Error };
+
+// Prints the usage on --help and the reason on an error.
+EParse ParseOptions(int argc, char** argv, CSimOptions& opts);
