@@ -1,0 +1,88 @@
+// How much of a discovery burst the endpoint keeps while its thread is busy.
+//
+// norvane-sim plays N appliances that all answer one discovery at once; the
+// thread then sleeps 200 ms, as a repaint or an open box would hold it, and
+// only afterwards handles what arrived. Prints the receive buffer the system
+// granted and how many replies reached the owner.
+//
+//   tools/private-segment build/test/bench/bench_endpoint_burst [N] [SIM]
+#include "devicereplies.h"
+#include "devicesocket.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+class CCountingReplies : public CDeviceReplies {
+public:
+    void OnStatusError(int) override {}
+    void AddDevice(QString, QString, QString) override { ++m_nDevices; }
+    void OnSetIpDone() override {}
+    void OnLoginInfo(const LoginInfoBody&) override {}
+    void OnRebootDone() override {}
+    void OnFlashInfo(const unsigned char*) override {}
+    void OnPutFlashInfoDone() override {}
+    int m_nDevices = 0;
+};
+
+bool InPrivateSegment()
+{
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())
+        if (!(iface.flags() & QNetworkInterface::IsLoopBack))
+            return false;
+    return true;
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (!InPrivateSegment()) {
+        std::fprintf(stderr, "run me inside tools/private-segment\n");
+        return 3;
+    }
+    const int nAppliances = argc > 1 ? std::atoi(argv[1]) : 5000;
+    const QString strSim = argc > 2 ? QString::fromLocal8Bit(argv[2])
+                                    : QCoreApplication::applicationDirPath() + "/../tools/sim/norvane-sim";
+
+    QProcess sim;
+    sim.start(strSim, {"--count", QString::number(nAppliances)});
+    QByteArray output;
+    while (!output.contains("ready\n") && sim.waitForReadyRead(10000))
+        output += sim.readAllStandardOutput();
+    if (!output.contains("ready\n")) {
+        std::fprintf(stderr, "simulator did not start\n");
+        return 1;
+    }
+
+    CCountingReplies owner;
+    CDeviceSocket socket;
+    if (!socket.Create())
+        return 1;
+    socket.Setup(&owner);
+    socket.SendDiscover();
+    QThread::msleep(200);
+
+    QElapsedTimer clock;
+    clock.start();
+    QDeadlineTimer quiet(500);
+    int nSeen = 0;
+    while (!quiet.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (owner.m_nDevices != nSeen) {
+            nSeen = owner.m_nDevices;
+            quiet.setRemainingTime(500);
+        }
+    }
+    std::printf("endpoint_burst appliances=%d kept=%d rcvbuf_bytes=%d busy_ms=200\n", nAppliances, owner.m_nDevices,
+                socket.ReceiveBufferSize());
+    sim.terminate();
+    sim.waitForFinished(5000);
+    return 0;
+}
