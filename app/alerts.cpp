@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -42,6 +44,27 @@ bool CWidgetUi::OpenUrl(const QUrl& url)
 int CWidgetUi::RunDialog(QDialog& dialog)
 {
     return dialog.exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+}
+
+QString CWidgetUi::GetFileName(bool bSave, const QStringList& filters, const QString& strDefaultSuffix)
+{
+    QFileDialog dialog;
+    dialog.setAcceptMode(bSave ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // Saving replaces a file without asking; opening accepts any name typed,
+    // and a name that does not exist fails at the open that follows.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.value(0));
+    dialog.setDefaultSuffix(strDefaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    QString strPath = dialog.selectedFiles().constFirst();
+    // Native dialogs do not all add the default suffix themselves.
+    const QFileInfo info(strPath);
+    if (info.suffix().isEmpty() && !strDefaultSuffix.isEmpty() && (bSave || !info.exists()))
+        strPath += QLatin1Char('.') + strDefaultSuffix;
+    return strPath;
 }
 
 CUiSeam& UiSeam()
@@ -111,4 +134,19 @@ int RunModalDialog(QDialog& dialog)
     if (!scope.Entered())
         return IDCANCEL;
     return UiSeam().RunDialog(dialog);
+}
+
+QString RunFileDialog(bool bSave, const QStringList& filters, const QString& strDefaultSuffix)
+{
+    CModalScope scope;
+    if (!scope.Entered())
+        return {};
+    return UiSeam().GetFileName(bSave, filters, strDefaultSuffix);
+}
+
+void ShowText(const QString& strText)
+{
+    CModalScope scope;
+    if (scope.Entered())
+        UiSeam().MessageBox(strText);
 }

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QDialog;
 class QUrl;
@@ -32,6 +33,9 @@ public:
     virtual bool OpenUrl(const QUrl& url) = 0;
     // Runs a modal dialog; IDOK or IDCANCEL.
     virtual int RunDialog(QDialog& dialog) = 0;
+    // Asks for a file to save (bSave) or to open; the full path, or an empty
+    // text when the user cancels. The first filter is the initial one.
+    virtual QString GetFileName(bool bSave, const QStringList& filters, const QString& strDefaultSuffix) = 0;
 };
 
 // The widget seam used by the program.
@@ -41,6 +45,7 @@ public:
     bool AskYesNo(const QString& strText) override;
     bool OpenUrl(const QUrl& url) override;
     int RunDialog(QDialog& dialog) override;
+    QString GetFileName(bool bSave, const QStringList& filters, const QString& strDefaultSuffix) override;
 };
 
 // The seam in use; CWidgetUi unless a test installed its own.
@@ -55,6 +60,11 @@ bool AskQuestion(unsigned nId);
 
 // Runs a modal dialog through the seam; IDCANCEL when the cap is reached.
 int RunModalDialog(QDialog& dialog);
+// Runs a file dialog through the seam; empty when cancelled or past the cap.
+QString RunFileDialog(bool bSave, const QStringList& filters, const QString& strDefaultSuffix);
+// Shows a text that is not in the string table (a file system's own error
+// message) in the same OK box as ShowAlert.
+void ShowText(const QString& strText);
 
 // Number of modal windows open right now through the seam.
 int ModalDepth();

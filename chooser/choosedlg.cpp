@@ -2,6 +2,7 @@
 
 #include "alerts.h"
 #include "dialogunits.h"
+#include "flashinfofile.h"
 #include "ipaddressctrl.h"
 #include "newipdlg.h"
 #include "resource.h"
@@ -40,6 +41,9 @@ CChooseDlg::CChooseDlg() : m_pUi(std::make_unique<Ui::CChooseDlg>())
     connect(m_pUi->IDC_CHANGE_IP, &QPushButton::clicked, this, &CChooseDlg::OnChangeIp);
     connect(m_pUi->IDC_START_CONFIG, &QPushButton::clicked, this, &CChooseDlg::OnStartConfig);
     connect(m_pUi->IDC_REBOOT, &QPushButton::clicked, this, &CChooseDlg::OnReboot);
+    // Save and Load stay hidden; their handlers answer the buttons' clicks all the same.
+    connect(m_pUi->IDC_SAVE_FLASHINFO, &QPushButton::clicked, this, &CChooseDlg::OnSaveFlashInfo);
+    connect(m_pUi->IDC_LOAD_FLASHINFO, &QPushButton::clicked, this, &CChooseDlg::OnLoadFlashInfo);
     // Only a mouse click on a row changes the target; keyboard moves do not.
     connect(m_listDevices->View(), &QAbstractItemView::clicked, this,
             [this](const QModelIndex& index) { OnClickDeviceList(index.isValid() ? index.row() : -1); });
@@ -308,12 +312,72 @@ void CChooseDlg::OnRebootDone()
     ShowAlert(IDS_REBOOT_DONE);
 }
 
-void CChooseDlg::OnFlashInfo(const unsigned char* /*pImage*/)
+void CChooseDlg::OnSaveFlashInfo()
+{
+    UpdateData(true);
+    QString strAddress;
+    if (!CommandAddress(strAddress))
+        return;
+    m_strSelectedIp = strAddress;
+    m_socket.SendGetFlashInfo(m_strPassword, strAddress);
+    SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
+}
+
+// Any image reply is saved, asked for or not, from whichever appliance.
+void CChooseDlg::OnFlashInfo(const unsigned char* pImage)
 {
     KillTimer(TIMER_REPLY);
+    const QString strPath =
+        RunFileDialog(true, FlashInfoFileFilters(), QString::fromLatin1(FLASHINFO_FILE_SUFFIX));
+    if (strPath.isEmpty())
+        return;
+    QString strError;
+    switch (SaveFlashInfoFile(strPath, pImage, strError)) {
+    case FlashFileResult::Ok:
+        break;
+    case FlashFileResult::IoError:
+        ShowText(QStringLiteral("An error occurred while writing %1: %2").arg(strPath, strError));
+        break;
+    default:
+        ShowAlert(IDS_FILE_OPEN_ERROR);
+        break;
+    }
+}
+
+void CChooseDlg::OnLoadFlashInfo()
+{
+    UpdateData(true);
+    QString strAddress;
+    if (!CommandAddress(strAddress))
+        return;
+    // Asked only once the address is known to be good.
+    if (!AskQuestion(IDS_CONFIRM_LOAD))
+        return;
+    const QString strPath =
+        RunFileDialog(false, FlashInfoFileFilters(), QString::fromLatin1(FLASHINFO_FILE_SUFFIX));
+    if (strPath.isEmpty())
+        return;
+
+    unsigned char image[FLASHINFO_SIZE];
+    QString strError;
+    switch (LoadFlashInfoFile(strPath, image, strError)) {
+    case FlashFileResult::Ok:
+        break;
+    case FlashFileResult::IoError:
+        ShowText(QStringLiteral("An error occurred while reading %1: %2").arg(strPath, strError));
+        return;
+    default:
+        ShowAlert(IDS_FILE_OPEN_ERROR);
+        return;
+    }
+
+    m_strSelectedIp = strAddress;
+    m_socket.SendPutFlashInfo(m_strPassword, strAddress, image);
+    SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
 }
 
 void CChooseDlg::OnPutFlashInfoDone()
 {
     KillTimer(TIMER_REPLY);
+    ShowAlert(IDS_LOAD_DONE);
 }

@@ -70,6 +70,8 @@ public:
     void OnChangeIp();
     void OnStartConfig();
     void OnReboot();
+    void OnSaveFlashInfo();
+    void OnLoadFlashInfo();
 
     // Replies, called by m_socket.
     void AddDevice(QString strSerial, QString strMac, QString strIp) override;

@@ -44,7 +44,19 @@ public:
         return onDialog ? onDialog(dialog) : 2;
     }
 
+    // Records the request and answers with the next of m_fileAnswers (an
+    // empty text, as from a cancelled dialog, once they run out).
+    QString GetFileName(bool bSave, const QStringList& filters, const QString& strDefaultSuffix) override
+    {
+        m_fileDialogs << QStringLiteral("%1|%2|%3")
+                             .arg(bSave ? QStringLiteral("save") : QStringLiteral("open"), filters.join(';'),
+                                  strDefaultSuffix);
+        return m_fileAnswers.isEmpty() ? QString() : m_fileAnswers.takeFirst();
+    }
+
     QStringList m_messages;
+    QStringList m_fileDialogs;
+    QStringList m_fileAnswers;
     QStringList m_questions;
     std::vector<QUrl> m_urls;
     bool m_bAnswerYes = true;
