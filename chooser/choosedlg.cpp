@@ -117,7 +117,8 @@ bool CChooseDlg::OnApply()
 
 void CChooseDlg::SetTimer(int nId, int nElapseMs)
 {
-    m_timers[std::size_t(nId)].start(nElapseMs, this);
+    // Precise: a coarse timer may run out up to 5% early.
+    m_timers[std::size_t(nId)].start(nElapseMs, Qt::PreciseTimer, this);
 }
 
 void CChooseDlg::KillTimer(int nId)

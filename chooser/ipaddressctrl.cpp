@@ -47,7 +47,6 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* pParent)
         pField->setAlignment(Qt::AlignCenter);
         pField->setMaxLength(FIELD_DIGITS);
         pField->setValidator(new QRegularExpressionValidator(reDigits, pField));
-        pField->setContextMenuPolicy(Qt::NoContextMenu);
         // The control paints the one panel behind all fields; a field painting
         // its own would cut the frame's shading into pieces.
         QPalette palette = pField->palette();
@@ -63,7 +62,6 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* pParent)
     setFocusPolicy(Qt::StrongFocus);
     setFocusProxy(m_pFields[0]);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    setBackgroundRole(QPalette::Base);
     LayoutFields();
 }
 

@@ -6,14 +6,13 @@
 // and the close box leave the preset as it was.
 #pragma once
 
+#include "resource.h"
+
 #include <QDialog>
 #include <QSize>
 
 class CIPAddressCtrl;
 class QPushButton;
-
-// What DoModal returns.
-#include "resource.h"
 
 class CNewIpDlg : public QDialog {
     Q_OBJECT

@@ -261,22 +261,22 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, q
     if (nSourcePort != DEVICE_PORT)
         return;
 
-    // A datagram shorter than its type's layout is dropped: its missing bytes
+    if (nLength < DEVMSG_HEADER_SIZE || !m_pOwner)
+        return;
+    // An error reply needs only its header: appliances may leave the body out.
+    const std::int8_t nStatus = std::int8_t(pData[DEVMSG_HEADER_SIZE - 1]);
+    if (nStatus != DS_OK) {
+        m_pOwner->OnStatusError(nStatus);
+        return;
+    }
+    // A reply shorter than its type's layout is dropped: its missing bytes
     // were never sent and a cut-short image must never reach a file.
-    const int nNeeded = DeviceMsgSize(std::int8_t(pData[0]));
-    if (nLength < (nNeeded ? nNeeded : DEVMSG_HEADER_SIZE))
+    if (nLength < DeviceMsgSize(std::int8_t(pData[0])))
         return;
 
     DeviceMsg msg;
     int nPos = 0;
     DecodeDeviceMsg(pData, nPos, msg);
-    if (!m_pOwner)
-        return;
-
-    if (msg.status != DS_OK) {
-        m_pOwner->OnStatusError(msg.status);
-        return;
-    }
     switch (msg.type) {
     case DM_DEVICE_INFO: {
         const DeviceInfoBody& info = msg.body.deviceInfo;

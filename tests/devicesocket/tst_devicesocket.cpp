@@ -171,9 +171,13 @@ TEST_F(DeviceSocketTest, StatusDecidesBeforeType)
     Reply(Header(0x30, 0));                   // unknown type
     Reply(Header(0x10, 2) + Hex("474f5258"));
     Reply(Header(0x30, 2));
+    // Regression: a wrong-password reply that carries only its header was
+    // dropped as too short for its type, and the user saw "No Response !!!".
+    Reply(Header(0x22, 1));
+    Reply(Header(0x24, 1));
     Settle();
-    EXPECT_EQ(m_replies.m_calls,
-              (QStringList{"OnStatusError 4", "OnStatusError -1", "OnStatusError 2", "OnStatusError 2"}));
+    EXPECT_EQ(m_replies.m_calls, (QStringList{"OnStatusError 4", "OnStatusError -1", "OnStatusError 2",
+                                              "OnStatusError 2", "OnStatusError 1", "OnStatusError 1"}));
 }
 
 TEST_F(DeviceSocketTest, BadDatagramsAreDroppedWithoutCallingTheOwner)

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -53,15 +52,16 @@ struct CWindow {
 // keys, '\b' Backspace, '~' Delete, '\t' Tab and '^' Shift+Tab.
 void Type(const char* pszKeys)
 {
+    QWidget* const pFocus = nullptr;
     for (const char* p = pszKeys; *p; ++p) {
         switch (*p) {
-        case '<': QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Left); break;
-        case '>': QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Right); break;
-        case '\b': QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Backspace); break;
-        case '~': QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Delete); break;
-        case '\t': QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Tab); break;
-        case '^': QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Backtab, Qt::ShiftModifier); break;
-        default: QTest::keyClick(static_cast<QWidget*>(nullptr), *p); break;
+        case '<': QTest::keyClick(pFocus, Qt::Key_Left); break;
+        case '>': QTest::keyClick(pFocus, Qt::Key_Right); break;
+        case '\b': QTest::keyClick(pFocus, Qt::Key_Backspace); break;
+        case '~': QTest::keyClick(pFocus, Qt::Key_Delete); break;
+        case '\t': QTest::keyClick(pFocus, Qt::Key_Tab); break;
+        case '^': QTest::keyClick(pFocus, Qt::Key_Backtab, Qt::ShiftModifier); break;
+        default: QTest::keyClick(pFocus, *p); break;
         }
     }
 }
@@ -106,18 +106,6 @@ TEST(Typing, FieldsFollowTheKeys)
         EXPECT_EQ(nFilled, c.nFilled);
         EXPECT_EQ(w.FocusedField(), c.nFocusAfter);
     }
-}
-
-TEST(Typing, EditsAreSignalled)
-{
-    CWindow w;
-    QSignalSpy spy(w.m_ip, &CIPAddressCtrl::addressChanged);
-    w.m_ip->setFocus();
-    Type("1.2");
-    EXPECT_EQ(spy.count(), 2);
-    w.m_ip->SetAddress(1, 2, 3, 4);
-    w.m_ip->ClearAddress();
-    EXPECT_EQ(spy.count(), 4);
 }
 
 TEST(Address, SetClearAndRead)

@@ -161,8 +161,10 @@ TEST(Run, EachRunStartsFromTheStoredAddress)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
     EXPECT_EQ(Shown(dlg), (QStringList{"5", "6", "7", "8"}));
     EXPECT_EQ(FocusName(), QStringLiteral("IDOK"));
+    dlg.m_ipNew->SetAddress(9, 8, 7, 6);
     dlg.accept();
-    EXPECT_EQ(Result(dlg), (Octets{5, 6, 7, 8}));
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(Result(dlg), (Octets{9, 8, 7, 6}));
 }
 
 TEST(Run, TabOrderIsOkCancelAddress)

@@ -12,6 +12,7 @@ bool CSimProcess::Start(const QStringList& args)
     m_process.start();
     if (!m_process.waitForStarted(5000))
         return false;
+    m_bStarted = true;
     QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired()) {
         if (!m_process.waitForReadyRead(int(deadline.remainingTime())))
@@ -32,6 +33,8 @@ QString CSimProcess::Stop()
             m_process.waitForFinished(5000);
         }
     }
+    if (!m_bStarted)
+        return {};
     m_strOutput += QString::fromLatin1(m_process.readAllStandardOutput());
     return QString::fromLatin1(m_process.readAllStandardError());
 }

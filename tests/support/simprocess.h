@@ -16,5 +16,6 @@ public:
 
 private:
     QProcess m_process;
+    bool m_bStarted = false;
     QString m_strOutput;
 };
