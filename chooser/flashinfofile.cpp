@@ -10,6 +10,15 @@
 
 const char* const FLASHINFO_FILE_SUFFIX = "cfg";
 
+namespace {
+// A short write sets no error of its own: say so plainly then.
+QString FileErrorText(const QFileDevice& file)
+{
+    return file.error() == QFileDevice::NoError ? QStringLiteral("not all of the data could be written")
+                                                 : file.errorString();
+}
+} // namespace
+
 QStringList FlashInfoFileFilters()
 {
     return {QStringLiteral("Lumisk Configuration Files (*.cfg)"), QStringLiteral("All Files (*.*)")};
@@ -28,11 +37,13 @@ FlashFileResult SaveFlashInfoFile(const QString& strPath, const unsigned char* p
             return FlashFileResult::OpenError;
     }
 
+    // Unbuffered: a buffered write reports success and fails only inside
+    // commit(), which then still replaces the target with a cut-short file.
     QSaveFile file(strPath);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return FlashFileResult::OpenError;
     if (file.write(reinterpret_cast<const char*>(pImage), FLASHINFO_SIZE) != FLASHINFO_SIZE) {
-        strError = file.errorString();
+        strError = FileErrorText(file);
         return FlashFileResult::IoError; // the temporary file goes with `file`
     }
     // Released before the new file takes the old one's place: some systems
@@ -40,7 +51,7 @@ FlashFileResult SaveFlashInfoFile(const QString& strPath, const unsigned char* p
     lock.reset();
     existing.close();
     if (!file.commit()) {
-        strError = file.errorString();
+        strError = FileErrorText(file);
         return FlashFileResult::IoError;
     }
     return FlashFileResult::Ok;
@@ -59,7 +70,7 @@ FlashFileResult LoadFlashInfoFile(const QString& strPath, unsigned char* pImage,
     while (nRead < FLASHINFO_SIZE) {
         const qint64 n = file.read(reinterpret_cast<char*>(pImage) + nRead, FLASHINFO_SIZE - nRead);
         if (n < 0) {
-            strError = file.errorString();
+            strError = FileErrorText(file);
             return FlashFileResult::IoError;
         }
         if (n == 0)

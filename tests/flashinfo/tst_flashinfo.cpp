@@ -188,7 +188,10 @@ protected:
         return m_dir.filePath(QStringLiteral("files/") + QLatin1String(pszName));
     }
     QStringList Files() const { return QDir(m_dir.filePath(QStringLiteral("files"))).entryList(QDir::Files); }
-    QByteArray TargetImage() const { return ReadFile(m_dir.filePath(QStringLiteral("dump/10.200.1.2.img"))); }
+    QByteArray TargetImage(const char* pszIp = "10.200.1.2") const
+    {
+        return ReadFile(m_dir.filePath(QStringLiteral("dump/%1.img").arg(QLatin1String(pszIp))));
+    }
 
     // Requests the simulator received, as "type to length", discoveries left
     // out. A discovery goes out first as a marker: once the simulator logged
@@ -346,6 +349,8 @@ TEST_F(FlashInfoTest, LoadSendsTheFilesFirst8192BytesAndTheApplianceTakesThem)
     }
     const QString strPut = QStringLiteral("0x15 10.200.1.2 8204");
     EXPECT_EQ(Requests(), (QStringList{strPut, strPut}));
+    EXPECT_TRUE(SameBytes(TargetImage("10.200.1.1"), FormulaImage(0)));
+    EXPECT_TRUE(SameBytes(TargetImage("10.200.1.3"), FormulaImage(2)));
 }
 
 TEST_F(FlashInfoTest, UnusableFilesAreRefusedAndNothingIsSent)
