@@ -5,7 +5,7 @@
 // only afterwards handles what arrived. Prints the receive buffer the system
 // granted and how many replies reached the owner.
 //
-//   tools/private-segment build/test/bench/bench_endpoint_burst [N] [SIM]
+//   tools/private-segment build/test/bench/bench_endpoint_burst [N] [SIM] [SO_RCVBUF]
 #include "devicereplies.h"
 #include "devicesocket.h"
 
@@ -63,6 +63,8 @@ int main(int argc, char* argv[])
 
     CCountingReplies owner;
     CDeviceSocket socket;
+    if (argc > 3)
+        socket.SetReceiveBufferRequest(std::atoi(argv[3]));
     if (!socket.Create())
         return 1;
     socket.Setup(&owner);

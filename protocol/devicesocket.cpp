@@ -4,51 +4,45 @@
 #include "devicereplies.h"
 #include "resource.h"
 
+#include "datagramreceiver.h"
+
 #include <QElapsedTimer>
 #include <QHostInfo>
-#include <QThread>
-#include <QVariant>
 
 #include <cstring>
 
 namespace {
-// A read that fills this many bytes found a datagram longer than any message.
-constexpr qint64 READ_LIMIT = DEVMSG_BUF_SIZE + 1;
-
-// Queue record header: datagram length as received, then the source port.
-struct QueuedHeader {
-    qint32 nLength;
-    quint16 nPort;
-    quint16 nReserved;
-};
-constexpr qint64 QUEUE_HEADER_SIZE = sizeof(QueuedHeader);
-
-// Past this much queued data the socket is left alone (its datagrams wait in
-// the kernel buffer) until the handlers have caught up; this bounds memory
-// under a flood.
-constexpr qint64 QUEUE_PAUSE_BYTES = 16 * 1024 * 1024;
-
-constexpr int SEND_RETRY_MS = 2000;
-
-// Stored payload of a queued datagram: receive errors keep none.
-qint64 StoredLength(qint32 nLength)
-{
-    return nLength >= 1 && nLength <= DEVMSG_BUF_SIZE ? nLength : 0;
-}
+// Longest run of handlers in one go before the window gets its turn again.
+constexpr int DISPATCH_SLICE_MS = 8;
 } // namespace
 
 CDeviceSocket::CDeviceSocket() = default;
-CDeviceSocket::~CDeviceSocket() = default;
+
+CDeviceSocket::~CDeviceSocket()
+{
+    if (m_pReceiver) {
+        QMetaObject::invokeMethod(m_pReceiver.get(), [this] { m_pReceiver->Close(); }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+}
 
 bool CDeviceSocket::Create()
 {
-    m_pUdp = std::make_unique<QUdpSocket>();
-    if (!m_pUdp->bind(QHostAddress::AnyIPv4, 0)) {
-        m_pUdp.reset();
+    m_pReceiver = std::make_unique<CDatagramReceiver>(m_queue, [this] { PostDispatch(); });
+    m_pReceiver->moveToThread(&m_thread);
+    m_thread.setObjectName(QStringLiteral("device-receive"));
+    m_thread.start();
+    bool bOpened = false;
+    const int nRequest = m_nReceiveBufferRequest;
+    QMetaObject::invokeMethod(
+        m_pReceiver.get(), [&] { bOpened = m_pReceiver->Open(nRequest); }, Qt::BlockingQueuedConnection);
+    if (!bOpened) {
+        m_thread.quit();
+        m_thread.wait();
+        m_pReceiver.reset();
         return false;
     }
-    m_pUdp->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, DEVICE_RCVBUF_SIZE);
-    connect(m_pUdp.get(), &QUdpSocket::readyRead, this, &CDeviceSocket::OnReceive);
     m_bOpen = true;
     return true;
 }
@@ -69,12 +63,12 @@ bool CDeviceSocket::IsOpen() const
 
 quint16 CDeviceSocket::LocalPort() const
 {
-    return m_bOpen ? m_pUdp->localPort() : 0;
+    return m_bOpen ? m_pReceiver->LocalPort() : 0;
 }
 
 int CDeviceSocket::ReceiveBufferSize() const
 {
-    return m_bOpen ? m_pUdp->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt() : 0;
+    return m_bOpen ? m_pReceiver->ReceiveBufferSize() : 0;
 }
 
 int CDeviceSocket::SendDiscover()
@@ -160,19 +154,10 @@ int CDeviceSocket::SendRequest(DeviceMsg& msg, const QString& strPassword, const
 
     bool bSent = false;
     if (m_bOpen && !addrDest.isNull() && nPort != 0) {
-        // A full send buffer is waited out for a while, as a blocking socket would.
-        QElapsedTimer waited;
-        waited.start();
-        for (;;) {
-            const qint64 nSent = m_pUdp->writeDatagram(reinterpret_cast<const char*>(buf), nLength, addrDest, nPort);
-            if (nSent == nLength) {
-                bSent = true;
-                break;
-            }
-            if (m_pUdp->error() != QAbstractSocket::TemporaryError || waited.elapsed() >= SEND_RETRY_MS)
-                break;
-            QThread::msleep(1);
-        }
+        const char* pData = reinterpret_cast<const char*>(buf);
+        QMetaObject::invokeMethod(
+            m_pReceiver.get(), [&] { bSent = m_pReceiver->Send(pData, nLength, addrDest, nPort); },
+            Qt::BlockingQueuedConnection);
     }
     if (!bSent) {
         ShowAlert(IDS_SEND_ERROR);
@@ -181,74 +166,31 @@ int CDeviceSocket::SendRequest(DeviceMsg& msg, const QString& strPassword, const
     return 1;
 }
 
-void CDeviceSocket::QueueReserve(qint64 nBytes)
+// Runs on either thread: one queued call covers every datagram queued before it runs.
+void CDeviceSocket::PostDispatch()
 {
-    if (m_nQueueTail + nBytes <= m_nQueueCapacity)
-        return;
-    if (m_nQueueHead > 0) {
-        std::memmove(m_pQueue.get(), m_pQueue.get() + m_nQueueHead, std::size_t(QueuedBytes()));
-        m_nQueueTail -= m_nQueueHead;
-        m_nQueueHead = 0;
-        if (m_nQueueTail + nBytes <= m_nQueueCapacity)
-            return;
-    }
-    qint64 nCapacity = m_nQueueCapacity ? m_nQueueCapacity * 2 : 64 * 1024;
-    while (nCapacity < m_nQueueTail + nBytes)
-        nCapacity *= 2;
-    auto pQueue = std::make_unique<unsigned char[]>(std::size_t(nCapacity));
-    if (m_nQueueTail > 0)
-        std::memcpy(pQueue.get(), m_pQueue.get(), std::size_t(m_nQueueTail));
-    m_pQueue = std::move(pQueue);
-    m_nQueueCapacity = nCapacity;
-}
-
-void CDeviceSocket::OnReceive()
-{
-    if (!m_bOpen)
-        return;
-    while (m_pUdp->hasPendingDatagrams()) {
-        if (QueuedBytes() >= QUEUE_PAUSE_BYTES) {
-            m_bReadPaused = true;
-            break;
-        }
-        // Read straight into the queue; the header goes in front afterwards.
-        QueueReserve(QUEUE_HEADER_SIZE + READ_LIMIT);
-        unsigned char* pRecord = m_pQueue.get() + m_nQueueTail;
-        quint16 nPort = 0;
-        const qint64 nRead = m_pUdp->readDatagram(reinterpret_cast<char*>(pRecord + QUEUE_HEADER_SIZE), READ_LIMIT,
-                                                  nullptr, &nPort);
-        QueuedHeader header{};
-        header.nLength = nRead < 0 ? -1 : qint32(nRead);
-        header.nPort = nPort;
-        std::memcpy(pRecord, &header, sizeof header);
-        m_nQueueTail += QUEUE_HEADER_SIZE + StoredLength(header.nLength);
-    }
-    if (QueuedBytes() > 0 && !m_bDispatchPosted) {
-        m_bDispatchPosted = true;
+    if (!m_bDispatchPosted.exchange(true))
         QMetaObject::invokeMethod(this, &CDeviceSocket::DispatchQueued, Qt::QueuedConnection);
-    }
 }
 
 void CDeviceSocket::DispatchQueued()
 {
     m_bDispatchPosted = false;
-    while (QueuedBytes() > 0) {
-        // Copied out before handling: a handler's nested event loop may queue
-        // more datagrams and move the queue's storage.
-        QueuedHeader header;
-        std::memcpy(&header, m_pQueue.get() + m_nQueueHead, sizeof header);
-        const qint64 nStored = StoredLength(header.nLength);
-        unsigned char buf[DEVMSG_BUF_SIZE];
-        std::memcpy(buf, m_pQueue.get() + m_nQueueHead + QUEUE_HEADER_SIZE, std::size_t(nStored));
-        m_nQueueHead += QUEUE_HEADER_SIZE + nStored;
-        if (m_nQueueHead == m_nQueueTail)
-            m_nQueueHead = m_nQueueTail = 0;
-
-        if (m_bReadPaused && QueuedBytes() < QUEUE_PAUSE_BYTES / 2) {
-            m_bReadPaused = false;
-            OnReceive();
+    QElapsedTimer slice;
+    slice.start();
+    // Copied out of the queue before handling: a handler's nested event loop
+    // may run this again and take the datagrams after it.
+    unsigned char buf[DEVMSG_BUF_SIZE];
+    qint64 nLength = 0, nRemaining = 0;
+    quint16 nPort = 0;
+    while (m_queue.Pop(buf, nLength, nPort, nRemaining)) {
+        if (m_pReceiver && m_pReceiver->IsPaused() && nRemaining == 0)
+            QMetaObject::invokeMethod(m_pReceiver.get(), [this] { m_pReceiver->Resume(); }, Qt::QueuedConnection);
+        HandleDatagram(buf, nLength, nPort);
+        if (slice.elapsed() >= DISPATCH_SLICE_MS) {
+            PostDispatch();
+            return;
         }
-        HandleDatagram(buf, header.nLength, header.nPort);
     }
 }
 

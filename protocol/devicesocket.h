@@ -6,21 +6,26 @@
 // the owner's handler by status and type. Nothing is remembered between
 // datagrams: a reply is matched neither to a request nor to its sender.
 //
-// Receiving runs in two steps. The read notification drains every pending
-// datagram into a FIFO and returns; a queued call then hands the datagrams
-// to the owner one at a time, in arrival order. Handlers may open modal
-// boxes whose nested event loops deliver further datagrams (and their own
-// boxes) while the outer handler waits, exactly as on the outermost loop.
+// Receiving runs in two steps. A thread of the endpoint's own takes every
+// datagram off the socket as it arrives and queues it; a queued call on the
+// user-interface thread then hands the datagrams to the owner one at a time,
+// in arrival order, a few milliseconds' worth per call so the window stays
+// responsive under a burst. Handlers may open modal boxes whose nested event
+// loops deliver further datagrams (and their own boxes) while the outer
+// handler waits, exactly as on the outermost loop.
 #pragma once
 
+#include "datagramqueue.h"
 #include "devicemsg.h"
 
 #include <QHostAddress>
 #include <QObject>
-#include <QUdpSocket>
+#include <QThread>
 
+#include <atomic>
 #include <memory>
 
+class CDatagramReceiver;
 class CDeviceReplies;
 
 // Kernel receive buffer asked for, so that a burst of replies survives while
@@ -32,6 +37,10 @@ class CDeviceSocket : public QObject {
 public:
     CDeviceSocket();
     ~CDeviceSocket() override;
+
+    // Receive buffer to ask the system for at Create (benchmarks hold it to
+    // what an ordinary user gets).
+    void SetReceiveBufferRequest(int nBytes) { m_nReceiveBufferRequest = nBytes; }
 
     // Opens an IPv4 UDP socket on every local address and a system-chosen port.
     bool Create();
@@ -57,26 +66,19 @@ public:
     int ReceiveBufferSize() const;
 
 private:
-    void OnReceive();
+    void PostDispatch();
     void DispatchQueued();
     int SendRequest(DeviceMsg& msg, const QString& strPassword, const QString* pstrHost);
     bool ResolveHost(const QString& strHost, QHostAddress& addr) const;
 
-    // FIFO of received datagrams: records of [length][source port][bytes]
-    // packed in one buffer that grows to the largest burst and is reused.
-    void QueueReserve(qint64 nBytes);
-    qint64 QueuedBytes() const { return m_nQueueTail - m_nQueueHead; }
-
-    std::unique_ptr<QUdpSocket> m_pUdp;
+    int m_nReceiveBufferRequest = DEVICE_RCVBUF_SIZE;
+    QThread m_thread;
+    std::unique_ptr<CDatagramReceiver> m_pReceiver;
     bool m_bOpen = false;
     QHostAddress m_addrBroadcast;
     quint16 m_nBroadcastPort = 0;
     CDeviceReplies* m_pOwner = nullptr;
 
-    std::unique_ptr<unsigned char[]> m_pQueue;
-    qint64 m_nQueueCapacity = 0;
-    qint64 m_nQueueHead = 0;
-    qint64 m_nQueueTail = 0;
-    bool m_bDispatchPosted = false;
-    bool m_bReadPaused = false;
+    CDatagramQueue m_queue;
+    std::atomic<bool> m_bDispatchPosted{false};
 };
