@@ -197,24 +197,31 @@ void CDeviceSocket::DispatchQueued()
 void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, quint16 nSourcePort)
 {
     if (nLength < 1 || nLength > DEVMSG_BUF_SIZE) {
+        ++m_stats.nReceiveErrors;
         ShowAlert(IDS_RECEIVE_ERROR);
         return;
     }
-    if (nSourcePort != DEVICE_PORT)
+    if (nSourcePort != DEVICE_PORT) {
+        ++m_stats.nWrongPort;
         return;
-
-    if (nLength < DEVMSG_HEADER_SIZE || !m_pOwner)
+    }
+    if (nLength < DEVMSG_HEADER_SIZE || !m_pOwner) {
+        ++m_stats.nTooShort;
         return;
+    }
     // An error reply needs only its header: appliances may leave the body out.
     const std::int8_t nStatus = std::int8_t(pData[DEVMSG_HEADER_SIZE - 1]);
     if (nStatus != DS_OK) {
+        ++m_stats.nStatusErrors;
         m_pOwner->OnStatusError(nStatus);
         return;
     }
     // A reply shorter than its type's layout is dropped: its missing bytes
     // were never sent and a cut-short image must never reach a file.
-    if (nLength < DeviceMsgSize(std::int8_t(pData[0])))
+    if (nLength < DeviceMsgSize(std::int8_t(pData[0]))) {
+        ++m_stats.nTooShort;
         return;
+    }
 
     DeviceMsg msg;
     int nPos = 0;
@@ -246,6 +253,8 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, q
         m_pOwner->OnPutFlashInfoDone();
         break;
     default:
-        break;
+        ++m_stats.nIgnored;
+        return;
     }
+    ++m_stats.nReplies;
 }

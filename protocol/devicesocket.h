@@ -32,6 +32,16 @@ class CDeviceReplies;
 // the user-interface thread is busy; the system caps it at its own maximum.
 constexpr int DEVICE_RCVBUF_SIZE = 8 * 1024 * 1024;
 
+// What became of the datagrams received, by class.
+struct DeviceReceiveStats {
+    quint64 nReceiveErrors = 0; // failed reads, empty or oversized datagrams
+    quint64 nWrongPort = 0;
+    quint64 nTooShort = 0;
+    quint64 nStatusErrors = 0;
+    quint64 nReplies = 0;       // handed to a handler of their type
+    quint64 nIgnored = 0;       // requests and unknown types with status 0
+};
+
 class CDeviceSocket : public QObject {
     Q_OBJECT
 public:
@@ -60,6 +70,8 @@ public:
     // DEVMSG_BUF_SIZE is a receive error.
     void HandleDatagram(const unsigned char* pData, qint64 nLength, quint16 nSourcePort);
 
+    const DeviceReceiveStats& Stats() const { return m_stats; }
+
     bool IsOpen() const;
     quint16 LocalPort() const;
     // Receive buffer the system granted, in bytes (as it reports it).
@@ -79,6 +91,7 @@ private:
     quint16 m_nBroadcastPort = 0;
     CDeviceReplies* m_pOwner = nullptr;
 
+    DeviceReceiveStats m_stats;
     CDatagramQueue m_queue;
     std::atomic<bool> m_bDispatchPosted{false};
 };

@@ -36,10 +36,17 @@ QString CSimProcess::Stop()
     if (!m_bStarted)
         return {};
     m_strOutput += QString::fromLatin1(m_process.readAllStandardOutput());
-    return QString::fromLatin1(m_process.readAllStandardError());
+    return ErrorOutput();
 }
 
 CSimProcess::~CSimProcess()
 {
     Stop();
+}
+
+QString CSimProcess::ErrorOutput()
+{
+    if (m_bStarted)
+        m_strErrors += QString::fromLatin1(m_process.readAllStandardError());
+    return m_strErrors;
 }

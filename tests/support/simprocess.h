@@ -13,9 +13,12 @@ public:
     // Stops it with SIGTERM and returns its standard error.
     QString Stop();
     QString Output() const { return m_strOutput; }
+    // Everything it wrote to standard error so far.
+    QString ErrorOutput();
 
 private:
     QProcess m_process;
     bool m_bStarted = false;
     QString m_strOutput;
+    QString m_strErrors;
 };
