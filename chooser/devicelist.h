@@ -9,6 +9,8 @@
 #include <QAbstractTableModel>
 #include <QString>
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 class QTableView;
@@ -35,10 +37,22 @@ private:
         QString strKey; // the label case-folded: the sort and match key
         QString strText[3];
     };
-    // First row whose key is not less than strKey.
-    int LowerBound(const QString& strKey) const;
+    using RowPtr = std::unique_ptr<Row>;
 
-    std::vector<Row> m_rows;
+    // Row number of the first row whose key is not less (bUpper: greater)
+    // than strKey.
+    int Bound(const QString& strKey, bool bUpper) const;
+    // Block holding row nRow, and the row's place in it.
+    std::pair<int, int> Locate(int nRow) const;
+    const Row& At(int nRow) const;
+    void RenumberFrom(std::size_t nBlock);
+
+    // Rows in label order, in blocks of a few hundred: an insert or delete
+    // shifts one block, not the whole list, so filling the list with
+    // thousands of appliances stays far from quadratic.
+    std::vector<std::vector<RowPtr>> m_blocks;
+    std::vector<int> m_blockStarts; // row number of each block's first row
+    int m_nRows = 0;
 };
 
 class CDeviceList {
