@@ -5,6 +5,7 @@
 #include "resource.h"
 
 #include <QDialogButtonBox>
+#include <QHostAddress>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QUrl>
@@ -100,9 +101,15 @@ QByteArray CSetupSheet::FormatLoginUrl() const
 
 void CSetupSheet::LaunchWebLogin()
 {
+    // The address may be a row's IP text as an appliance reported it: only a
+    // dotted-decimal address becomes the host, or a hostile reply could send
+    // the password elsewhere or cut the URL short.
+    const QHostAddress addr(m_strDeviceIp);
+    const bool bDotted = addr.protocol() == QAbstractSocket::IPv4Protocol && addr.toString() == m_strDeviceIp;
     const QByteArray url = FormatLoginUrl();
     // Only a very long password makes the URL longer than the buffer it was
     // always formatted into; such a URL is not launched.
-    if (url.size() > LOGIN_URL_BUF_SIZE - 1 || !UiSeam().OpenUrl(QUrl::fromEncoded(url, QUrl::StrictMode)))
+    if (!bDotted || url.size() > LOGIN_URL_BUF_SIZE - 1 ||
+        !UiSeam().OpenUrl(QUrl::fromEncoded(url, QUrl::StrictMode)))
         ShowAlert(IDS_BROWSER_ERROR);
 }

@@ -186,6 +186,10 @@ void CDeviceSocket::DispatchQueued()
     while (m_queue.Pop(buf, nLength, nPort, nRemaining)) {
         if (m_pReceiver && m_pReceiver->IsPaused() && nRemaining == 0)
             QMetaObject::invokeMethod(m_pReceiver.get(), [this] { m_pReceiver->Resume(); }, Qt::QueuedConnection);
+        // Should this handler open a box, its event loop takes the datagrams
+        // still waiting, as it takes those that arrive while it is open.
+        if (nRemaining > 0)
+            PostDispatch();
         HandleDatagram(buf, nLength, nPort);
         if (slice.elapsed() >= DISPATCH_SLICE_MS) {
             PostDispatch();

@@ -9,151 +9,119 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
+#include <initializer_list>
+#include <map>
 
 namespace {
 
-using Octets = std::array<int, 4>;
-
-// A window holding a button, the control and another button, in that tab order.
-struct CWindow {
-    QWidget m_window;
-    QPushButton* m_btnBefore = new QPushButton(QStringLiteral("Before"), &m_window);
-    CIPAddressCtrl* m_ip = new CIPAddressCtrl(&m_window);
-    QPushButton* m_btnAfter = new QPushButton(QStringLiteral("After"), &m_window);
-
-    CWindow()
-    {
-        auto* pLayout = new QVBoxLayout(&m_window);
-        pLayout->addWidget(m_btnBefore);
-        pLayout->addWidget(m_ip);
-        pLayout->addWidget(m_btnAfter);
-        m_window.show();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&m_window));
-    }
-
-    Octets Read(int& nFilled) const
-    {
-        quint8 n0 = 9, n1 = 9, n2 = 9, n3 = 9;
-        nFilled = m_ip->GetAddress(n0, n1, n2, n3);
-        return {n0, n1, n2, n3};
-    }
-
-    int FocusedField() const
-    {
-        for (int i = 0; i < CIPAddressCtrl::FIELD_COUNT; ++i)
-            if (m_ip->Field(i)->hasFocus())
-                return i;
-        return -1;
-    }
-};
-
-// Types into whatever has focus, as a user would: '<' and '>' are the arrow
-// keys, '\b' Backspace, '~' Delete, '\t' Tab and '^' Shift+Tab.
-void Type(const char* pszKeys)
+// Keys to whatever has focus: '<' '>' arrows, '\b' Backspace, '~' Delete, '\t' Tab, '^' Shift+Tab.
+void Type(std::string_view keys)
 {
+    static const std::map<char, Qt::Key> named = {{'<', Qt::Key_Left}, {'>', Qt::Key_Right},
+                                                  {'\b', Qt::Key_Backspace}, {'~', Qt::Key_Delete},
+                                                  {'\t', Qt::Key_Tab}, {'^', Qt::Key_Backtab}};
     QWidget* const pFocus = nullptr;
-    for (const char* p = pszKeys; *p; ++p) {
-        switch (*p) {
-        case '<': QTest::keyClick(pFocus, Qt::Key_Left); break;
-        case '>': QTest::keyClick(pFocus, Qt::Key_Right); break;
-        case '\b': QTest::keyClick(pFocus, Qt::Key_Backspace); break;
-        case '~': QTest::keyClick(pFocus, Qt::Key_Delete); break;
-        case '\t': QTest::keyClick(pFocus, Qt::Key_Tab); break;
-        case '^': QTest::keyClick(pFocus, Qt::Key_Backtab, Qt::ShiftModifier); break;
-        default: QTest::keyClick(pFocus, *p); break;
-        }
+    for (const char c : keys) {
+        if (const auto it = named.find(c); it != named.end())
+            QTest::keyClick(pFocus, it->second, c == '^' ? Qt::ShiftModifier : Qt::NoModifier);
+        else
+            QTest::keyClick(pFocus, c);
     }
 }
 
+// The field texts joined by dots: "1...4" is 1, blank, blank, 4.
+QString Shown(const CIPAddressCtrl& ip)
+{
+    QStringList texts;
+    for (int i = 0; i < CIPAddressCtrl::FIELD_COUNT; ++i)
+        texts << ip.Field(i)->text();
+    return texts.join('.');
+}
+
+QString FocusName() { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); }
+
+// Buttons before and after the control, in tab order.
+struct CWindow {
+    QWidget m_window;
+    QPushButton* m_btnBefore = new QPushButton(&m_window);
+    CIPAddressCtrl* m_ip = new CIPAddressCtrl(&m_window);
+    QPushButton* m_btnAfter = new QPushButton(&m_window);
+
+    CWindow()
+    {
+        m_btnBefore->setObjectName(QStringLiteral("Before"));
+        m_btnAfter->setObjectName(QStringLiteral("After"));
+        auto* pLayout = new QVBoxLayout(&m_window);
+        for (QWidget* pWidget : std::initializer_list<QWidget*>{m_btnBefore, m_ip, m_btnAfter})
+            pLayout->addWidget(pWidget);
+        m_window.show();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&m_window));
+    }
+};
+
 TEST(Typing, FieldsFollowTheKeys)
 {
-    struct SCase {
+    const struct {
         const char* pszKeys;
         bool bPreset; // 1.2.3.4 in the control, entered by Tab
-        int nFilled;
-        Octets octets;
-        int nFocusAfter;
+        const char* pszShown;
+        const char* pszFocusAfter;
+    } cases[] = {
+        {"10.200.1.7", false, "10.200.1.7", "field3"},
+        {"300", false, "255...", "field1"},
+        {"1234", false, "123.4..", "field1"},
+        {"12<3", false, "132...", "field0"}, // only a digit typed at the end moves on
+        {"1 2 3 4", false, "1.2.3.4", "field3"},
+        {"1..2", false, "1.2..", "field1"}, // a dot in a blank field does nothing
+        {"a1-b", false, "1...", "field0"},
+        {"255.255.255.2559", false, "255.255.255.255", "field3"},
+        {"10.>1.2", false, "10..1.2", "field3"},
+        {"1.2\b\b3", false, "13...", "field0"},
+        {"1.2.<<9", false, "1.92..", "field1"},
+        {"9.8", true, "9.8.3.4", "field1"},
+        {"192.168.0.20", true, "192.168.0.20", "field3"}, // a dot right after a third digit only ends the field
+        {"\b", true, ".2.3.4", "field0"},
+        {"~>~>>7", true, "..37.4", "field2"},
     };
-    const SCase cases[] = {
-        {"10.200.1.7", false, 4, {10, 200, 1, 7}, 3},
-        {"300", false, 1, {255, 0, 0, 0}, 1},
-        {"1234", false, 2, {123, 4, 0, 0}, 1},
-        {"1 2 3 4", false, 4, {1, 2, 3, 4}, 3},
-        {"1..2", false, 2, {1, 2, 0, 0}, 1},
-        {".", false, 0, {0, 0, 0, 0}, 0},
-        {"a1-b", false, 1, {1, 0, 0, 0}, 0},
-        {"255.255.255.2559", false, 4, {255, 255, 255, 255}, 3},
-        {"10.>1.2", false, 3, {10, 0, 1, 2}, 3},
-        {"12>3", false, 2, {12, 3, 0, 0}, 1},
-        {"1.2\b\b3", false, 1, {13, 0, 0, 0}, 0},
-        {"1.2.<<9", false, 2, {1, 92, 0, 0}, 1},
-        {"9.8", true, 4, {9, 8, 3, 4}, 1},
-        {"192.168.0.20", true, 4, {192, 168, 0, 20}, 3},
-        {"123..4", false, 2, {123, 4, 0, 0}, 1},
-        {"\b", true, 3, {0, 2, 3, 4}, 0},
-        {"~>~>>7", true, 2, {0, 0, 37, 4}, 2},
-    };
-    for (const SCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.pszKeys);
         CWindow w;
         if (c.bPreset)
             w.m_ip->SetAddress(1, 2, 3, 4);
         w.m_ip->setFocus(Qt::TabFocusReason);
         Type(c.pszKeys);
-        int nFilled = -1;
-        EXPECT_EQ(w.Read(nFilled), c.octets);
-        EXPECT_EQ(nFilled, c.nFilled);
-        EXPECT_EQ(w.FocusedField(), c.nFocusAfter);
+        EXPECT_EQ(Shown(*w.m_ip), QLatin1String(c.pszShown));
+        EXPECT_EQ(FocusName(), QLatin1String(c.pszFocusAfter));
     }
 }
 
 TEST(Address, SetClearAndRead)
 {
-    struct SCase {
+    using F = CIPAddressCtrl&;
+    const struct {
         const char* pszName;
         void (*set)(CIPAddressCtrl&);
-        QStringList texts;
+        const char* pszShown;
         int nFilled;
         quint32 dwAddress;
+    } cases[] = {
+        {"zero shows four zeros", [](F ip) { ip.SetAddress(0); }, "0.0.0.0", 4, 0},
+        {"first octet most significant", [](F ip) { ip.SetAddress(0xC0A80014); }, "192.168.0.20", 4, 0xC0A80014},
+        {"cleared", [](F ip) { ip.SetAddress(1, 2, 3, 4); ip.ClearAddress(); }, "...", 0, 0},
+        {"a blank field is not counted and reads 0", [](F ip) { ip.SetAddress(10, 9, 1, 2); ip.Field(1)->clear(); },
+         "10..1.2", 3, 0x0A000102},
     };
-    const SCase cases[] = {
-        {"zero shows four zeros", [](CIPAddressCtrl& ip) { ip.SetAddress(0); }, {"0", "0", "0", "0"}, 4, 0},
-        {"first octet most significant", [](CIPAddressCtrl& ip) { ip.SetAddress(0xC0A80014); },
-         {"192", "168", "0", "20"}, 4, 0xC0A80014},
-        {"by octets", [](CIPAddressCtrl& ip) { ip.SetAddress(10, 200, 1, 7); }, {"10", "200", "1", "7"}, 4,
-         0x0AC80107},
-        {"all ones", [](CIPAddressCtrl& ip) { ip.SetAddress(0xFFFFFFFF); }, {"255", "255", "255", "255"}, 4,
-         0xFFFFFFFF},
-        {"cleared",
-         [](CIPAddressCtrl& ip) {
-             ip.SetAddress(1, 2, 3, 4);
-             ip.ClearAddress();
-         },
-         {"", "", "", ""}, 0, 0},
-        {"blank field reads as 0",
-         [](CIPAddressCtrl& ip) {
-             ip.SetAddress(10, 9, 1, 2);
-             ip.Field(1)->clear();
-         },
-         {"10", "", "1", "2"}, 3, 0x0A000102},
-        {"only the last field",
-         [](CIPAddressCtrl& ip) { ip.Field(3)->setText(QStringLiteral("5")); }, {"", "", "", "5"}, 1, 5},
-    };
-    for (const SCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
         CIPAddressCtrl ip;
         c.set(ip);
-        QStringList texts;
-        for (int i = 0; i < CIPAddressCtrl::FIELD_COUNT; ++i)
-            texts << ip.Field(i)->text();
-        EXPECT_EQ(texts, c.texts);
+        EXPECT_EQ(Shown(ip), QLatin1String(c.pszShown));
         quint32 dwAddress = 0xDEADBEEF;
         EXPECT_EQ(ip.GetAddress(dwAddress), c.nFilled);
         EXPECT_EQ(dwAddress, c.dwAddress);
-        quint8 n0 = 9, n1 = 9, n2 = 9, n3 = 9;
-        EXPECT_EQ(ip.GetAddress(n0, n1, n2, n3), c.nFilled);
-        EXPECT_EQ(quint32(n0) << 24 | quint32(n1) << 16 | quint32(n2) << 8 | n3, c.dwAddress);
+        quint8 n[4] = {9, 9, 9, 9};
+        EXPECT_EQ(ip.GetAddress(n[0], n[1], n[2], n[3]), c.nFilled);
+        EXPECT_EQ(quint32(n[0]) << 24 | quint32(n[1]) << 16 | quint32(n[2]) << 8 | n[3], c.dwAddress);
         EXPECT_EQ(ip.IsBlank(), c.nFilled == 0);
     }
     CIPAddressCtrl ip;
@@ -162,37 +130,18 @@ TEST(Address, SetClearAndRead)
     EXPECT_EQ(ip.Field(4), nullptr);
 }
 
+// Tab enters at the first field and leaves from any field; Shift+Tab likewise.
 TEST(Focus, TheControlIsOneTabStop)
 {
-    struct SCase {
-        const char* pszName;
-        int nStartField; // -1: start on the Before button
-        const char* pszKeys;
-        const char* pszFocusAfter;
-    };
-    const SCase cases[] = {
-        {"Tab enters at the first field", -1, "\t", "field0"},
-        {"Tab from the first field leaves", -1, "\t\t", "After"},
-        {"Tab from a later field leaves", 2, "\t", "After"},
-        {"Shift+Tab from a later field leaves", 2, "^", "Before"},
-        {"Shift+Tab from the first field leaves", 0, "^", "Before"},
-        {"Shift+Tab from after enters at the first field", -1, "\t\t^", "field0"},
-    };
-    for (const SCase& c : cases) {
-        SCOPED_TRACE(c.pszName);
-        CWindow w;
-        if (c.nStartField < 0)
-            w.m_btnBefore->setFocus();
-        else
-            w.m_ip->Field(c.nStartField)->setFocus();
-        Type(c.pszKeys);
-        const QWidget* pFocus = QApplication::focusWidget();
-        ASSERT_NE(pFocus, nullptr);
-        const QString strFocus = qobject_cast<const QPushButton*>(pFocus)
-                                     ? static_cast<const QPushButton*>(pFocus)->text()
-                                     : pFocus->objectName();
-        EXPECT_EQ(strFocus, QLatin1String(c.pszFocusAfter));
+    CWindow w;
+    w.m_btnBefore->setFocus();
+    QStringList order;
+    for (const char* pszKeys : {"\t", "\t", "^", "^", "\t", "1.", "\t", "^", ".", "^"}) {
+        Type(pszKeys);
+        order << FocusName();
     }
+    EXPECT_EQ(order, (QStringList{"field0", "After", "field0", "Before", "field0", "field1", "After", "field0",
+                                  "field1", "Before"}));
 }
 
 TEST(Size, EveryFieldShowsThreeDigitsAtAnyFont)
@@ -203,7 +152,6 @@ TEST(Size, EveryFieldShowsThreeDigitsAtAnyFont)
         QFont font = ip.font();
         font.setPointSize(nPoints);
         ip.setFont(font);
-        ip.SetAddress(0xFFFFFFFF);
         ip.show();
         ip.resize(ip.sizeHint());
         const QFontMetrics fm(font);

@@ -15,77 +15,65 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <functional>
-#include <optional>
+#include <map>
 
 namespace {
 
-using Octets = std::array<int, 4>;
-
-Octets Result(const CNewIpDlg& dlg)
+QString Result(const CNewIpDlg& dlg)
 {
-    quint8 n0 = 0, n1 = 0, n2 = 0, n3 = 0;
-    dlg.GetAddress(n0, n1, n2, n3);
-    return {n0, n1, n2, n3};
+    quint8 n[4] = {};
+    dlg.GetAddress(n[0], n[1], n[2], n[3]);
+    return QStringLiteral("%1.%2.%3.%4").arg(n[0]).arg(n[1]).arg(n[2]).arg(n[3]);
 }
 
-QStringList Shown(const CNewIpDlg& dlg)
+// The field texts joined by dots.
+QString Shown(const CNewIpDlg& dlg)
 {
     QStringList texts;
     for (int i = 0; i < CIPAddressCtrl::FIELD_COUNT; ++i)
         texts << dlg.m_ipNew->Field(i)->text();
-    return texts;
+    return texts.join('.');
 }
 
-QPushButton* Button(const QWidget& dlg, const char* pszName)
-{
-    return dlg.findChild<QPushButton*>(QLatin1String(pszName));
-}
+QPushButton* Button(const QWidget& dlg, const char* pszName) { return dlg.findChild<QPushButton*>(pszName); }
 
-// Names what has focus: a field of the address control or a button's object name.
-QString FocusName()
-{
-    const QWidget* pFocus = QApplication::focusWidget();
-    return pFocus ? pFocus->objectName() : QString();
-}
+QString FocusName() { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); }
 
-// Keys to whatever has focus: '>' Right, '~' Delete, '\t' Tab, '^' Shift+Tab,
-// '\r' Return, '\x1b' Escape.
-void Type(const char* pszKeys)
+// Keys to whatever has focus: '>' Right, '~' Delete, '\t' Tab, '^' Shift+Tab, '\r' Return,
+// '\x1b' Escape; 'O' and 'C' click OK and Cancel, 'X' is the close box.
+void Type(std::string_view keys)
 {
+    static const std::map<char, Qt::Key> named = {{'>', Qt::Key_Right}, {'~', Qt::Key_Delete},
+                                                  {'\t', Qt::Key_Tab}, {'^', Qt::Key_Backtab},
+                                                  {'\r', Qt::Key_Return}, {'\x1b', Qt::Key_Escape}};
     QWidget* const pFocus = nullptr;
-    for (const char* p = pszKeys; *p; ++p) {
-        switch (*p) {
-        case '>': QTest::keyClick(pFocus, Qt::Key_Right); break;
-        case '~': QTest::keyClick(pFocus, Qt::Key_Delete); break;
-        case '\t': QTest::keyClick(pFocus, Qt::Key_Tab); break;
-        case '^': QTest::keyClick(pFocus, Qt::Key_Backtab, Qt::ShiftModifier); break;
-        case '\r': QTest::keyClick(pFocus, Qt::Key_Return); break;
-        case '\x1b': QTest::keyClick(pFocus, Qt::Key_Escape); break;
-        default: QTest::keyClick(pFocus, *p); break;
-        }
+    for (const char c : keys) {
+        QWidget* pWindow = QApplication::activeWindow();
+        if (c == 'O' || c == 'C')
+            QTest::mouseClick(Button(*pWindow, c == 'O' ? "IDOK" : "IDCANCEL"), Qt::LeftButton);
+        else if (c == 'X')
+            pWindow->close();
+        else if (const auto it = named.find(c); it != named.end())
+            QTest::keyClick(pFocus, it->second, c == '^' ? Qt::ShiftModifier : Qt::NoModifier);
+        else
+            QTest::keyClick(pFocus, c);
     }
 }
 
-// Runs the dialog with DoModal; once it is the active modal window, records
-// what it shows and hands it to fnInteract, which must close it.
-int RunModal(CNewIpDlg& dlg, const std::function<void(CNewIpDlg&)>& fnInteract, QStringList* pShown = nullptr)
+// Runs DoModal; once the dialog is the active modal window, records what it
+// shows and types pszKeys, which must close it.
+int RunModal(CNewIpDlg& dlg, const char* pszKeys, QString* pShown = nullptr)
 {
     QTimer::singleShot(0, [&] {
-        auto* pDlg = qobject_cast<CNewIpDlg*>(QApplication::activeModalWidget());
-        if (pDlg != &dlg) {
-            ADD_FAILURE() << "the dialog is not the active modal window";
-            dlg.reject();
-            return;
-        }
-        EXPECT_TRUE(QTest::qWaitForWindowActive(pDlg));
+        EXPECT_EQ(QApplication::activeModalWidget(), &dlg);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&dlg));
         if (pShown)
             *pShown = Shown(dlg);
-        fnInteract(dlg);
+        Type(pszKeys);
         if (dlg.isVisible()) {
-            ADD_FAILURE() << "the interaction left the dialog open";
+            ADD_FAILURE() << "the keys left the dialog open";
             dlg.reject();
         }
     });
@@ -94,55 +82,30 @@ int RunModal(CNewIpDlg& dlg, const std::function<void(CNewIpDlg&)>& fnInteract, 
 
 TEST(Run, ResultsAndTheAddressReturned)
 {
-    struct SCase {
+    const struct {
         const char* pszName;
-        Octets preset;
-        std::function<void(CNewIpDlg&)> fnInteract;
+        const char* pszPreset;
+        const char* pszKeys; // focus starts on OK; two Tabs reach the address
         int nResult;
-        Octets result;
+        const char* pszResult;
+    } cases[] = {
+        {"Enter at once accepts the preset", "192.168.0.20", "\r", IDOK, "192.168.0.20"},
+        {"a blank field is 0", "0.0.0.0", "\t\t10.~>~1.2\r", IDOK, "10.0.1.2"},
+        {"clicking OK", "10.200.1.7", "\t\t5O", IDOK, "5.200.1.7"},
+        {"Cancel keeps the preset", "10.200.1.7", "\t\t99C", IDCANCEL, "10.200.1.7"},
+        {"Escape keeps the preset", "10.200.1.7", "\t\t99\x1b", IDCANCEL, "10.200.1.7"},
+        {"the close box keeps the preset", "10.200.1.7", "\t\t99X", IDCANCEL, "10.200.1.7"},
     };
-    const auto typing = [](const char* pszKeys) { return [pszKeys](CNewIpDlg&) { Type(pszKeys); }; };
-    const SCase cases[] = {
-        {"OK unchanged gives the zero preset back", {0, 0, 0, 0},
-         [](CNewIpDlg& dlg) { Button(dlg, "IDOK")->click(); }, IDOK, {0, 0, 0, 0}},
-        {"Enter at once accepts the preset", {192, 168, 0, 20},
-         [](CNewIpDlg&) {
-             EXPECT_EQ(FocusName(), QStringLiteral("IDOK"));
-             Type("\r");
-         },
-         IDOK, {192, 168, 0, 20}},
-        {"a blank field is 0", {0, 0, 0, 0}, typing("\t\t10.~>~1.2\r"), IDOK, {10, 0, 1, 2}},
-        {"typed over the preset", {10, 200, 1, 7}, typing("\t\t172.16.5.9\r"), IDOK, {172, 16, 5, 9}},
-        {"clicking OK", {10, 200, 1, 7},
-         [](CNewIpDlg& dlg) {
-             Type("\t\t5");
-             QTest::mouseClick(Button(dlg, "IDOK"), Qt::LeftButton);
-         },
-         IDOK, {5, 200, 1, 7}},
-        {"Cancel keeps the preset", {10, 200, 1, 7},
-         [](CNewIpDlg& dlg) {
-             Type("\t\t99");
-             QTest::mouseClick(Button(dlg, "IDCANCEL"), Qt::LeftButton);
-         },
-         IDCANCEL, {10, 200, 1, 7}},
-        {"Escape keeps the preset", {10, 200, 1, 7}, typing("\t\t99\x1b"), IDCANCEL, {10, 200, 1, 7}},
-        {"the close box keeps the preset", {10, 200, 1, 7},
-         [](CNewIpDlg& dlg) {
-             Type("\t\t99");
-             dlg.close();
-         },
-         IDCANCEL, {10, 200, 1, 7}},
-    };
-    for (const SCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
         CNewIpDlg dlg;
-        EXPECT_EQ(Result(dlg), (Octets{0, 0, 0, 0}));
-        dlg.SetAddress(quint8(c.preset[0]), quint8(c.preset[1]), quint8(c.preset[2]), quint8(c.preset[3]));
-        QStringList shown;
-        EXPECT_EQ(RunModal(dlg, c.fnInteract, &shown), c.nResult);
-        EXPECT_EQ(shown, (QStringList{QString::number(c.preset[0]), QString::number(c.preset[1]),
-                                      QString::number(c.preset[2]), QString::number(c.preset[3])}));
-        EXPECT_EQ(Result(dlg), c.result);
+        EXPECT_EQ(Result(dlg), QStringLiteral("0.0.0.0"));
+        const QStringList preset = QString(c.pszPreset).split('.');
+        dlg.SetAddress(preset[0].toUShort(), preset[1].toUShort(), preset[2].toUShort(), preset[3].toUShort());
+        QString strShown;
+        EXPECT_EQ(RunModal(dlg, c.pszKeys, &strShown), c.nResult);
+        EXPECT_EQ(strShown, QLatin1String(c.pszPreset));
+        EXPECT_EQ(Result(dlg), QLatin1String(c.pszResult));
     }
 }
 
@@ -150,35 +113,33 @@ TEST(Run, EachRunStartsFromTheStoredAddress)
 {
     CNewIpDlg dlg;
     dlg.SetAddress(1, 2, 3, 4);
-    EXPECT_EQ(RunModal(dlg, [](CNewIpDlg&) { Type("\t\t9.9.9.9\r"); }), IDOK);
-    QStringList shown;
-    EXPECT_EQ(RunModal(dlg, [](CNewIpDlg&) { Type("\x1b"); }, &shown), IDCANCEL);
-    EXPECT_EQ(shown, (QStringList{"9", "9", "9", "9"}));
+    EXPECT_EQ(RunModal(dlg, "\t\t9.9.9.9\r"), IDOK);
+    QString strShown;
+    EXPECT_EQ(RunModal(dlg, "\x1b", &strShown), IDCANCEL);
+    EXPECT_EQ(strShown, QStringLiteral("9.9.9.9"));
 
-    // Shown without DoModal, it starts the same way.
+    // Shown without DoModal, it starts the same way, and accept() reads the address too.
     dlg.SetAddress(5, 6, 7, 8);
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
-    EXPECT_EQ(Shown(dlg), (QStringList{"5", "6", "7", "8"}));
+    EXPECT_EQ(Shown(dlg), QStringLiteral("5.6.7.8"));
     EXPECT_EQ(FocusName(), QStringLiteral("IDOK"));
     dlg.m_ipNew->SetAddress(9, 8, 7, 6);
     dlg.accept();
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(Result(dlg), (Octets{9, 8, 7, 6}));
+    EXPECT_EQ(Result(dlg), QStringLiteral("9.8.7.6"));
 }
 
 TEST(Run, TabOrderIsOkCancelAddress)
 {
     CNewIpDlg dlg;
-    QStringList order;
-    RunModal(dlg, [&](CNewIpDlg&) {
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    QStringList order{FocusName()};
+    for (const char* pszKeys : {"\t", "\t", "\t", "^", "1.", "^"}) {
+        Type(pszKeys);
         order << FocusName();
-        for (const char* pszKey : {"\t", "\t", "\t", "^", "1.", "^"}) {
-            Type(pszKey);
-            order << FocusName();
-        }
-        Type("\x1b");
-    });
+    }
     EXPECT_EQ(order, (QStringList{"IDOK", "IDCANCEL", "field0", "IDOK", "field0", "field1", "IDCANCEL"}));
 }
 
@@ -194,83 +155,63 @@ struct CAppFont {
     ~CAppFont() { QApplication::setFont(m_fontSaved); }
 };
 
-// Every control shows its text whole, sits where its DLU rectangle says
-// (to the pixel, in one unit per axis) and OK and Cancel stay alike.
+// Every control shows its text whole and sits where its DLU rectangle says,
+// to the pixel, in one unit per axis; OK and Cancel stay alike.
 void ExpectLaidOut(const CNewIpDlg& dlg)
 {
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("New IP Address"));
     EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize());
     const double dUnitX = dlg.width() / 169.0;
     const double dUnitY = dlg.height() / 89.0;
-    const struct {
-        const char* pszName;
-        QRect rectDlu;
-    } controls[] = {
-        {"IDOK", {28, 57, 50, 14}},
-        {"IDCANCEL", {91, 57, 50, 14}},
-        {"IDC_STATIC", {45, 17, 79, 8}},
-        {"IDC_NEW_IP", {35, 31, 100, 15}},
-    };
-    for (const auto& control : controls) {
-        SCOPED_TRACE(control.pszName);
-        const QWidget* pControl = dlg.findChild<QWidget*>(QLatin1String(control.pszName));
+    const std::pair<const char*, QRect> controls[] = {{"IDOK", {28, 57, 50, 14}},
+                                                      {"IDCANCEL", {91, 57, 50, 14}},
+                                                      {"IDC_STATIC", {45, 17, 79, 8}},
+                                                      {"IDC_NEW_IP", {35, 31, 100, 15}}};
+    for (const auto& [pszName, rectDlu] : controls) {
+        SCOPED_TRACE(pszName);
+        const QWidget* pControl = dlg.findChild<QWidget*>(pszName);
         ASSERT_NE(pControl, nullptr);
         const QRect rect = pControl->geometry();
         EXPECT_LE(pControl->sizeHint().width(), rect.width());
         EXPECT_LE(pControl->sizeHint().height(), rect.height());
-        EXPECT_NEAR(rect.x(), control.rectDlu.x() * dUnitX, 1.0);
-        EXPECT_NEAR(rect.y(), control.rectDlu.y() * dUnitY, 1.0);
-        EXPECT_NEAR(rect.width(), control.rectDlu.width() * dUnitX, 1.0);
-        EXPECT_NEAR(rect.height(), control.rectDlu.height() * dUnitY, 1.0);
+        EXPECT_NEAR(rect.x(), rectDlu.x() * dUnitX, 1.0);
+        EXPECT_NEAR(rect.y(), rectDlu.y() * dUnitY, 1.0);
+        EXPECT_NEAR(rect.width(), rectDlu.width() * dUnitX, 1.0);
+        EXPECT_NEAR(rect.height(), rectDlu.height() * dUnitY, 1.0);
     }
     EXPECT_EQ(Button(dlg, "IDOK")->size(), Button(dlg, "IDCANCEL")->size());
     EXPECT_TRUE(Button(dlg, "IDOK")->isDefault());
-    EXPECT_EQ(qobject_cast<QLabel*>(dlg.findChild<QWidget*>("IDC_STATIC"))->text(),
-              QStringLiteral("Enter New IP Address :"));
 }
 
+// Built at a font, or switched to it later, the dialog comes out the same.
 TEST(Layout, TextFitsAtAnyApplicationFont)
 {
-    for (int nPoints : {0, 6, 20, 32}) {
-        SCOPED_TRACE(nPoints);
-        std::optional<CAppFont> font;
-        if (nPoints)
-            font.emplace(nPoints);
-        CNewIpDlg dlg;
-        ExpectLaidOut(dlg);
-        if (nPoints) {
-            const QSizeF unit = DialogUnitSize(dlg.font());
-            EXPECT_GE(dlg.width(), std::lround(169 * unit.width()));
-            EXPECT_GE(dlg.height(), std::lround(89 * unit.height()));
-        }
-    }
-}
-
-TEST(Layout, FollowsALaterFontChange)
-{
     CNewIpDlg dlg;
-    const QSize sizeBefore = dlg.size();
-    {
-        CAppFont font(24);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.width() > sizeBefore.width(); }));
-        EXPECT_GT(dlg.height(), sizeBefore.height());
+    const QSize sizeDefault = dlg.size();
+    ExpectLaidOut(dlg);
+    for (int nPoints : {6, 20, 32}) {
+        SCOPED_TRACE(nPoints);
+        const CAppFont font(nPoints);
+        const CNewIpDlg fresh;
+        ExpectLaidOut(fresh);
+        const QSizeF unit = DialogUnitSize(fresh.font());
+        EXPECT_GE(fresh.width(), std::lround(169 * unit.width()));
+        EXPECT_GE(fresh.height(), std::lround(89 * unit.height()));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.size() == fresh.size(); }));
         ExpectLaidOut(dlg);
     }
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.size() == sizeBefore; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.size() == sizeDefault; }));
 }
 
 TEST(DialogUnits, UnitsGrowOnlyForTextThatWouldBeClipped)
 {
     const QString strLong = QStringLiteral("a text far too long for a box ten units wide");
-    struct SCase {
+    const struct {
         const char* pszName;
         std::function<QWidget*(QWidget*)> fnMake;
         QRect rectDlu;
         bool bWiderX;
         bool bTallerY;
-    };
-    const SCase cases[] = {
-        {"frame", [](QWidget* p) { return new QFrame(p); }, {0, 0, 10, 4}, false, false},
+    } cases[] = {
         {"list", [](QWidget* p) { return new QListWidget(p); }, {0, 0, 20, 10}, false, false},
         {"empty edit", [](QWidget* p) { return new QLineEdit(p); }, {0, 0, 30, 14}, false, false},
         {"long edit", [&](QWidget* p) { return new QLineEdit(strLong, p); }, {0, 0, 30, 14}, true, false},
@@ -284,10 +225,10 @@ TEST(DialogUnits, UnitsGrowOnlyForTextThatWouldBeClipped)
          {0, 0, 40, 8}, false, true},
         {"button", [](QWidget* p) { return new QPushButton(QStringLiteral("OK"), p); }, {0, 0, 50, 4}, false, true},
     };
-    for (const SCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
         QWidget window;
-        auto* pFrame = new QFrame(&window);
+        auto* pFrame = new QFrame(&window); // no text: follows the units only
         pFrame->setGeometry(10, 20, 100, 50);
         QWidget* pChild = c.fnMake(&window);
         pChild->setGeometry(c.rectDlu);
@@ -296,9 +237,10 @@ TEST(DialogUnits, UnitsGrowOnlyForTextThatWouldBeClipped)
         const QSizeF unit = ApplyDialogUnits(&window, QSize(200, 100));
         EXPECT_EQ(unit.width() > unitFont.width(), c.bWiderX);
         EXPECT_EQ(unit.height() > unitFont.height(), c.bTallerY);
-        EXPECT_EQ(pFrame->geometry(), QRect(std::lround(10 * unit.width()), std::lround(20 * unit.height()),
-                                            std::lround(100 * unit.width()), std::lround(50 * unit.height())));
-        EXPECT_EQ(window.size(), QSize(std::lround(200 * unit.width()), std::lround(100 * unit.height())));
+        const auto x = [&](int n) { return int(std::lround(n * unit.width())); };
+        const auto y = [&](int n) { return int(std::lround(n * unit.height())); };
+        EXPECT_EQ(pFrame->geometry(), QRect(x(10), y(20), x(100), y(50)));
+        EXPECT_EQ(window.size(), QSize(x(200), y(100)));
         if (const auto* pLabel = qobject_cast<QLabel*>(pChild); pLabel && pLabel->wordWrap()) {
             EXPECT_LE(pLabel->heightForWidth(pLabel->width()), pLabel->height());
         } else if (const auto* pEdit = qobject_cast<QLineEdit*>(pChild)) {

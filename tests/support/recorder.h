@@ -21,6 +21,7 @@ public:
     void MessageBox(const QString& strText) override
     {
         m_messages << strText;
+        m_events << strText;
         m_nMaxDepth = std::max(m_nMaxDepth, ModalDepth());
         if (onMessage)
             onMessage(strText);
@@ -28,6 +29,7 @@ public:
     bool AskYesNo(const QString& strText) override
     {
         m_questions << strText;
+        m_events << QStringLiteral("ask ") + strText;
         m_nMaxDepth = std::max(m_nMaxDepth, ModalDepth());
         return m_bAnswerYes;
     }
@@ -51,10 +53,24 @@ public:
         m_fileDialogs << QStringLiteral("%1|%2|%3")
                              .arg(bSave ? QStringLiteral("save") : QStringLiteral("open"), filters.join(';'),
                                   strDefaultSuffix);
+        m_events << m_fileDialogs.last();
         return m_fileAnswers.isEmpty() ? QString() : m_fileAnswers.takeFirst();
     }
 
+    void Clear()
+    {
+        m_messages.clear();
+        m_events.clear();
+        m_questions.clear();
+        m_fileDialogs.clear();
+        m_fileAnswers.clear();
+        m_urls.clear();
+    }
+
     QStringList m_messages;
+    // Boxes (their text), questions ("ask TEXT") and file dialogs in the
+    // order they came up.
+    QStringList m_events;
     QStringList m_fileDialogs;
     QStringList m_fileAnswers;
     QStringList m_questions;

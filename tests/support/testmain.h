@@ -1,0 +1,32 @@
+// Shared by the test programs that open sockets: a main that refuses to run
+// outside the private segment, and Qt texts printed readably on failure.
+#pragma once
+
+#include "privatesegment.h"
+
+#include <QApplication>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+
+inline void PrintTo(const QString& str, std::ostream* pOut)
+{
+    *pOut << '"' << str.toStdString() << '"';
+}
+// Bytes that are not all printable show as hex.
+inline void PrintTo(const QByteArray& bytes, std::ostream* pOut)
+{
+    const bool bText = std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= ' ' && c <= '~'; });
+    *pOut << (bText ? '"' + bytes.toStdString() + '"' : "0x" + bytes.toHex().toStdString());
+}
+
+inline int RunSegmentTests(int argc, char** argv)
+{
+    RequirePrivateSegmentOrExit();
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
