@@ -372,7 +372,8 @@ void Feed()
             bytes[36] = kDigits[i / 36];
             bytes[37] = kDigits[i % 36];
         }
-        const qint64 nQueued = g_pQueue->Push(reinterpret_cast<const unsigned char*>(bytes.constData()), nLength, nPort);
+        const auto* pBytes = reinterpret_cast<const unsigned char*>(bytes.constData());
+        const qint64 nQueued = g_pQueue->Push(pBytes, nLength, nPort);
         Require(nQueued > 0 && nQueued == g_pQueue->Bytes(), "queue size wrong");
         const qint64 nPopped = nLength < 0 ? -1 : std::min<qint64>(nLength, DEVMSG_BUF_SIZE + 1);
         g_queued.push_back({nPopped, nPort, nPopped <= DEVMSG_BUF_SIZE ? bytes : QByteArray()});
