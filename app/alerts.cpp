@@ -17,6 +17,15 @@ CUiSeam* g_pUi = &g_widgetUi;
 int g_nModalDepth = 0;
 bool g_bSendErrorOpen = false;
 
+// Text nId of the table, or "LoadString Error" when the table lacks it.
+QString LoadText(unsigned nId)
+{
+    QString strText;
+    if (!LoadString(nId, strText))
+        strText = QStringLiteral("LoadString Error");
+    return strText;
+}
+
 QString BoxCaption()
 {
     // The executable's name, without extension, as the program's name.
@@ -102,30 +111,22 @@ void ShowAlert(unsigned nId)
     if (bSendError && g_bSendErrorOpen)
         return;
 
-    QString strText;
-    if (!LoadString(nId, strText))
-        strText = QStringLiteral("LoadString Error");
-
     CModalScope scope;
     if (!scope.Entered())
         return;
     if (bSendError)
         g_bSendErrorOpen = true;
-    UiSeam().MessageBox(strText);
+    UiSeam().MessageBox(LoadText(nId));
     if (bSendError)
         g_bSendErrorOpen = false;
 }
 
 bool AskQuestion(unsigned nId)
 {
-    QString strText;
-    if (!LoadString(nId, strText))
-        strText = QStringLiteral("LoadString Error");
-
     CModalScope scope;
     if (!scope.Entered())
         return false;
-    return UiSeam().AskYesNo(strText);
+    return UiSeam().AskYesNo(LoadText(nId));
 }
 
 int RunModalDialog(QDialog& dialog)

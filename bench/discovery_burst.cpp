@@ -14,6 +14,7 @@
 // loop always has a large one, as it measures speed, not loss.
 //
 //   tools/private-segment build/test/bench/bench_discovery_burst [--large-buffer] [N...]
+#include "benchsupport.h"
 #include "choosedlg.h"
 #include "devicemsg.h"
 #include "setupsheet.h"
@@ -23,8 +24,6 @@
 #include <QTableView>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QNetworkInterface>
-#include <QProcess>
 #include <QThread>
 #include <QTimer>
 
@@ -41,13 +40,6 @@ namespace {
 constexpr int CAPPED_RCVBUF = 212992;
 constexpr int BUSY_MS = 200;
 
-bool InPrivateSegment()
-{
-    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())
-        if (!(iface.flags() & QNetworkInterface::IsLoopBack))
-            return false;
-    return true;
-}
 
 double RssMb()
 {
@@ -114,11 +106,7 @@ bool ListSortedAndUnique(CChooseDlg& page)
 void RunOne(int nAppliances, int nRcvBuf, const QString& strSim)
 {
     QProcess sim;
-    sim.start(strSim, {"--count", QString::number(nAppliances)});
-    QByteArray output;
-    while (!output.contains("ready\n") && sim.waitForReadyRead(10000))
-        output += sim.readAllStandardOutput();
-    if (!output.contains("ready\n")) {
+    if (!StartSimulator(sim, strSim, {"--count", QString::number(nAppliances)})) {
         std::fprintf(stderr, "simulator did not start\n");
         return;
     }

@@ -7,13 +7,12 @@
 //
 //   tools/private-segment build/test/bench/bench_endpoint_burst [N] [SIM] [SO_RCVBUF]
 #include "devicereplies.h"
+#include "benchsupport.h"
 #include "devicesocket.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QNetworkInterface>
-#include <QProcess>
 #include <QThread>
 
 #include <cstdio>
@@ -31,13 +30,6 @@ public:
     int m_nDevices = 0;
 };
 
-bool InPrivateSegment()
-{
-    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())
-        if (!(iface.flags() & QNetworkInterface::IsLoopBack))
-            return false;
-    return true;
-}
 } // namespace
 
 int main(int argc, char* argv[])
@@ -52,11 +44,7 @@ int main(int argc, char* argv[])
                                     : QCoreApplication::applicationDirPath() + "/../tools/sim/norvane-sim";
 
     QProcess sim;
-    sim.start(strSim, {"--count", QString::number(nAppliances)});
-    QByteArray output;
-    while (!output.contains("ready\n") && sim.waitForReadyRead(10000))
-        output += sim.readAllStandardOutput();
-    if (!output.contains("ready\n")) {
+    if (!StartSimulator(sim, strSim, {"--count", QString::number(nAppliances)})) {
         std::fprintf(stderr, "simulator did not start\n");
         return 1;
     }

@@ -209,28 +209,26 @@ bool CChooseDlg::CommandAddress(QString& strAddress)
     return true;
 }
 
-void CChooseDlg::OnStartConfig()
+void CChooseDlg::SendUnicastCommand(int (CDeviceSocket::*pfnSend)(const QString&, const QString&))
 {
     UpdateData(true);
     QString strAddress;
     if (!CommandAddress(strAddress))
         return;
     m_strSelectedIp = strAddress;
-    m_socket.SendGetLogin(m_strPassword, strAddress);
+    (m_socket.*pfnSend)(m_strPassword, strAddress);
     SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
+}
+
+void CChooseDlg::OnStartConfig()
+{
+    SendUnicastCommand(&CDeviceSocket::SendGetLogin);
 }
 
 void CChooseDlg::OnReboot()
 {
-    if (!AskQuestion(IDS_CONFIRM_REBOOT))
-        return;
-    UpdateData(true);
-    QString strAddress;
-    if (!CommandAddress(strAddress))
-        return;
-    m_strSelectedIp = strAddress;
-    m_socket.SendReboot(m_strPassword, strAddress);
-    SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
+    if (AskQuestion(IDS_CONFIRM_REBOOT))
+        SendUnicastCommand(&CDeviceSocket::SendReboot);
 }
 
 void CChooseDlg::OnChangeIp()
@@ -315,13 +313,7 @@ void CChooseDlg::OnRebootDone()
 
 void CChooseDlg::OnSaveFlashInfo()
 {
-    UpdateData(true);
-    QString strAddress;
-    if (!CommandAddress(strAddress))
-        return;
-    m_strSelectedIp = strAddress;
-    m_socket.SendGetFlashInfo(m_strPassword, strAddress);
-    SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
+    SendUnicastCommand(&CDeviceSocket::SendGetFlashInfo);
 }
 
 // Any image reply is saved, asked for or not, from whichever appliance.

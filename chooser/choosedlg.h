@@ -107,6 +107,9 @@ private:
     // Steps of every unicast command up to the address text; false (after
     // its alert) when the address field is incomplete or 0.0.0.0.
     bool CommandAddress(QString& strAddress);
+    // The whole of a unicast command: pull in the password, check and store
+    // the address, send, and start TIMER_REPLY.
+    void SendUnicastCommand(int (CDeviceSocket::*pfnSend)(const QString&, const QString&));
 
     std::unique_ptr<Ui::CChooseDlg> m_pUi;
     QLineEdit* m_editPassword = nullptr;

@@ -43,7 +43,6 @@ bool CDeviceSocket::Create()
         m_pReceiver.reset();
         return false;
     }
-    m_bOpen = true;
     return true;
 }
 
@@ -58,17 +57,17 @@ void CDeviceSocket::Setup(CDeviceReplies* pOwner)
 
 bool CDeviceSocket::IsOpen() const
 {
-    return m_bOpen;
+    return m_pReceiver != nullptr;
 }
 
 quint16 CDeviceSocket::LocalPort() const
 {
-    return m_bOpen ? m_pReceiver->LocalPort() : 0;
+    return m_pReceiver ? m_pReceiver->LocalPort() : 0;
 }
 
 int CDeviceSocket::ReceiveBufferSize() const
 {
-    return m_bOpen ? m_pReceiver->ReceiveBufferSize() : 0;
+    return m_pReceiver ? m_pReceiver->ReceiveBufferSize() : 0;
 }
 
 int CDeviceSocket::SendDiscover()
@@ -153,7 +152,7 @@ int CDeviceSocket::SendRequest(DeviceMsg& msg, const QString& strPassword, const
     }
 
     bool bSent = false;
-    if (m_bOpen && !addrDest.isNull() && nPort != 0) {
+    if (m_pReceiver && !addrDest.isNull() && nPort != 0) {
         const char* pData = reinterpret_cast<const char*>(buf);
         QMetaObject::invokeMethod(
             m_pReceiver.get(), [&] { bSent = m_pReceiver->Send(pData, nLength, addrDest, nPort); },

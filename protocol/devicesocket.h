@@ -86,7 +86,6 @@ private:
     int m_nReceiveBufferRequest = DEVICE_RCVBUF_SIZE;
     QThread m_thread;
     std::unique_ptr<CDatagramReceiver> m_pReceiver;
-    bool m_bOpen = false;
     QHostAddress m_addrBroadcast;
     quint16 m_nBroadcastPort = 0;
     CDeviceReplies* m_pOwner = nullptr;
