@@ -490,8 +490,10 @@ QString TopHelp()
         "Finds Norvane appliances on the local network (UDP port 8400) and acts on one or all of them.\n\n"
         "Subcommands:\n");
     for (const Subcommand& sub : kSubcommands)
-        strHelp += QStringLiteral("  %1 %2\n      %3\n")
-                       .arg(QLatin1String(sub.pszName), QLatin1String(sub.pszArgs), QLatin1String(sub.pszSummary));
+        strHelp += QStringLiteral("  %1%2\n      %3\n")
+                       .arg(QLatin1String(sub.pszName),
+                            *sub.pszArgs ? QLatin1Char(' ') + QLatin1String(sub.pszArgs) : QString(),
+                            QLatin1String(sub.pszSummary));
     strHelp += QStringLiteral(
         "  help SUBCOMMAND\n      Shows the options of a subcommand (also: norvane SUBCOMMAND --help).\n\n"
         "TARGET is an appliance's IPv4 address, or its MAC address (found by a discovery first).\n\n"
