@@ -23,9 +23,12 @@ class CUdpSource : public CDatagramSource {
 public:
     explicit CUdpSource(QUdpSocket& udp) : m_udp(udp) {}
     bool HasPending() override { return m_udp.hasPendingDatagrams(); }
-    qint64 Read(unsigned char* pBuf, qint64 nMax, quint16& nPort) override
+    qint64 Read(unsigned char* pBuf, qint64 nMax, quint16& nPort, quint32& nAddress) override
     {
-        return m_udp.readDatagram(reinterpret_cast<char*>(pBuf), nMax, nullptr, &nPort);
+        QHostAddress addr;
+        const qint64 nRead = m_udp.readDatagram(reinterpret_cast<char*>(pBuf), nMax, &addr, &nPort);
+        nAddress = addr.toIPv4Address();
+        return nRead;
     }
 
 private:
@@ -42,9 +45,10 @@ int DrainDatagrams(CDatagramSource& source, CDatagramQueue& queue, bool& bPaused
     // error here, a network error on Windows).
     while (source.HasPending()) {
         quint16 nPort = 0;
-        const qint64 nRead = source.Read(buf, READ_LIMIT, nPort);
+        quint32 nAddress = 0;
+        const qint64 nRead = source.Read(buf, READ_LIMIT, nPort, nAddress);
         ++nQueued;
-        if (queue.Push(buf, nRead, nPort) >= nPauseBytes) {
+        if (queue.Push(buf, nRead, nPort, nAddress) >= nPauseBytes) {
             bPaused = true;
             break;
         }

@@ -23,8 +23,8 @@ public:
     virtual ~CDatagramSource() = default;
     virtual bool HasPending() = 0;
     // The datagram's length (more than nMax bytes when it was cut), or -1
-    // when the read failed.
-    virtual qint64 Read(unsigned char* pBuf, qint64 nMax, quint16& nPort) = 0;
+    // when the read failed; the sender's port and IPv4 address.
+    virtual qint64 Read(unsigned char* pBuf, qint64 nMax, quint16& nPort, quint32& nAddress) = 0;
 };
 
 // Moves the source's pending datagrams into the queue, ending when none is

@@ -17,7 +17,7 @@ namespace {
 class CFakeSource : public CDatagramSource {
 public:
     bool HasPending() override { return m_nFailures > 0 || !m_pending.empty(); }
-    qint64 Read(unsigned char* pBuf, qint64 nMax, quint16& nPort) override
+    qint64 Read(unsigned char* pBuf, qint64 nMax, quint16& nPort, quint32& nAddress) override
     {
         // A drain that does not stop at "nothing pending" would read on forever.
         if (++m_nReads > 100)
@@ -30,6 +30,7 @@ public:
         m_pending.pop_front();
         std::memcpy(pBuf, bytes.constData(), std::size_t(qMin<qint64>(bytes.size(), nMax)));
         nPort = DEVICE_PORT;
+        nAddress = 0x0AC80101;
         return bytes.size();
     }
 
@@ -44,7 +45,8 @@ std::vector<qint64> PopLengths(CDatagramQueue& queue)
     unsigned char buf[DEVMSG_BUF_SIZE];
     qint64 nLength = 0, nRemaining = 0;
     quint16 nPort = 0;
-    while (queue.Pop(buf, nLength, nPort, nRemaining))
+    quint32 nAddress = 0;
+    while (queue.Pop(buf, nLength, nPort, nAddress, nRemaining))
         lengths.push_back(nLength);
     return lengths;
 }

@@ -6,6 +6,8 @@
 
 class CSimProcess {
 public:
+    // False where no simulator is built (Windows): tests that need one skip.
+    static bool Available() { return !qEnvironmentVariableIsEmpty("NORVANE_SIM"); }
     // Starts the simulator and waits for its "ready" line; false on failure.
     bool Start(const QStringList& args);
     ~CSimProcess();
