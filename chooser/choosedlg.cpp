@@ -7,6 +7,7 @@
 #include "newipdlg.h"
 #include "resource.h"
 #include "setupsheet.h"
+#include "stringtable.h"
 #include "ui_choosedlg.h"
 
 #include <QHostAddress>
@@ -148,13 +149,13 @@ void CChooseDlg::OnTimer(int nIdEvent)
     case TIMER_FIRST_DISCOVERY:
         // Stopped only after the send: while a send-error box is open the
         // timer may fire again and try again.
-        m_socket.SendDiscover();
+        Sent(m_socket.SendDiscover());
         KillTimer(TIMER_FIRST_DISCOVERY);
         break;
     case TIMER_REFRESH:
         m_listDevices->DeleteAllItems();
         m_nDeviceCount = 0;
-        m_socket.SendDiscover();
+        Sent(m_socket.SendDiscover());
         break;
     case TIMER_REPLY:
     case TIMER_SETIP_REPLY:
@@ -216,7 +217,7 @@ void CChooseDlg::SendUnicastCommand(int (CDeviceSocket::*pfnSend)(const QString&
     if (!CommandAddress(strAddress))
         return;
     m_strSelectedIp = strAddress;
-    (m_socket.*pfnSend)(m_strPassword, strAddress);
+    Sent((m_socket.*pfnSend)(m_strPassword, strAddress));
     SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
 }
 
@@ -253,7 +254,7 @@ void CChooseDlg::OnChangeIp()
     // The appliance is named by the MAC text of the row last clicked; the
     // address field keeps showing the old address.
     m_strSelectedIp = FormatAddress(nField0, nField1, nField2, nField3);
-    m_socket.SendSetIp(m_strPassword, m_strSelectedMac, m_strSelectedIp);
+    Sent(m_socket.SendSetIp(m_strPassword, m_strSelectedMac, m_strSelectedIp));
     SetTimer(TIMER_SETIP_REPLY, REPLY_TIMEOUT_MS);
 }
 
@@ -261,23 +262,19 @@ void CChooseDlg::OnStatusError(int nStatus)
 {
     KillTimer(TIMER_REPLY);
     KillTimer(TIMER_SETIP_REPLY);
-    switch (nStatus) {
-    case DS_BAD_PASSWORD:
-        ShowAlert(IDS_STATUS_BAD_PASSWORD);
-        break;
-    case DS_BAD_REQUEST:
-        ShowAlert(IDS_STATUS_BAD_REQUEST);
-        break;
-    case DS_INTERNAL_ERROR:
-        ShowAlert(IDS_STATUS_INTERNAL_ERROR);
-        break;
-    case DS_VERSION_MISMATCH:
-        ShowAlert(IDS_STATUS_VERSION_MISMATCH);
-        break;
-    default:
-        ShowAlert(IDS_STATUS_OTHER);
-        break;
-    }
+    ShowAlert(StatusTextId(nStatus));
+}
+
+void CChooseDlg::OnReceiveError()
+{
+    ShowAlert(IDS_RECEIVE_ERROR);
+}
+
+int CChooseDlg::Sent(int nResult)
+{
+    if (!nResult)
+        ShowAlert(IDS_SEND_ERROR);
+    return nResult;
 }
 
 void CChooseDlg::OnSetIpDone()
@@ -365,7 +362,7 @@ void CChooseDlg::OnLoadFlashInfo()
     }
 
     m_strSelectedIp = strAddress;
-    m_socket.SendPutFlashInfo(m_strPassword, strAddress, image);
+    Sent(m_socket.SendPutFlashInfo(m_strPassword, strAddress, image));
     SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
 }
 

@@ -75,6 +75,7 @@ public:
 
     // Replies, called by m_socket.
     void AddDevice(QString strSerial, QString strMac, QString strIp) override;
+    void OnReceiveError() override;
     void OnStatusError(int nStatus) override;
     void OnSetIpDone() override;
     void OnLoginInfo(const LoginInfoBody& loginInfo) override;
@@ -103,6 +104,8 @@ protected:
 
 private:
     void DoDataExchange();
+    // Shows "SendTo Error" when a send failed; returns its result.
+    int Sent(int nResult);
     void InitDeviceList();
     // Steps of every unicast command up to the address text; false (after
     // its alert) when the address field is incomplete or 0.0.0.0.

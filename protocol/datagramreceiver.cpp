@@ -77,11 +77,12 @@ void CDatagramReceiver::OnReadyRead()
     // rather than asking first whether one is pending.
     for (;;) {
         quint16 nPort = 0;
-        const qint64 nRead = m_pUdp->readDatagram(reinterpret_cast<char*>(buf), READ_LIMIT, nullptr, &nPort);
+        QHostAddress addr;
+        const qint64 nRead = m_pUdp->readDatagram(reinterpret_cast<char*>(buf), READ_LIMIT, &addr, &nPort);
         if (nRead < 0 && m_pUdp->error() == QAbstractSocket::TemporaryError)
             break;
         bQueued = true;
-        if (m_queue.Push(buf, nRead, nPort) >= QUEUE_PAUSE_BYTES) {
+        if (m_queue.Push(buf, nRead, nPort, addr.toIPv4Address()) >= QUEUE_PAUSE_BYTES) {
             m_bPaused = true;
             break;
         }

@@ -1,9 +1,5 @@
 #include "devicesocket.h"
 
-#include "alerts.h"
-#include "devicereplies.h"
-#include "resource.h"
-
 #include "datagramreceiver.h"
 
 #include <QElapsedTimer>
@@ -158,11 +154,7 @@ int CDeviceSocket::SendRequest(DeviceMsg& msg, const QString& strPassword, const
             m_pReceiver.get(), [&] { bSent = m_pReceiver->Send(pData, nLength, addrDest, nPort); },
             Qt::BlockingQueuedConnection);
     }
-    if (!bSent) {
-        ShowAlert(IDS_SEND_ERROR);
-        return 0;
-    }
-    return 1;
+    return bSent ? 1 : 0;
 }
 
 // Runs on either thread: one queued call covers every datagram queued before it runs.
@@ -182,14 +174,15 @@ void CDeviceSocket::DispatchQueued()
     unsigned char buf[DEVMSG_BUF_SIZE];
     qint64 nLength = 0, nRemaining = 0;
     quint16 nPort = 0;
-    while (m_queue.Pop(buf, nLength, nPort, nRemaining)) {
+    quint32 nAddress = 0;
+    while (m_queue.Pop(buf, nLength, nPort, nAddress, nRemaining)) {
         if (m_pReceiver && m_pReceiver->IsPaused() && nRemaining == 0)
             QMetaObject::invokeMethod(m_pReceiver.get(), [this] { m_pReceiver->Resume(); }, Qt::QueuedConnection);
         // Should this handler open a box, its event loop takes the datagrams
         // still waiting, as it takes those that arrive while it is open.
         if (nRemaining > 0)
             PostDispatch();
-        HandleDatagram(buf, nLength, nPort);
+        HandleDatagram(buf, nLength, DeviceOrigin{QHostAddress(nAddress), nPort});
         if (slice.elapsed() >= DISPATCH_SLICE_MS) {
             PostDispatch();
             return;
@@ -197,14 +190,15 @@ void CDeviceSocket::DispatchQueued()
     }
 }
 
-void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, quint16 nSourcePort)
+void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, const DeviceOrigin& origin)
 {
     if (nLength < 1 || nLength > DEVMSG_BUF_SIZE) {
         ++m_stats.nReceiveErrors;
-        ShowAlert(IDS_RECEIVE_ERROR);
+        if (m_pOwner)
+            m_pOwner->OnReceiveError();
         return;
     }
-    if (nSourcePort != DEVICE_PORT) {
+    if (origin.nPort != DEVICE_PORT) {
         ++m_stats.nWrongPort;
         return;
     }
@@ -213,7 +207,12 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, q
         return;
     }
     // An error reply needs only its header: appliances may leave the body out.
+    const std::int8_t nType = std::int8_t(pData[0]);
     const std::int8_t nStatus = std::int8_t(pData[DEVMSG_HEADER_SIZE - 1]);
+    if (!m_pOwner->AcceptReply(origin, nType, nStatus)) {
+        ++m_stats.nRefused;
+        return;
+    }
     if (nStatus != DS_OK) {
         ++m_stats.nStatusErrors;
         m_pOwner->OnStatusError(nStatus);
@@ -221,7 +220,7 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, q
     }
     // A reply shorter than its type's layout is dropped: its missing bytes
     // were never sent and a cut-short image must never reach a file.
-    if (nLength < DeviceMsgSize(std::int8_t(pData[0]))) {
+    if (nLength < DeviceMsgSize(nType)) {
         ++m_stats.nTooShort;
         return;
     }

@@ -17,6 +17,7 @@
 
 #include "datagramqueue.h"
 #include "devicemsg.h"
+#include "devicereplies.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -26,7 +27,6 @@
 #include <memory>
 
 class CDatagramReceiver;
-class CDeviceReplies;
 
 // Kernel receive buffer asked for, so that a burst of replies survives while
 // the user-interface thread is busy; the system caps it at its own maximum.
@@ -40,6 +40,7 @@ struct DeviceReceiveStats {
     quint64 nStatusErrors = 0;
     quint64 nReplies = 0;       // handed to a handler of their type
     quint64 nIgnored = 0;       // requests and unknown types with status 0
+    quint64 nRefused = 0;       // turned down by the owner's AcceptReply
 };
 
 class CDeviceSocket : public QObject {
@@ -57,7 +58,8 @@ public:
     // Allows broadcasts and names the owner of every reply call.
     void Setup(CDeviceReplies* pOwner);
 
-    // Each returns 1 when sent; on failure it shows "SendTo Error" and returns 0.
+    // Each returns 1 when sent and 0 when it could not be; telling the user
+    // is the caller's part.
     int SendDiscover();
     int SendSetIp(const QString& strPassword, const QString& strMac, const QString& strNewIp);
     int SendGetLogin(const QString& strPassword, const QString& strDeviceIp);
@@ -65,10 +67,14 @@ public:
     int SendGetFlashInfo(const QString& strPassword, const QString& strDeviceIp);
     int SendPutFlashInfo(const QString& strPassword, const QString& strDeviceIp, const unsigned char* pImage);
 
-    // Handles one received datagram of nLength bytes from nSourcePort: the
-    // whole receive path after the socket read. A length below 1 or above
-    // DEVMSG_BUF_SIZE is a receive error.
-    void HandleDatagram(const unsigned char* pData, qint64 nLength, quint16 nSourcePort);
+    // Handles one received datagram of nLength bytes: the whole receive path
+    // after the socket read. A length below 1 or above DEVMSG_BUF_SIZE is a
+    // receive error.
+    void HandleDatagram(const unsigned char* pData, qint64 nLength, const DeviceOrigin& origin);
+    void HandleDatagram(const unsigned char* pData, qint64 nLength, quint16 nSourcePort)
+    {
+        HandleDatagram(pData, nLength, DeviceOrigin{QHostAddress(), nSourcePort});
+    }
 
     const DeviceReceiveStats& Stats() const { return m_stats; }
 
