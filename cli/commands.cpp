@@ -237,7 +237,6 @@ int RunDiscover(CContext& ctx)
         Out(QString::fromUtf8(FormatTable(list)));
     if (list.isEmpty())
         Err(QStringLiteral("norvane: no appliance answered within %1 s\n").arg(ctx.nTimeoutMs / 1000.0));
-    ReportIgnored(ctx);
     return EXIT_OK;
 }
 
@@ -457,9 +456,7 @@ int RunBackupAll(CContext& ctx)
     options.nTimeoutMs = ctx.nTimeoutMs;
     options.bProgress = StderrIsTerminal();
     CFleetBackup backup(*ctx.pSession, options);
-    const int nExit = backup.Run(chosen);
-    ReportIgnored(ctx);
-    return nExit;
+    return backup.Run(chosen);
 }
 
 const Subcommand kSubcommands[] = {
@@ -493,8 +490,10 @@ QString TopHelp()
         "Finds Norvane appliances on the local network (UDP port 8400) and acts on one or all of them.\n\n"
         "Subcommands:\n");
     for (const Subcommand& sub : kSubcommands)
-        strHelp += QStringLiteral("  %1 %2\n      %3\n")
-                       .arg(QLatin1String(sub.pszName), QLatin1String(sub.pszArgs), QLatin1String(sub.pszSummary));
+        strHelp += QStringLiteral("  %1%2\n      %3\n")
+                       .arg(QLatin1String(sub.pszName),
+                            *sub.pszArgs ? QLatin1Char(' ') + QLatin1String(sub.pszArgs) : QString(),
+                            QLatin1String(sub.pszSummary));
     strHelp += QStringLiteral(
         "  help SUBCOMMAND\n      Shows the options of a subcommand (also: norvane SUBCOMMAND --help).\n\n"
         "TARGET is an appliance's IPv4 address, or its MAC address (found by a discovery first).\n\n"
@@ -591,5 +590,7 @@ int RunCli(const QStringList& args)
     if ((pSub->nOptions & OPT_RESOLVE) && !ParseSeconds(ctx.Value("discover-timeout"), ctx.nDiscoverMs))
         return Usage(QStringLiteral("--discover-timeout takes seconds, more than 0 and at most 3600"));
     ctx.bVerbose = ctx.IsSet("verbose");
-    return pSub->pfnRun(ctx);
+    const int nExit = pSub->pfnRun(ctx);
+    ReportIgnored(ctx);
+    return nExit;
 }
