@@ -153,6 +153,8 @@ void CChooseDlg::OnTimer(int nIdEvent)
         KillTimer(TIMER_FIRST_DISCOVERY);
         break;
     case TIMER_REFRESH:
+        m_interfaceOfIp[1] = std::move(m_interfaceOfIp[0]);
+        m_interfaceOfIp[0].clear();
         m_listDevices->DeleteAllItems();
         m_nDeviceCount = 0;
         Sent(m_socket.SendDiscover());
@@ -167,8 +169,26 @@ void CChooseDlg::OnTimer(int nIdEvent)
     }
 }
 
+bool CChooseDlg::AcceptReply(const DeviceOrigin& origin, int nType, int nStatus)
+{
+    Q_UNUSED(nType);
+    Q_UNUSED(nStatus);
+    m_nReplyInterface = origin.nInterface;
+    return true;
+}
+
+int CChooseDlg::InterfaceOf(const QString& strIp) const
+{
+    for (const QHash<QString, int>& round : m_interfaceOfIp)
+        if (const auto it = round.constFind(strIp); it != round.constEnd())
+            return *it;
+    return 0;
+}
+
 void CChooseDlg::AddDevice(QString strSerial, QString strMac, QString strIp)
 {
+    if (m_nReplyInterface > 0)
+        m_interfaceOfIp[0].insert(strIp, m_nReplyInterface);
     const int nOld = m_listDevices->FindItem(strMac);
     if (nOld >= 0) {
         m_listDevices->DeleteItem(nOld);
@@ -210,14 +230,14 @@ bool CChooseDlg::CommandAddress(QString& strAddress)
     return true;
 }
 
-void CChooseDlg::SendUnicastCommand(int (CDeviceSocket::*pfnSend)(const QString&, const QString&))
+void CChooseDlg::SendUnicastCommand(int (CDeviceSocket::*pfnSend)(const QString&, const QString&, int))
 {
     UpdateData(true);
     QString strAddress;
     if (!CommandAddress(strAddress))
         return;
     m_strSelectedIp = strAddress;
-    Sent((m_socket.*pfnSend)(m_strPassword, strAddress));
+    Sent((m_socket.*pfnSend)(m_strPassword, strAddress, InterfaceOf(strAddress)));
     SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
 }
 
@@ -362,7 +382,7 @@ void CChooseDlg::OnLoadFlashInfo()
     }
 
     m_strSelectedIp = strAddress;
-    Sent(m_socket.SendPutFlashInfo(m_strPassword, strAddress, image));
+    Sent(m_socket.SendPutFlashInfo(m_strPassword, strAddress, image, InterfaceOf(strAddress)));
     SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
 }
 

@@ -21,6 +21,7 @@
 #include "devicesocket.h"
 
 #include <QBasicTimer>
+#include <QHash>
 #include <QString>
 #include <QWidget>
 
@@ -74,6 +75,7 @@ public:
     void OnLoadFlashInfo();
 
     // Replies, called by m_socket.
+    bool AcceptReply(const DeviceOrigin& origin, int nType, int nStatus) override;
     void AddDevice(QString strSerial, QString strMac, QString strIp) override;
     void OnReceiveError() override;
     void OnStatusError(int nStatus) override;
@@ -112,9 +114,17 @@ private:
     bool CommandAddress(QString& strAddress);
     // The whole of a unicast command: pull in the password, check and store
     // the address, send, and start TIMER_REPLY.
-    void SendUnicastCommand(int (CDeviceSocket::*pfnSend)(const QString&, const QString&));
+    void SendUnicastCommand(int (CDeviceSocket::*pfnSend)(const QString&, const QString&, int));
+    // The interface the appliance at this address last answered discovery
+    // on; 0 lets the routes decide.
+    int InterfaceOf(const QString& strIp) const;
 
     std::unique_ptr<Ui::CChooseDlg> m_pUi;
     QLineEdit* m_editPassword = nullptr;
     std::array<QBasicTimer, 5> m_timers;
+    // Interface of each address's latest discovery reply, this round and the
+    // one before: a refresh empties the list, but a command given just then
+    // still needs the interface.
+    std::array<QHash<QString, int>, 2> m_interfaceOfIp;
+    int m_nReplyInterface = 0; // of the reply being handled
 };

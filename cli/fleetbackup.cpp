@@ -26,9 +26,11 @@ QString CFleetBackup::FileName(const QString& strMac)
 int CFleetBackup::Run(const QList<Appliance>& appliances)
 {
     m_clock.start();
+    // Appliances on different interfaces may share an address.
+    const auto key = [](const Appliance& a) { return a.strIp + QLatin1Char('%') + QString::number(a.nInterface); };
     QHash<QString, int> ipUse;
     for (const Appliance& a : appliances)
-        ++ipUse[a.strIp];
+        ++ipUse[key(a)];
     for (const Appliance& a : appliances) {
         Entry entry;
         entry.appliance = a;
@@ -44,7 +46,7 @@ int CFleetBackup::Run(const QList<Appliance>& appliances)
             Fail(i, QStringLiteral("the appliance reports a malformed IP address"));
         // Replies are told apart by sender: two appliances on one address
         // could have each other's image saved under their name.
-        else if (ipUse.value(a.strIp) > 1)
+        else if (ipUse.value(key(a)) > 1)
             Fail(i, QStringLiteral("another appliance answers from the same IP address"));
     }
     StartMore();
@@ -75,12 +77,16 @@ int CFleetBackup::Run(const QList<Appliance>& appliances)
 
 void CFleetBackup::StartMore()
 {
-    while (m_nInFlight < m_options.nParallel && m_nNext < m_entries.size()) {
-        const qsizetype i = m_nNext++;
-        if (!m_entries[i].strError.isEmpty())
-            continue; // failed before it started
-        ++m_nInFlight;
-        Attempt(i);
+    // One request per address at a time: replies are told apart by sender.
+    for (qsizetype i = m_nNext; i < m_entries.size() && m_nInFlight < m_options.nParallel; ++i) {
+        Entry& entry = m_entries[i];
+        if (!entry.bStarted && entry.strError.isEmpty() && !m_session.Busy(entry.appliance.strIp)) {
+            entry.bStarted = true;
+            ++m_nInFlight;
+            Attempt(i);
+        }
+        if (i == m_nNext && (entry.bStarted || !entry.strError.isEmpty()))
+            ++m_nNext;
     }
     if (m_nDone == m_entries.size())
         m_loop.quit();
@@ -93,6 +99,7 @@ void CFleetBackup::Attempt(qsizetype i)
     CSession::Request request;
     request.nType = DM_GET_FLASHINFO;
     request.strIp = entry.appliance.strIp;
+    request.nInterface = entry.appliance.nInterface;
     request.strPassword = m_options.strPassword;
     m_session.Start(request, m_options.nTimeoutMs, [this, i](const RequestResult& result) { OnResult(i, result); });
 }

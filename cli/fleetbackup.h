@@ -35,6 +35,7 @@ private:
         Appliance appliance;
         QString strFile;
         int nAttempts = 0;
+        bool bStarted = false;
         bool bOk = false;
         QString strError;
         QByteArray sha256;

@@ -4,6 +4,7 @@
 #include "devicemsg.h"
 
 #include <QElapsedTimer>
+#include <QNetworkDatagram>
 #include <QThread>
 #include <QUdpSocket>
 #include <QVariant>
@@ -86,14 +87,18 @@ void CDatagramReceiver::Close()
     m_pUdp.reset();
 }
 
-bool CDatagramReceiver::Send(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort)
+bool CDatagramReceiver::Send(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort,
+                             int nInterface)
 {
     if (!m_pUdp)
         return false;
+    QNetworkDatagram datagram(QByteArray::fromRawData(pData, nLength), addr, nPort);
+    if (nInterface > 0)
+        datagram.setInterfaceIndex(uint(nInterface));
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        if (m_pUdp->writeDatagram(pData, nLength, addr, nPort) == nLength)
+        if (m_pUdp->writeDatagram(datagram) == nLength)
             return true;
         if (m_pUdp->error() != QAbstractSocket::TemporaryError || waited.elapsed() >= SEND_RETRY_MS)
             return false;

@@ -11,6 +11,7 @@ struct LoginInfoBody;
 struct DeviceOrigin {
     QHostAddress addr;
     quint16 nPort = 0;
+    int nInterface = 0; // index of the interface it came in on; 0 when unknown
 };
 
 class CDeviceReplies {

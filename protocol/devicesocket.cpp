@@ -1,6 +1,7 @@
 #include "devicesocket.h"
 
 #include "datagramreceiver.h"
+#include "interfaces.h"
 
 #include <QElapsedTimer>
 #include <QHostInfo>
@@ -85,34 +86,34 @@ int CDeviceSocket::SendSetIp(const QString& strPassword, const QString& strMac, 
     return SendRequest(msg, strPassword, nullptr);
 }
 
-int CDeviceSocket::SendGetLogin(const QString& strPassword, const QString& strDeviceIp)
+int CDeviceSocket::SendGetLogin(const QString& strPassword, const QString& strDeviceIp, int nInterface)
 {
     DeviceMsg msg{};
     msg.type = DM_GET_LOGIN;
-    return SendRequest(msg, strPassword, &strDeviceIp);
+    return SendRequest(msg, strPassword, &strDeviceIp, nInterface);
 }
 
-int CDeviceSocket::SendReboot(const QString& strPassword, const QString& strDeviceIp)
+int CDeviceSocket::SendReboot(const QString& strPassword, const QString& strDeviceIp, int nInterface)
 {
     DeviceMsg msg{};
     msg.type = DM_REBOOT;
-    return SendRequest(msg, strPassword, &strDeviceIp);
+    return SendRequest(msg, strPassword, &strDeviceIp, nInterface);
 }
 
-int CDeviceSocket::SendGetFlashInfo(const QString& strPassword, const QString& strDeviceIp)
+int CDeviceSocket::SendGetFlashInfo(const QString& strPassword, const QString& strDeviceIp, int nInterface)
 {
     DeviceMsg msg{};
     msg.type = DM_GET_FLASHINFO;
-    return SendRequest(msg, strPassword, &strDeviceIp);
+    return SendRequest(msg, strPassword, &strDeviceIp, nInterface);
 }
 
 int CDeviceSocket::SendPutFlashInfo(const QString& strPassword, const QString& strDeviceIp,
-                                    const unsigned char* pImage)
+                                    const unsigned char* pImage, int nInterface)
 {
     DeviceMsg msg{};
     msg.type = DM_PUT_FLASHINFO;
     std::memcpy(msg.body.image, pImage, FLASHINFO_SIZE);
-    return SendRequest(msg, strPassword, &strDeviceIp);
+    return SendRequest(msg, strPassword, &strDeviceIp, nInterface);
 }
 
 bool CDeviceSocket::ResolveHost(const QString& strHost, QHostAddress& addr) const
@@ -130,7 +131,7 @@ bool CDeviceSocket::ResolveHost(const QString& strHost, QHostAddress& addr) cons
 }
 
 // pstrHost null: broadcast; otherwise unicast to that host, port 8400.
-int CDeviceSocket::SendRequest(DeviceMsg& msg, const QString& strPassword, const QString* pstrHost)
+int CDeviceSocket::SendRequest(DeviceMsg& msg, const QString& strPassword, const QString* pstrHost, int nInterface)
 {
     const QByteArray password = strPassword.toLatin1();
     PutTextField(msg.password, DEVMSG_PASSWORD_SIZE, {password.constData(), std::size_t(password.size())});
@@ -138,23 +139,37 @@ int CDeviceSocket::SendRequest(DeviceMsg& msg, const QString& strPassword, const
     unsigned char buf[DEVMSG_MAX_SIZE];
     int nPos = 0;
     const int nLength = EncodeDeviceMsg(buf, nPos, msg);
+    m_sendFailures.clear();
 
-    QHostAddress addrDest = m_addrBroadcast;
-    quint16 nPort = m_nBroadcastPort;
     if (pstrHost) {
-        nPort = DEVICE_PORT;
-        if (!ResolveHost(*pstrHost, addrDest))
-            addrDest.clear();
+        QHostAddress addr;
+        return ResolveHost(*pstrHost, addr) && SendOn(buf, nLength, addr, DEVICE_PORT, nInterface) ? 1 : 0;
     }
+    QList<int> interfaces = m_broadcastInterfaces;
+    if (interfaces.isEmpty())
+        for (const QNetworkInterface& iface : BroadcastInterfaces())
+            interfaces.append(iface.index());
+    if (interfaces.isEmpty())
+        interfaces.append(0); // no such interface: the plain broadcast, by the routes
+    bool bSentAny = false;
+    for (const int nIndex : interfaces)
+        bSentAny = SendOn(buf, nLength, m_addrBroadcast, m_nBroadcastPort, nIndex) || bSentAny;
+    return bSentAny ? 1 : 0;
+}
 
+bool CDeviceSocket::SendOn(const unsigned char* pData, int nLength, const QHostAddress& addr, quint16 nPort,
+                           int nInterface)
+{
     bool bSent = false;
-    if (m_pReceiver && !addrDest.isNull() && nPort != 0) {
-        const char* pData = reinterpret_cast<const char*>(buf);
+    if (m_pReceiver && !addr.isNull() && nPort != 0) {
+        const char* pBytes = reinterpret_cast<const char*>(pData);
         QMetaObject::invokeMethod(
-            m_pReceiver.get(), [&] { bSent = m_pReceiver->Send(pData, nLength, addrDest, nPort); },
+            m_pReceiver.get(), [&] { bSent = m_pReceiver->Send(pBytes, nLength, addr, nPort, nInterface); },
             Qt::BlockingQueuedConnection);
     }
-    return bSent ? 1 : 0;
+    if (!bSent && nInterface > 0)
+        m_sendFailures.append(QNetworkInterface::interfaceNameFromIndex(nInterface));
+    return bSent;
 }
 
 // Runs on either thread: one queued call covers every datagram queued before it runs.

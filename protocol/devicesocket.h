@@ -20,7 +20,9 @@
 #include "devicereplies.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
+#include <QStringList>
 #include <QThread>
 
 #include <atomic>
@@ -59,13 +61,23 @@ public:
     void Setup(CDeviceReplies* pOwner);
 
     // Each returns 1 when sent and 0 when it could not be; telling the user
-    // is the caller's part.
+    // is the caller's part. The two broadcasts go out once on every
+    // broadcast interface (or the chosen ones), and count as sent when they
+    // left on any. A unicast goes out of nInterface when it is not 0 (the
+    // interface the appliance answered on), else where the routes say.
     int SendDiscover();
     int SendSetIp(const QString& strPassword, const QString& strMac, const QString& strNewIp);
-    int SendGetLogin(const QString& strPassword, const QString& strDeviceIp);
-    int SendReboot(const QString& strPassword, const QString& strDeviceIp);
-    int SendGetFlashInfo(const QString& strPassword, const QString& strDeviceIp);
-    int SendPutFlashInfo(const QString& strPassword, const QString& strDeviceIp, const unsigned char* pImage);
+    int SendGetLogin(const QString& strPassword, const QString& strDeviceIp, int nInterface = 0);
+    int SendReboot(const QString& strPassword, const QString& strDeviceIp, int nInterface = 0);
+    int SendGetFlashInfo(const QString& strPassword, const QString& strDeviceIp, int nInterface = 0);
+    int SendPutFlashInfo(const QString& strPassword, const QString& strDeviceIp, const unsigned char* pImage,
+                         int nInterface = 0);
+
+    // Interfaces (by index) the broadcasts go out on; empty for every
+    // broadcast interface, or the plain broadcast when there is none.
+    void SetBroadcastInterfaces(const QList<int>& interfaces) { m_broadcastInterfaces = interfaces; }
+    // Names of the interfaces the last request failed to leave on.
+    const QStringList& SendFailures() const { return m_sendFailures; }
 
     // Handles one received datagram of nLength bytes: the whole receive path
     // after the socket read. A length below 1 or above DEVMSG_BUF_SIZE is a
@@ -86,7 +98,8 @@ public:
 private:
     void PostDispatch();
     void DispatchQueued();
-    int SendRequest(DeviceMsg& msg, const QString& strPassword, const QString* pstrHost);
+    int SendRequest(DeviceMsg& msg, const QString& strPassword, const QString* pstrHost, int nInterface = 0);
+    bool SendOn(const unsigned char* pData, int nLength, const QHostAddress& addr, quint16 nPort, int nInterface);
     bool ResolveHost(const QString& strHost, QHostAddress& addr) const;
 
     int m_nReceiveBufferRequest = DEVICE_RCVBUF_SIZE;
@@ -95,6 +108,8 @@ private:
     QHostAddress m_addrBroadcast;
     quint16 m_nBroadcastPort = 0;
     CDeviceReplies* m_pOwner = nullptr;
+    QList<int> m_broadcastInterfaces;
+    QStringList m_sendFailures;
 
     DeviceReceiveStats m_stats;
     CDatagramQueue m_queue;
