@@ -168,6 +168,16 @@ int ResolveTarget(CContext& ctx, const QString& strTarget, Target& target)
     return EXIT_OK;
 }
 
+// What every command to one appliance needs first; the session is open after.
+int PasswordAndTarget(CContext& ctx, QString& strPassword, Target& target)
+{
+    if (const int nExit = ReadPassword(ctx, strPassword))
+        return nExit;
+    if (const int nExit = ResolveTarget(ctx, ctx.args[0], target))
+        return nExit;
+    return OpenSession(ctx);
+}
+
 // Checks TARGET's form before anything is sent.
 int CheckTarget(const QString& strTarget)
 {
@@ -327,13 +337,9 @@ int RunReboot(CContext& ctx)
         return nExit;
     QString strPassword;
     Target target;
-    if (const int nExit = ReadPassword(ctx, strPassword))
-        return nExit;
-    if (const int nExit = ResolveTarget(ctx, ctx.args[0], target))
+    if (const int nExit = PasswordAndTarget(ctx, strPassword, target))
         return nExit;
     if (const int nExit = Confirm(ctx, IDS_CONFIRM_REBOOT))
-        return nExit;
-    if (const int nExit = OpenSession(ctx))
         return nExit;
     if (const int nExit = Outcome(target.strIp, Send(ctx, DM_REBOOT, target, strPassword)))
         return nExit;
@@ -347,11 +353,7 @@ int RunLoginUrl(CContext& ctx)
         return nExit;
     QString strPassword;
     Target target;
-    if (const int nExit = ReadPassword(ctx, strPassword))
-        return nExit;
-    if (const int nExit = ResolveTarget(ctx, ctx.args[0], target))
-        return nExit;
-    if (const int nExit = OpenSession(ctx))
+    if (const int nExit = PasswordAndTarget(ctx, strPassword, target))
         return nExit;
     const RequestResult result = Send(ctx, DM_GET_LOGIN, target, strPassword);
     if (const int nExit = Outcome(target.strIp, result))
@@ -377,11 +379,7 @@ int RunBackup(CContext& ctx)
         return Usage(QStringLiteral("cannot write %1").arg(ctx.args[1]));
     QString strPassword;
     Target target;
-    if (const int nExit = ReadPassword(ctx, strPassword))
-        return nExit;
-    if (const int nExit = ResolveTarget(ctx, ctx.args[0], target))
-        return nExit;
-    if (const int nExit = OpenSession(ctx))
+    if (const int nExit = PasswordAndTarget(ctx, strPassword, target))
         return nExit;
     const RequestResult result = Send(ctx, DM_GET_FLASHINFO, target, strPassword);
     if (const int nExit = Outcome(target.strIp, result))
@@ -420,13 +418,9 @@ int RunRestore(CContext& ctx)
         return nExit;
     QString strPassword;
     Target target;
-    if (const int nExit = ReadPassword(ctx, strPassword))
-        return nExit;
-    if (const int nExit = ResolveTarget(ctx, ctx.args[0], target))
+    if (const int nExit = PasswordAndTarget(ctx, strPassword, target))
         return nExit;
     if (const int nExit = Confirm(ctx, IDS_CONFIRM_LOAD))
-        return nExit;
-    if (const int nExit = OpenSession(ctx))
         return nExit;
     if (const int nExit = Outcome(target.strIp, Send(ctx, DM_PUT_FLASHINFO, target, strPassword, image)))
         return nExit;

@@ -3,6 +3,7 @@
 // replies, and against norvane-sim for whole fleets.
 #include "msgbytes.h"
 #include "simprocess.h"
+#include "testfiles.h"
 #include "testmain.h"
 
 #include <QCryptographicHash>
@@ -36,19 +37,6 @@ QByteArray Image(char cSeed)
     for (int i = 0; i < FLASHINFO_SIZE; ++i)
         image[i] = char(cSeed + i * 7);
     return image;
-}
-
-QByteArray ReadFile(const QString& strPath)
-{
-    QFile file(strPath);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void WriteFile(const QString& strPath, const QByteArray& bytes)
-{
-    QFile file(strPath);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
 class CliTest : public ::testing::Test {
