@@ -16,6 +16,7 @@
 
 CFleetBackup::CFleetBackup(CSession& session, const FleetOptions& options) : m_session(session), m_options(options)
 {
+    m_writers.setMaxThreadCount(options.nParallel);
 }
 
 QString CFleetBackup::FileName(const QString& strMac)
@@ -113,33 +114,41 @@ void CFleetBackup::OnResult(qsizetype i, const RequestResult& result)
         Attempt(i);
         return;
     }
-    --m_nInFlight;
-    switch (result.outcome) {
-    case EOutcome::Ok: {
-        const QString strPath = QDir(m_options.strDir).filePath(FileName(entry.appliance.strMac));
+    if (result.outcome != EOutcome::Ok) {
+        --m_nInFlight;
+        Fail(i, result.outcome == EOutcome::Status       ? Text(StatusTextId(result.nStatus))
+                : result.outcome == EOutcome::NoResponse ? Text(IDS_NO_RESPONSE)
+                                                         : Text(IDS_SEND_ERROR));
+        Progress(false);
+        StartMore();
+        return;
+    }
+    // Each file is synced to disk before it takes its name, which takes
+    // milliseconds: on the pool, the other appliances' requests go on
+    // meanwhile. The appliance keeps its place among the parallel ones until
+    // its file is written, which bounds the images held in memory.
+    const QString strPath = QDir(m_options.strDir).filePath(FileName(entry.appliance.strMac));
+    entry.sha256 = QCryptographicHash::hash(result.image, QCryptographicHash::Sha256).toHex();
+    m_writers.start([this, i, strPath, image = result.image] {
         QString strError;
         const FlashFileResult saved =
-            SaveFlashInfoFile(strPath, reinterpret_cast<const unsigned char*>(result.image.constData()), strError);
-        if (saved == FlashFileResult::Ok) {
-            entry.bOk = true;
-            entry.strFile = strPath;
-            entry.sha256 = QCryptographicHash::hash(result.image, QCryptographicHash::Sha256).toHex();
-            ++m_nDone;
-        } else {
-            Fail(i, QStringLiteral("cannot write %1: %2")
-                        .arg(strPath, strError.isEmpty() ? Text(IDS_FILE_OPEN_ERROR) : strError));
-        }
-        break;
-    }
-    case EOutcome::Status:
-        Fail(i, Text(StatusTextId(result.nStatus)));
-        break;
-    case EOutcome::NoResponse:
-        Fail(i, Text(IDS_NO_RESPONSE));
-        break;
-    case EOutcome::SendFailed:
-        Fail(i, Text(IDS_SEND_ERROR));
-        break;
+            SaveFlashInfoFile(strPath, reinterpret_cast<const unsigned char*>(image.constData()), strError);
+        QMetaObject::invokeMethod(
+            &m_loop, [this, i, strPath, saved, strError] { OnSaved(i, strPath, saved, strError); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CFleetBackup::OnSaved(qsizetype i, const QString& strPath, FlashFileResult saved, const QString& strError)
+{
+    Entry& entry = m_entries[i];
+    --m_nInFlight;
+    if (saved == FlashFileResult::Ok) {
+        entry.bOk = true;
+        entry.strFile = strPath;
+        ++m_nDone;
+    } else {
+        Fail(i, QStringLiteral("cannot write %1: %2").arg(strPath, strError.isEmpty() ? Text(IDS_FILE_OPEN_ERROR) : strError));
     }
     Progress(false);
     StartMore();
