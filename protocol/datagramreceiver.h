@@ -16,6 +16,22 @@
 class CDatagramQueue;
 class QUdpSocket;
 
+// The two reads a drain makes of a socket, apart so that a test can play a
+// system whose "nothing pending" is not a temporary error.
+class CDatagramSource {
+public:
+    virtual ~CDatagramSource() = default;
+    virtual bool HasPending() = 0;
+    // The datagram's length (more than nMax bytes when it was cut), or -1
+    // when the read failed.
+    virtual qint64 Read(unsigned char* pBuf, qint64 nMax, quint16& nPort) = 0;
+};
+
+// Moves the source's pending datagrams into the queue, ending when none is
+// pending, or after a failed read (queued as one receive error: whatever is
+// still pending signals the socket again). Returns the records queued.
+int DrainDatagrams(CDatagramSource& source, CDatagramQueue& queue, bool& bPaused, qint64 nPauseBytes);
+
 class CDatagramReceiver : public QObject {
     Q_OBJECT
 public:
@@ -41,6 +57,7 @@ private:
     CDatagramQueue& m_queue;
     std::function<void()> m_notify;
     std::unique_ptr<QUdpSocket> m_pUdp;
+    std::unique_ptr<CDatagramSource> m_pSource;
     quint16 m_nLocalPort = 0;
     int m_nReceiveBuffer = 0;
     std::atomic<bool> m_bPaused{false};
