@@ -12,20 +12,17 @@ namespace {
 // A read that fills this many bytes found a datagram longer than any message.
 constexpr qint64 READ_LIMIT = DEVMSG_BUF_SIZE + 1;
 
-// Past this backlog the socket is left alone (datagrams wait in the kernel
-// buffer, then are dropped there) until the handlers catch up: memory stays
-// bounded under a flood.
-constexpr qint64 QUEUE_PAUSE_BYTES = 16 * 1024 * 1024;
-
 constexpr int SEND_RETRY_MS = 2000;
 
 class CUdpSource : public CDatagramSource {
 public:
     explicit CUdpSource(QUdpSocket& udp) : m_udp(udp) {}
     bool HasPending() override { return m_udp.hasPendingDatagrams(); }
-    qint64 Read(unsigned char* pBuf, qint64 nMax, quint16& nPort) override
+    void Read(unsigned char* pBuf, qint64 nMax, DatagramInfo& info) override
     {
-        return m_udp.readDatagram(reinterpret_cast<char*>(pBuf), nMax, nullptr, &nPort);
+        QHostAddress sender;
+        info.nLength = m_udp.readDatagram(reinterpret_cast<char*>(pBuf), nMax, &sender, &info.nPort);
+        info.nSenderIp = sender.toIPv4Address();
     }
 
 private:
@@ -33,7 +30,7 @@ private:
 };
 } // namespace
 
-int DrainDatagrams(CDatagramSource& source, CDatagramQueue& queue, bool& bPaused, qint64 nPauseBytes)
+int DrainDatagrams(CDatagramSource& source, CDatagramQueue& queue)
 {
     unsigned char buf[READ_LIMIT];
     int nQueued = 0;
@@ -41,14 +38,10 @@ int DrainDatagrams(CDatagramSource& source, CDatagramQueue& queue, bool& bPaused
     // a read of an empty socket reports differs between systems (a temporary
     // error here, a network error on Windows).
     while (source.HasPending()) {
-        quint16 nPort = 0;
-        const qint64 nRead = source.Read(buf, READ_LIMIT, nPort);
+        DatagramInfo info;
+        source.Read(buf, READ_LIMIT, info);
         ++nQueued;
-        if (queue.Push(buf, nRead, nPort) >= nPauseBytes) {
-            bPaused = true;
-            break;
-        }
-        if (nRead < 0)
+        if (queue.Push(buf, info) || info.nLength < 0)
             break;
     }
     return nQueued;
@@ -99,18 +92,15 @@ bool CDatagramReceiver::Send(const char* pData, int nLength, const QHostAddress&
 
 void CDatagramReceiver::Resume()
 {
-    m_bPaused = false;
     OnReadyRead();
 }
 
 void CDatagramReceiver::OnReadyRead()
 {
-    if (!m_pSource || m_bPaused)
+    // Paused, the socket is not read: Qt then stops signalling it, and
+    // Resume drains it when the queue has emptied.
+    if (!m_pSource || m_queue.IsPaused())
         return;
-    bool bPaused = false;
-    const int nQueued = DrainDatagrams(*m_pSource, m_queue, bPaused, QUEUE_PAUSE_BYTES);
-    if (bPaused)
-        m_bPaused = true;
-    if (nQueued > 0)
+    if (DrainDatagrams(*m_pSource, m_queue) > 0)
         m_notify();
 }

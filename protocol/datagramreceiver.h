@@ -6,14 +6,14 @@
 // socket belongs to one thread; the endpoint waits for each.
 #pragma once
 
+#include "datagramqueue.h"
+
 #include <QHostAddress>
 #include <QObject>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 
-class CDatagramQueue;
 class QUdpSocket;
 
 // The two reads a drain makes of a socket, apart so that a test can play a
@@ -22,15 +22,17 @@ class CDatagramSource {
 public:
     virtual ~CDatagramSource() = default;
     virtual bool HasPending() = 0;
-    // The datagram's length (more than nMax bytes when it was cut), or -1
-    // when the read failed.
-    virtual qint64 Read(unsigned char* pBuf, qint64 nMax, quint16& nPort) = 0;
+    // Reads one datagram into pBuf (nMax bytes) and says what it was in
+    // info: its length (more than nMax when it was cut; -1 when the read
+    // failed) and its sender.
+    virtual void Read(unsigned char* pBuf, qint64 nMax, DatagramInfo& info) = 0;
 };
 
 // Moves the source's pending datagrams into the queue, ending when none is
-// pending, or after a failed read (queued as one receive error: whatever is
-// still pending signals the socket again). Returns the records queued.
-int DrainDatagrams(CDatagramSource& source, CDatagramQueue& queue, bool& bPaused, qint64 nPauseBytes);
+// pending, when the queue pauses the reader, or after a failed read (queued
+// as one receive error: whatever is still pending signals the socket
+// again). Returns the records queued.
+int DrainDatagrams(CDatagramSource& source, CDatagramQueue& queue);
 
 class CDatagramReceiver : public QObject {
     Q_OBJECT
@@ -49,7 +51,6 @@ public:
 
     quint16 LocalPort() const { return m_nLocalPort; }
     int ReceiveBufferSize() const { return m_nReceiveBuffer; }
-    bool IsPaused() const { return m_bPaused; }
 
 private:
     void OnReadyRead();
@@ -60,5 +61,4 @@ private:
     std::unique_ptr<CDatagramSource> m_pSource;
     quint16 m_nLocalPort = 0;
     int m_nReceiveBuffer = 0;
-    std::atomic<bool> m_bPaused{false};
 };

@@ -180,16 +180,16 @@ void CDeviceSocket::DispatchQueued()
     // Copied out of the queue before handling: a handler's nested event loop
     // may run this again and take the datagrams after it.
     unsigned char buf[DEVMSG_BUF_SIZE];
-    qint64 nLength = 0, nRemaining = 0;
-    quint16 nPort = 0;
-    while (m_queue.Pop(buf, nLength, nPort, nRemaining)) {
-        if (m_pReceiver && m_pReceiver->IsPaused() && nRemaining == 0)
+    DatagramInfo info;
+    bool bMore = false, bResume = false;
+    while (m_queue.Pop(buf, info, bMore, bResume)) {
+        if (bResume && m_pReceiver)
             QMetaObject::invokeMethod(m_pReceiver.get(), [this] { m_pReceiver->Resume(); }, Qt::QueuedConnection);
         // Should this handler open a box, its event loop takes the datagrams
         // still waiting, as it takes those that arrive while it is open.
-        if (nRemaining > 0)
+        if (bMore)
             PostDispatch();
-        HandleDatagram(buf, nLength, nPort);
+        HandleDatagram(buf, info.nLength, info.nPort);
         if (slice.elapsed() >= DISPATCH_SLICE_MS) {
             PostDispatch();
             return;

@@ -51,6 +51,10 @@ public:
     // Receive buffer to ask the system for at Create (benchmarks hold it to
     // what an ordinary user gets).
     void SetReceiveBufferRequest(int nBytes) { m_nReceiveBufferRequest = nBytes; }
+    // Backlog of received datagrams past which the socket is left unread
+    // until the handlers have taken them all (tests lower it).
+    void SetQueueLimit(qint64 nBytes) { m_queue.SetLimit(nBytes); }
+    bool IsReceivePaused() const { return m_queue.IsPaused(); }
 
     // Opens an IPv4 UDP socket on every local address and a system-chosen port.
     bool Create();

@@ -216,6 +216,22 @@ TEST_F(DeviceSocketTest, BurstSurvivesABusyThread)
     EXPECT_EQ(m_replies.m_calls.size(), N);
 }
 
+TEST_F(DeviceSocketTest, AFullQueuePausesTheReaderAndEmptyingItResumes)
+{
+    m_socket.SetQueueLimit(4 * 70);
+    constexpr int N = 40;
+    for (int i = 0; i < N; ++i)
+        Reply(DeviceInfo("NV", "00:1A:2B:00:00:01", "10.200.1.1"));
+    // This thread takes nothing off the queue while it waits here.
+    QDeadlineTimer deadline(5000);
+    while (!m_socket.IsReceivePaused() && !deadline.hasExpired())
+        QThread::msleep(1);
+    EXPECT_TRUE(m_socket.IsReceivePaused());
+    EXPECT_TRUE(WaitCalls(N));
+    EXPECT_EQ(m_replies.m_calls.size(), N);
+    EXPECT_FALSE(m_socket.IsReceivePaused());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
