@@ -2,8 +2,10 @@
 
 #include "datagramqueue.h"
 #include "devicemsg.h"
+#include "linuxudp.h"
 
 #include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QUdpSocket>
 #include <QVariant>
@@ -54,8 +56,14 @@ CDatagramReceiver::CDatagramReceiver(CDatagramQueue& queue, std::function<void()
 
 CDatagramReceiver::~CDatagramReceiver() = default;
 
-bool CDatagramReceiver::Open(int nReceiveBuffer)
+bool CDatagramReceiver::Open(int nReceiveBuffer, bool bPortable)
 {
+#ifdef Q_OS_LINUX
+    if (!bPortable)
+        return OpenBatched(nReceiveBuffer);
+#else
+    Q_UNUSED(bPortable);
+#endif
     m_pUdp = std::make_unique<QUdpSocket>();
     if (!m_pUdp->bind(QHostAddress::AnyIPv4, 0)) {
         m_pUdp.reset();
@@ -71,16 +79,41 @@ bool CDatagramReceiver::Open(int nReceiveBuffer)
 
 void CDatagramReceiver::Close()
 {
+#ifdef Q_OS_LINUX
+    m_pPaceNotifier.reset();
+    m_pNotifier.reset();
+    m_pLinux.reset();
+#endif
     m_pSource.reset();
     m_pUdp.reset();
 }
 
+quint64 CDatagramReceiver::SystemDrops() const
+{
+#ifdef Q_OS_LINUX
+    if (m_pLinux)
+        return m_pLinux->SystemDrops();
+#endif
+    return 0;
+}
+
 bool CDatagramReceiver::Send(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort)
 {
-    if (!m_pUdp)
-        return false;
     QElapsedTimer waited;
     waited.start();
+#ifdef Q_OS_LINUX
+    if (m_pLinux) {
+        bool bRetry = false;
+        while (!m_pLinux->SendTo(pData, nLength, addr.toIPv4Address(), nPort, bRetry)) {
+            if (!bRetry || waited.elapsed() >= SEND_RETRY_MS)
+                return false;
+            QThread::msleep(1);
+        }
+        return true;
+    }
+#endif
+    if (!m_pUdp)
+        return false;
     for (;;) {
         if (m_pUdp->writeDatagram(pData, nLength, addr, nPort) == nLength)
             return true;
@@ -92,6 +125,13 @@ bool CDatagramReceiver::Send(const char* pData, int nLength, const QHostAddress&
 
 void CDatagramReceiver::Resume()
 {
+#ifdef Q_OS_LINUX
+    if (m_pNotifier) {
+        m_pNotifier->setEnabled(true);
+        OnReadable();
+        return;
+    }
+#endif
     OnReadyRead();
 }
 
@@ -104,3 +144,50 @@ void CDatagramReceiver::OnReadyRead()
     if (DrainDatagrams(*m_pSource, m_queue) > 0)
         m_notify();
 }
+
+#ifdef Q_OS_LINUX
+bool CDatagramReceiver::OpenBatched(int nReceiveBuffer)
+{
+    auto pLinux = std::make_unique<CLinuxUdp>();
+    if (!pLinux->Open(nReceiveBuffer))
+        return false;
+    m_pLinux = std::move(pLinux);
+    m_nReceiveBuffer = m_pLinux->ReceiveBufferSize();
+    m_nLocalPort = m_pLinux->LocalPort();
+    m_pNotifier = std::make_unique<QSocketNotifier>(m_pLinux->Descriptor(), QSocketNotifier::Read);
+    connect(m_pNotifier.get(), &QSocketNotifier::activated, this, &CDatagramReceiver::OnReadable);
+    if (m_pLinux->PaceDescriptor() >= 0) {
+        m_pPaceNotifier = std::make_unique<QSocketNotifier>(m_pLinux->PaceDescriptor(), QSocketNotifier::Read);
+        connect(m_pPaceNotifier.get(), &QSocketNotifier::activated, this, &CDatagramReceiver::OnPaceEnd);
+    }
+    CLinuxUdp::RequestShortSlice();
+    return true;
+}
+
+void CDatagramReceiver::OnReadable()
+{
+    // The notifier reports a readable socket for as long as it is one: a
+    // paused reader stops listening until Resume.
+    if (m_queue.IsPaused()) {
+        m_pNotifier->setEnabled(false);
+        return;
+    }
+    const int nQueued = m_pLinux->Drain(m_queue);
+    if (m_queue.IsPaused()) {
+        m_pNotifier->setEnabled(false);
+    } else if (nQueued > 0 && m_pPaceNotifier) {
+        // More may follow: let them gather (see linuxudp.h).
+        m_pNotifier->setEnabled(false);
+        m_pLinux->StartPace();
+    }
+    if (nQueued > 0)
+        m_notify();
+}
+
+void CDatagramReceiver::OnPaceEnd()
+{
+    m_pLinux->EndPace();
+    m_pNotifier->setEnabled(true);
+    OnReadable();
+}
+#endif

@@ -4,6 +4,9 @@
 // hundred replies). It only moves datagrams into the queue; every handler
 // still runs on the user-interface thread. Sends run here too, because a
 // socket belongs to one thread; the endpoint waits for each.
+//
+// On Linux the socket is read in batches (CLinuxUdp); elsewhere, or when
+// asked for, through QUdpSocket a datagram at a time.
 #pragma once
 
 #include "datagramqueue.h"
@@ -14,6 +17,8 @@
 #include <functional>
 #include <memory>
 
+class CLinuxUdp;
+class QSocketNotifier;
 class QUdpSocket;
 
 // The two reads a drain makes of a socket, apart so that a test can play a
@@ -42,7 +47,8 @@ public:
     ~CDatagramReceiver() override;
 
     // The operations below run on the receiving thread.
-    bool Open(int nReceiveBuffer);
+    // bPortable: through QUdpSocket even where batched reads are had.
+    bool Open(int nReceiveBuffer, bool bPortable = false);
     // Sends one datagram, waiting a while out when the system cannot take it.
     bool Send(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort);
     // Takes the socket's datagrams again after the queue was full.
@@ -51,9 +57,20 @@ public:
 
     quint16 LocalPort() const { return m_nLocalPort; }
     int ReceiveBufferSize() const { return m_nReceiveBuffer; }
+    // Datagrams the system reported dropping for want of buffer (0 where
+    // it does not report them); read from any thread.
+    quint64 SystemDrops() const;
 
 private:
     void OnReadyRead();
+#ifdef Q_OS_LINUX
+    bool OpenBatched(int nReceiveBuffer);
+    void OnReadable();
+    void OnPaceEnd();
+    std::unique_ptr<CLinuxUdp> m_pLinux;
+    std::unique_ptr<QSocketNotifier> m_pNotifier;
+    std::unique_ptr<QSocketNotifier> m_pPaceNotifier;
+#endif
 
     CDatagramQueue& m_queue;
     std::function<void()> m_notify;

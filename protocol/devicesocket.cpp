@@ -35,8 +35,9 @@ bool CDeviceSocket::Create()
     m_thread.start();
     bool bOpened = false;
     const int nRequest = m_nReceiveBufferRequest;
+    const bool bPortable = m_bPortableReceive;
     QMetaObject::invokeMethod(
-        m_pReceiver.get(), [&] { bOpened = m_pReceiver->Open(nRequest); }, Qt::BlockingQueuedConnection);
+        m_pReceiver.get(), [&] { bOpened = m_pReceiver->Open(nRequest, bPortable); }, Qt::BlockingQueuedConnection);
     if (!bOpened) {
         m_thread.quit();
         m_thread.wait();
@@ -68,6 +69,13 @@ quint16 CDeviceSocket::LocalPort() const
 int CDeviceSocket::ReceiveBufferSize() const
 {
     return m_pReceiver ? m_pReceiver->ReceiveBufferSize() : 0;
+}
+
+DeviceReceiveStats CDeviceSocket::Stats() const
+{
+    DeviceReceiveStats stats = m_stats;
+    stats.nSystemDrops = m_pReceiver ? m_pReceiver->SystemDrops() : 0;
+    return stats;
 }
 
 int CDeviceSocket::SendDiscover()

@@ -40,6 +40,7 @@ struct DeviceReceiveStats {
     quint64 nStatusErrors = 0;
     quint64 nReplies = 0;       // handed to a handler of their type
     quint64 nIgnored = 0;       // requests and unknown types with status 0
+    quint64 nSystemDrops = 0;   // dropped by the system before we could read them (where it tells)
 };
 
 class CDeviceSocket : public QObject {
@@ -55,6 +56,9 @@ public:
     // until the handlers have taken them all (tests lower it).
     void SetQueueLimit(qint64 nBytes) { m_queue.SetLimit(nBytes); }
     bool IsReceivePaused() const { return m_queue.IsPaused(); }
+    // Reads datagrams through QUdpSocket one at a time, as on systems
+    // without batched reads (before Create; tests).
+    void UsePortableReceive() { m_bPortableReceive = true; }
 
     // Opens an IPv4 UDP socket on every local address and a system-chosen port.
     bool Create();
@@ -74,7 +78,7 @@ public:
     // DEVMSG_BUF_SIZE is a receive error.
     void HandleDatagram(const unsigned char* pData, qint64 nLength, quint16 nSourcePort);
 
-    const DeviceReceiveStats& Stats() const { return m_stats; }
+    DeviceReceiveStats Stats() const;
 
     bool IsOpen() const;
     quint16 LocalPort() const;
@@ -88,6 +92,7 @@ private:
     bool ResolveHost(const QString& strHost, QHostAddress& addr) const;
 
     int m_nReceiveBufferRequest = DEVICE_RCVBUF_SIZE;
+    bool m_bPortableReceive = false;
     QThread m_thread;
     std::unique_ptr<CDatagramReceiver> m_pReceiver;
     QHostAddress m_addrBroadcast;

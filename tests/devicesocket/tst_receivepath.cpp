@@ -3,8 +3,15 @@
 #include "datagramqueue.h"
 #include "datagramreceiver.h"
 #include "devicemsg.h"
+#include "linuxudp.h"
+
+#include <QUdpSocket>
 
 #include <gtest/gtest.h>
+
+#ifdef Q_OS_LINUX
+#include <net/if.h>
+#endif
 
 #include <deque>
 #include <tuple>
@@ -129,5 +136,35 @@ TEST(DatagramQueue, PausesAtItsLimitAndThePopThatEmptiesItResumes)
     EXPECT_EQ(std::tuple(info.nLength, info.nPort, info.nSenderIp, info.nInterface),
               std::tuple(qint64(300), DEVICE_PORT, quint32(0x0AC80101), 7));
 }
+
+#ifdef Q_OS_LINUX
+// Each record carries what the batched read learnt: length (a datagram too
+// long for any message stands out), sender, and the interface it came in on.
+TEST(BatchedRead, RecordsCarryLengthSenderAndInterface)
+{
+    CLinuxUdp udp;
+    ASSERT_TRUE(udp.Open(1 << 20));
+    QUdpSocket peer;
+    ASSERT_TRUE(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const std::vector<qint64> sizes = {70, 0, DEVMSG_BUF_SIZE, DEVMSG_BUF_SIZE + 100};
+    for (qint64 nSize : sizes)
+        ASSERT_EQ(peer.writeDatagram(QByteArray(nSize, 'x'), QHostAddress(QHostAddress::LocalHost), udp.LocalPort()),
+                  nSize);
+    // Loopback delivers within the send.
+    CDatagramQueue queue;
+    EXPECT_EQ(udp.Drain(queue), 4);
+    unsigned char buf[DEVMSG_BUF_SIZE];
+    DatagramInfo info;
+    bool bMore = false, bResume = false;
+    for (qint64 nSize : sizes) {
+        ASSERT_TRUE(queue.Pop(buf, info, bMore, bResume));
+        EXPECT_EQ(info.nLength, qMin<qint64>(nSize, DEVMSG_BUF_SIZE + 1));
+        EXPECT_EQ(info.nPort, peer.localPort());
+        EXPECT_EQ(info.nSenderIp, 0x7F000001u);
+        EXPECT_EQ(info.nInterface, int(if_nametoindex("lo")));
+    }
+    EXPECT_EQ(udp.Drain(queue), 0);
+}
+#endif
 
 } // namespace
