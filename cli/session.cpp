@@ -164,7 +164,7 @@ void CSession::FinishCurrent(RequestResult result)
 
 quint64 CSession::Ignored() const
 {
-    const DeviceReceiveStats& stats = m_socket.Stats();
+    const DeviceReceiveStats stats = m_socket.Stats();
     return m_nForeign + stats.nReceiveErrors + stats.nWrongPort + stats.nTooShort + stats.nIgnored;
 }
 

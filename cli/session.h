@@ -82,7 +82,7 @@ public:
 
     // Datagrams not taken: other senders or types, bad lengths, wrong ports.
     quint64 Ignored() const;
-    const DeviceReceiveStats& Stats() const { return m_socket.Stats(); }
+    DeviceReceiveStats Stats() const { return m_socket.Stats(); }
 
     bool AcceptReply(const DeviceOrigin& origin, int nType, int nStatus) override;
     void OnReceiveError() override;

@@ -9,7 +9,8 @@ struct RecordHeader {
     qint32 nLength;
     quint16 nPort;
     quint16 nReserved;
-    quint32 nAddress;
+    quint32 nSenderIp;
+    qint32 nInterface;
 };
 constexpr qint64 RECORD_HEADER_SIZE = sizeof(RecordHeader);
 
@@ -43,39 +44,57 @@ void CDatagramQueue::Reserve(qint64 nBytes)
     m_nTail = nUsed;
 }
 
-qint64 CDatagramQueue::Push(const unsigned char* pData, qint64 nLength, quint16 nPort, quint32 nAddress)
+void CDatagramQueue::SetLimit(qint64 nBytes)
 {
-    const qint64 nStored = StoredLength(nLength);
-    const RecordHeader header{nLength < 0 ? -1 : qint32(qMin<qint64>(nLength, DEVMSG_BUF_SIZE + 1)), nPort, 0, nAddress};
+    QMutexLocker lock(&m_mutex);
+    m_nLimit = nBytes;
+}
+
+bool CDatagramQueue::Push(const unsigned char* pData, const DatagramInfo& info)
+{
+    const qint64 nStored = StoredLength(info.nLength);
+    const RecordHeader header{info.nLength < 0 ? -1 : qint32(qMin<qint64>(info.nLength, DEVMSG_BUF_SIZE + 1)),
+                              info.nPort, 0, info.nSenderIp, info.nInterface};
     QMutexLocker lock(&m_mutex);
     Reserve(RECORD_HEADER_SIZE + nStored);
     std::memcpy(m_pBuffer.get() + m_nTail, &header, sizeof header);
     if (nStored > 0)
         std::memcpy(m_pBuffer.get() + m_nTail + RECORD_HEADER_SIZE, pData, std::size_t(nStored));
     m_nTail += RECORD_HEADER_SIZE + nStored;
-    return m_nTail - m_nHead;
+    if (m_nTail - m_nHead >= m_nLimit)
+        m_bPaused = true;
+    return m_bPaused;
 }
 
-bool CDatagramQueue::Pop(unsigned char* pBuf, qint64& nLength, quint16& nPort, quint32& nAddress, qint64& nRemaining)
+bool CDatagramQueue::Pop(unsigned char* pBuf, DatagramInfo& info, bool& bMore, bool& bResume)
 {
     QMutexLocker lock(&m_mutex);
-    if (m_nHead == m_nTail) {
-        nRemaining = 0;
+    bMore = bResume = false;
+    if (m_nHead == m_nTail)
         return false;
-    }
     RecordHeader header;
     std::memcpy(&header, m_pBuffer.get() + m_nHead, sizeof header);
     const qint64 nStored = StoredLength(header.nLength);
     if (nStored > 0)
         std::memcpy(pBuf, m_pBuffer.get() + m_nHead + RECORD_HEADER_SIZE, std::size_t(nStored));
     m_nHead += RECORD_HEADER_SIZE + nStored;
-    if (m_nHead == m_nTail)
+    if (m_nHead == m_nTail) {
         m_nHead = m_nTail = 0;
-    nLength = header.nLength;
-    nPort = header.nPort;
-    nAddress = header.nAddress;
-    nRemaining = m_nTail - m_nHead;
+        bResume = m_bPaused;
+        m_bPaused = false;
+    }
+    info.nLength = header.nLength;
+    info.nPort = header.nPort;
+    info.nSenderIp = header.nSenderIp;
+    info.nInterface = header.nInterface;
+    bMore = m_nTail > m_nHead;
     return true;
+}
+
+bool CDatagramQueue::IsPaused() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_bPaused;
 }
 
 qint64 CDatagramQueue::Bytes() const

@@ -1,34 +1,56 @@
 // CDatagramQueue: received datagrams waiting for their handlers, oldest
 // first. The receiving thread pushes, the user-interface thread pops; both
 // sides hold the lock only to copy bytes.
+//
+// Past its limit the queue pauses the reader: datagrams then wait in the
+// system's buffer (and are dropped there) until the handlers catch up, so
+// memory stays bounded under a flood. Both the pause and the resume are
+// decided here, under the lock, so a resume can never be missed.
 #pragma once
 
 #include <QMutex>
 
 #include <memory>
 
+// What the queue keeps beside a datagram's bytes.
+struct DatagramInfo {
+    qint64 nLength = 0;    // as read: -1 for a failed read, more than DEVMSG_BUF_SIZE
+                           // for one too long (bytes of neither are kept)
+    quint16 nPort = 0;     // sender's port
+    quint32 nSenderIp = 0; // sender's IPv4 address, host order; 0 when not known
+    int nInterface = 0;    // index of the interface it arrived on; 0 when not known
+};
+
+constexpr qint64 DATAGRAM_QUEUE_LIMIT = 16 * 1024 * 1024;
+
 class CDatagramQueue {
 public:
-    // Appends a datagram as the read returned it: nLength is its length (-1
-    // for a failed read, more than DEVMSG_BUF_SIZE for one too long, whose
-    // bytes are not kept), nAddress its sender's IPv4 address (0 when
-    // unknown). Returns the bytes queued afterwards.
-    qint64 Push(const unsigned char* pData, qint64 nLength, quint16 nPort, quint32 nAddress = 0);
+    void SetLimit(qint64 nBytes);
+
+    // Appends a datagram as the read returned it. True when the queue has
+    // reached its limit: the reader is paused from then on, until a Pop
+    // tells its caller to resume it.
+    bool Push(const unsigned char* pData, const DatagramInfo& info);
 
     // Copies the oldest datagram into pBuf (DEVMSG_BUF_SIZE bytes) and
-    // removes it; false when the queue is empty. nRemaining: bytes left.
-    bool Pop(unsigned char* pBuf, qint64& nLength, quint16& nPort, quint32& nAddress, qint64& nRemaining);
+    // removes it; false when the queue is empty. bMore: datagrams remain.
+    // bResume: this pop emptied a paused queue and its caller now resumes
+    // the reader (one pop, exactly, says so after each pause).
+    bool Pop(unsigned char* pBuf, DatagramInfo& info, bool& bMore, bool& bResume);
 
+    bool IsPaused() const;
     qint64 Bytes() const;
 
 private:
     void Reserve(qint64 nBytes);
 
     mutable QMutex m_mutex;
-    // Records of [length][port][address][bytes] packed in one buffer that grows to
-    // the largest backlog and is reused.
+    // Records of [header][bytes] packed in one buffer that grows to the
+    // largest backlog and is reused.
     std::unique_ptr<unsigned char[]> m_pBuffer;
     qint64 m_nCapacity = 0;
     qint64 m_nHead = 0;
     qint64 m_nTail = 0;
+    qint64 m_nLimit = DATAGRAM_QUEUE_LIMIT;
+    bool m_bPaused = false;
 };

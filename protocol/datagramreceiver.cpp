@@ -2,9 +2,11 @@
 
 #include "datagramqueue.h"
 #include "devicemsg.h"
+#include "linuxudp.h"
 
 #include <QElapsedTimer>
 #include <QNetworkDatagram>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QUdpSocket>
 #include <QVariant>
@@ -13,23 +15,17 @@ namespace {
 // A read that fills this many bytes found a datagram longer than any message.
 constexpr qint64 READ_LIMIT = DEVMSG_BUF_SIZE + 1;
 
-// Past this backlog the socket is left alone (datagrams wait in the kernel
-// buffer, then are dropped there) until the handlers catch up: memory stays
-// bounded under a flood.
-constexpr qint64 QUEUE_PAUSE_BYTES = 16 * 1024 * 1024;
-
 constexpr int SEND_RETRY_MS = 2000;
 
 class CUdpSource : public CDatagramSource {
 public:
     explicit CUdpSource(QUdpSocket& udp) : m_udp(udp) {}
     bool HasPending() override { return m_udp.hasPendingDatagrams(); }
-    qint64 Read(unsigned char* pBuf, qint64 nMax, quint16& nPort, quint32& nAddress) override
+    void Read(unsigned char* pBuf, qint64 nMax, DatagramInfo& info) override
     {
-        QHostAddress addr;
-        const qint64 nRead = m_udp.readDatagram(reinterpret_cast<char*>(pBuf), nMax, &addr, &nPort);
-        nAddress = addr.toIPv4Address();
-        return nRead;
+        QHostAddress sender;
+        info.nLength = m_udp.readDatagram(reinterpret_cast<char*>(pBuf), nMax, &sender, &info.nPort);
+        info.nSenderIp = sender.toIPv4Address();
     }
 
 private:
@@ -37,7 +33,7 @@ private:
 };
 } // namespace
 
-int DrainDatagrams(CDatagramSource& source, CDatagramQueue& queue, bool& bPaused, qint64 nPauseBytes)
+int DrainDatagrams(CDatagramSource& source, CDatagramQueue& queue)
 {
     unsigned char buf[READ_LIMIT];
     int nQueued = 0;
@@ -45,15 +41,10 @@ int DrainDatagrams(CDatagramSource& source, CDatagramQueue& queue, bool& bPaused
     // a read of an empty socket reports differs between systems (a temporary
     // error here, a network error on Windows).
     while (source.HasPending()) {
-        quint16 nPort = 0;
-        quint32 nAddress = 0;
-        const qint64 nRead = source.Read(buf, READ_LIMIT, nPort, nAddress);
+        DatagramInfo info;
+        source.Read(buf, READ_LIMIT, info);
         ++nQueued;
-        if (queue.Push(buf, nRead, nPort, nAddress) >= nPauseBytes) {
-            bPaused = true;
-            break;
-        }
-        if (nRead < 0)
+        if (queue.Push(buf, info) || info.nLength < 0)
             break;
     }
     return nQueued;
@@ -66,8 +57,14 @@ CDatagramReceiver::CDatagramReceiver(CDatagramQueue& queue, std::function<void()
 
 CDatagramReceiver::~CDatagramReceiver() = default;
 
-bool CDatagramReceiver::Open(int nReceiveBuffer)
+bool CDatagramReceiver::Open(int nReceiveBuffer, bool bPortable)
 {
+#ifdef Q_OS_LINUX
+    if (!bPortable)
+        return OpenBatched(nReceiveBuffer);
+#else
+    Q_UNUSED(bPortable);
+#endif
     m_pUdp = std::make_unique<QUdpSocket>();
     if (!m_pUdp->bind(QHostAddress::AnyIPv4, 0)) {
         m_pUdp.reset();
@@ -83,20 +80,45 @@ bool CDatagramReceiver::Open(int nReceiveBuffer)
 
 void CDatagramReceiver::Close()
 {
+#ifdef Q_OS_LINUX
+    m_pPaceNotifier.reset();
+    m_pNotifier.reset();
+    m_pLinux.reset();
+#endif
     m_pSource.reset();
     m_pUdp.reset();
+}
+
+quint64 CDatagramReceiver::SystemDrops() const
+{
+#ifdef Q_OS_LINUX
+    if (m_pLinux)
+        return m_pLinux->SystemDrops();
+#endif
+    return 0;
 }
 
 bool CDatagramReceiver::Send(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort,
                              int nInterface)
 {
+    QElapsedTimer waited;
+    waited.start();
+#ifdef Q_OS_LINUX
+    if (m_pLinux) {
+        bool bRetry = false;
+        while (!m_pLinux->SendTo(pData, nLength, addr.toIPv4Address(), nPort, nInterface, bRetry)) {
+            if (!bRetry || waited.elapsed() >= SEND_RETRY_MS)
+                return false;
+            QThread::msleep(1);
+        }
+        return true;
+    }
+#endif
     if (!m_pUdp)
         return false;
     QNetworkDatagram datagram(QByteArray::fromRawData(pData, nLength), addr, nPort);
     if (nInterface > 0)
         datagram.setInterfaceIndex(uint(nInterface));
-    QElapsedTimer waited;
-    waited.start();
     for (;;) {
         if (m_pUdp->writeDatagram(datagram) == nLength)
             return true;
@@ -108,18 +130,69 @@ bool CDatagramReceiver::Send(const char* pData, int nLength, const QHostAddress&
 
 void CDatagramReceiver::Resume()
 {
-    m_bPaused = false;
+#ifdef Q_OS_LINUX
+    if (m_pNotifier) {
+        m_pNotifier->setEnabled(true);
+        OnReadable();
+        return;
+    }
+#endif
     OnReadyRead();
 }
 
 void CDatagramReceiver::OnReadyRead()
 {
-    if (!m_pSource || m_bPaused)
+    // Paused, the socket is not read: Qt then stops signalling it, and
+    // Resume drains it when the queue has emptied.
+    if (!m_pSource || m_queue.IsPaused())
         return;
-    bool bPaused = false;
-    const int nQueued = DrainDatagrams(*m_pSource, m_queue, bPaused, QUEUE_PAUSE_BYTES);
-    if (bPaused)
-        m_bPaused = true;
+    if (DrainDatagrams(*m_pSource, m_queue) > 0)
+        m_notify();
+}
+
+#ifdef Q_OS_LINUX
+bool CDatagramReceiver::OpenBatched(int nReceiveBuffer)
+{
+    auto pLinux = std::make_unique<CLinuxUdp>();
+    if (!pLinux->Open(nReceiveBuffer))
+        return false;
+    m_pLinux = std::move(pLinux);
+    m_nReceiveBuffer = m_pLinux->ReceiveBufferSize();
+    m_nLocalPort = m_pLinux->LocalPort();
+    m_pNotifier = std::make_unique<QSocketNotifier>(m_pLinux->Descriptor(), QSocketNotifier::Read);
+    connect(m_pNotifier.get(), &QSocketNotifier::activated, this, &CDatagramReceiver::OnReadable);
+    if (m_pLinux->PaceDescriptor() >= 0) {
+        m_pPaceNotifier = std::make_unique<QSocketNotifier>(m_pLinux->PaceDescriptor(), QSocketNotifier::Read);
+        connect(m_pPaceNotifier.get(), &QSocketNotifier::activated, this, &CDatagramReceiver::OnPaceEnd);
+    }
+    CLinuxUdp::RequestShortSlice();
+    return true;
+}
+
+void CDatagramReceiver::OnReadable()
+{
+    // The notifier reports a readable socket for as long as it is one: a
+    // paused reader stops listening until Resume.
+    if (m_queue.IsPaused()) {
+        m_pNotifier->setEnabled(false);
+        return;
+    }
+    const int nQueued = m_pLinux->Drain(m_queue);
+    if (m_queue.IsPaused()) {
+        m_pNotifier->setEnabled(false);
+    } else if (nQueued > 0 && m_pPaceNotifier) {
+        // More may follow: let them gather (see linuxudp.h).
+        m_pNotifier->setEnabled(false);
+        m_pLinux->StartPace();
+    }
     if (nQueued > 0)
         m_notify();
 }
+
+void CDatagramReceiver::OnPaceEnd()
+{
+    m_pLinux->EndPace();
+    m_pNotifier->setEnabled(true);
+    OnReadable();
+}
+#endif

@@ -4,16 +4,21 @@
 // hundred replies). It only moves datagrams into the queue; every handler
 // still runs on the user-interface thread. Sends run here too, because a
 // socket belongs to one thread; the endpoint waits for each.
+//
+// On Linux the socket is read in batches (CLinuxUdp); elsewhere, or when
+// asked for, through QUdpSocket a datagram at a time.
 #pragma once
+
+#include "datagramqueue.h"
 
 #include <QHostAddress>
 #include <QObject>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 
-class CDatagramQueue;
+class CLinuxUdp;
+class QSocketNotifier;
 class QUdpSocket;
 
 // The two reads a drain makes of a socket, apart so that a test can play a
@@ -22,15 +27,17 @@ class CDatagramSource {
 public:
     virtual ~CDatagramSource() = default;
     virtual bool HasPending() = 0;
-    // The datagram's length (more than nMax bytes when it was cut), or -1
-    // when the read failed; the sender's port and IPv4 address.
-    virtual qint64 Read(unsigned char* pBuf, qint64 nMax, quint16& nPort, quint32& nAddress) = 0;
+    // Reads one datagram into pBuf (nMax bytes) and says what it was in
+    // info: its length (more than nMax when it was cut; -1 when the read
+    // failed) and its sender.
+    virtual void Read(unsigned char* pBuf, qint64 nMax, DatagramInfo& info) = 0;
 };
 
 // Moves the source's pending datagrams into the queue, ending when none is
-// pending, or after a failed read (queued as one receive error: whatever is
-// still pending signals the socket again). Returns the records queued.
-int DrainDatagrams(CDatagramSource& source, CDatagramQueue& queue, bool& bPaused, qint64 nPauseBytes);
+// pending, when the queue pauses the reader, or after a failed read (queued
+// as one receive error: whatever is still pending signals the socket
+// again). Returns the records queued.
+int DrainDatagrams(CDatagramSource& source, CDatagramQueue& queue);
 
 class CDatagramReceiver : public QObject {
     Q_OBJECT
@@ -40,7 +47,8 @@ public:
     ~CDatagramReceiver() override;
 
     // The operations below run on the receiving thread.
-    bool Open(int nReceiveBuffer);
+    // bPortable: through QUdpSocket even where batched reads are had.
+    bool Open(int nReceiveBuffer, bool bPortable = false);
     // Sends one datagram, out of interface nInterface unless it is 0,
     // waiting a while out when the system cannot take it.
     bool Send(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort, int nInterface = 0);
@@ -50,10 +58,20 @@ public:
 
     quint16 LocalPort() const { return m_nLocalPort; }
     int ReceiveBufferSize() const { return m_nReceiveBuffer; }
-    bool IsPaused() const { return m_bPaused; }
+    // Datagrams the system reported dropping for want of buffer (0 where
+    // it does not report them); read from any thread.
+    quint64 SystemDrops() const;
 
 private:
     void OnReadyRead();
+#ifdef Q_OS_LINUX
+    bool OpenBatched(int nReceiveBuffer);
+    void OnReadable();
+    void OnPaceEnd();
+    std::unique_ptr<CLinuxUdp> m_pLinux;
+    std::unique_ptr<QSocketNotifier> m_pNotifier;
+    std::unique_ptr<QSocketNotifier> m_pPaceNotifier;
+#endif
 
     CDatagramQueue& m_queue;
     std::function<void()> m_notify;
@@ -61,5 +79,4 @@ private:
     std::unique_ptr<CDatagramSource> m_pSource;
     quint16 m_nLocalPort = 0;
     int m_nReceiveBuffer = 0;
-    std::atomic<bool> m_bPaused{false};
 };

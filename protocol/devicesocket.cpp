@@ -32,8 +32,9 @@ bool CDeviceSocket::Create()
     m_thread.start();
     bool bOpened = false;
     const int nRequest = m_nReceiveBufferRequest;
+    const bool bPortable = m_bPortableReceive;
     QMetaObject::invokeMethod(
-        m_pReceiver.get(), [&] { bOpened = m_pReceiver->Open(nRequest); }, Qt::BlockingQueuedConnection);
+        m_pReceiver.get(), [&] { bOpened = m_pReceiver->Open(nRequest, bPortable); }, Qt::BlockingQueuedConnection);
     if (!bOpened) {
         m_thread.quit();
         m_thread.wait();
@@ -65,6 +66,13 @@ quint16 CDeviceSocket::LocalPort() const
 int CDeviceSocket::ReceiveBufferSize() const
 {
     return m_pReceiver ? m_pReceiver->ReceiveBufferSize() : 0;
+}
+
+DeviceReceiveStats CDeviceSocket::Stats() const
+{
+    DeviceReceiveStats stats = m_stats;
+    stats.nSystemDrops = m_pReceiver ? m_pReceiver->SystemDrops() : 0;
+    return stats;
 }
 
 int CDeviceSocket::SendDiscover()
@@ -187,17 +195,16 @@ void CDeviceSocket::DispatchQueued()
     // Copied out of the queue before handling: a handler's nested event loop
     // may run this again and take the datagrams after it.
     unsigned char buf[DEVMSG_BUF_SIZE];
-    qint64 nLength = 0, nRemaining = 0;
-    quint16 nPort = 0;
-    quint32 nAddress = 0;
-    while (m_queue.Pop(buf, nLength, nPort, nAddress, nRemaining)) {
-        if (m_pReceiver && m_pReceiver->IsPaused() && nRemaining == 0)
+    DatagramInfo info;
+    bool bMore = false, bResume = false;
+    while (m_queue.Pop(buf, info, bMore, bResume)) {
+        if (bResume && m_pReceiver)
             QMetaObject::invokeMethod(m_pReceiver.get(), [this] { m_pReceiver->Resume(); }, Qt::QueuedConnection);
         // Should this handler open a box, its event loop takes the datagrams
         // still waiting, as it takes those that arrive while it is open.
-        if (nRemaining > 0)
+        if (bMore)
             PostDispatch();
-        HandleDatagram(buf, nLength, DeviceOrigin{QHostAddress(nAddress), nPort});
+        HandleDatagram(buf, info.nLength, DeviceOrigin{QHostAddress(info.nSenderIp), info.nPort, info.nInterface});
         if (slice.elapsed() >= DISPATCH_SLICE_MS) {
             PostDispatch();
             return;

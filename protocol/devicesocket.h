@@ -43,6 +43,7 @@ struct DeviceReceiveStats {
     quint64 nReplies = 0;       // handed to a handler of their type
     quint64 nIgnored = 0;       // requests and unknown types with status 0
     quint64 nRefused = 0;       // turned down by the owner's AcceptReply
+    quint64 nSystemDrops = 0;   // dropped by the system before we could read them (where it tells)
 };
 
 class CDeviceSocket : public QObject {
@@ -54,6 +55,13 @@ public:
     // Receive buffer to ask the system for at Create (benchmarks hold it to
     // what an ordinary user gets).
     void SetReceiveBufferRequest(int nBytes) { m_nReceiveBufferRequest = nBytes; }
+    // Backlog of received datagrams past which the socket is left unread
+    // until the handlers have taken them all (tests lower it).
+    void SetQueueLimit(qint64 nBytes) { m_queue.SetLimit(nBytes); }
+    bool IsReceivePaused() const { return m_queue.IsPaused(); }
+    // Reads datagrams through QUdpSocket one at a time, as on systems
+    // without batched reads (before Create; tests).
+    void UsePortableReceive() { m_bPortableReceive = true; }
 
     // Opens an IPv4 UDP socket on every local address and a system-chosen port.
     bool Create();
@@ -88,7 +96,7 @@ public:
         HandleDatagram(pData, nLength, DeviceOrigin{QHostAddress(), nSourcePort});
     }
 
-    const DeviceReceiveStats& Stats() const { return m_stats; }
+    DeviceReceiveStats Stats() const;
 
     bool IsOpen() const;
     quint16 LocalPort() const;
@@ -103,6 +111,7 @@ private:
     bool ResolveHost(const QString& strHost, QHostAddress& addr) const;
 
     int m_nReceiveBufferRequest = DEVICE_RCVBUF_SIZE;
+    bool m_bPortableReceive = false;
     QThread m_thread;
     std::unique_ptr<CDatagramReceiver> m_pReceiver;
     QHostAddress m_addrBroadcast;

@@ -182,7 +182,7 @@ TEST_F(CliTest, DiscoverMergesByMacSortsAndPrintsJsonAndCsv)
 
     const CliRun csv = Run({"discover", "--format", "csv", "--timeout", "0.3", "--rounds", "2"}, answer);
     EXPECT_EQ(csv.strOut, "mac,ip,serial,interfaces\n00:1A:2B:00:00:01,10.200.1.1,NV1,lo\n"
-                          "00:1A:2B:00:00:02,10.200.1.2,\"NV2, \"\"B\"\"\"\",lo\n");
+                          "00:1A:2B:00:00:02,10.200.1.2,\"NV2, \"\"B\"\"\",lo\n");
     EXPECT_EQ(m_requests.size(), 3); // one round, then two
 }
 

@@ -19,11 +19,15 @@ QByteArray Hex(const char* psz)
     return QByteArray::fromHex(psz);
 }
 
-class DeviceSocketTest : public ::testing::Test {
+// Each test runs on both read paths: batched (where the system has it) and
+// QUdpSocket's, a datagram at a time.
+class DeviceSocketTest : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_peer.bind(QHostAddress::AnyIPv4, DEVICE_PORT, QUdpSocket::ShareAddress));
+        if (GetParam())
+            m_socket.UsePortableReceive();
         ASSERT_TRUE(m_socket.Create());
         m_socket.Setup(&m_replies);
     }
@@ -63,7 +67,7 @@ protected:
     CDeviceSocket m_socket;
 };
 
-TEST_F(DeviceSocketTest, RequestsGoOutWithExactBytesAndDestinations)
+TEST_P(DeviceSocketTest, RequestsGoOutWithExactBytesAndDestinations)
 {
     struct Case {
         const char* pszName;
@@ -106,7 +110,7 @@ TEST_F(DeviceSocketTest, RequestsGoOutWithExactBytesAndDestinations)
     EXPECT_TRUE(m_ui.m_messages.isEmpty());
 }
 
-TEST_F(DeviceSocketTest, FailedSendsReturnZeroAndShowNothing)
+TEST_P(DeviceSocketTest, FailedSendsReturnZeroAndShowNothing)
 {
     CDeviceSocket unopened;
     EXPECT_EQ(unopened.SendDiscover(), 0);
@@ -117,7 +121,7 @@ TEST_F(DeviceSocketTest, FailedSendsReturnZeroAndShowNothing)
     EXPECT_TRUE(m_ui.m_messages.isEmpty());
 }
 
-TEST_F(DeviceSocketTest, RepliesReachTheirHandlers)
+TEST_P(DeviceSocketTest, RepliesReachTheirHandlers)
 {
     QByteArray login = Msg(0x22) + Text("operator", 10) + Hex("901f0000");
     QByteArray flash = Msg(0x24);
@@ -140,7 +144,7 @@ TEST_F(DeviceSocketTest, RepliesReachTheirHandlers)
     EXPECT_TRUE(m_ui.m_messages.isEmpty());
 }
 
-TEST_F(DeviceSocketTest, StatusDecidesBeforeType)
+TEST_P(DeviceSocketTest, StatusDecidesBeforeType)
 {
     Reply(DeviceInfo("NV-1", "00:1A:2B:00:00:01", "10.200.1.1", 4));
     Reply(Msg(0x23, "", 0xFF));
@@ -157,7 +161,7 @@ TEST_F(DeviceSocketTest, StatusDecidesBeforeType)
                                               "OnStatusError 2", "OnStatusError 1", "OnStatusError 1"}));
 }
 
-TEST_F(DeviceSocketTest, BadDatagramsAreDroppedWithoutCallingTheOwner)
+TEST_P(DeviceSocketTest, BadDatagramsAreDroppedWithoutCallingTheOwner)
 {
     QUdpSocket wrongPort;
     ASSERT_TRUE(wrongPort.bind(QHostAddress::AnyIPv4, 0));
@@ -193,7 +197,7 @@ public:
     QHostAddress m_addrTaken;
 };
 
-TEST_F(DeviceSocketTest, TheOwnerSeesEachSenderAndMayRefuseIt)
+TEST_P(DeviceSocketTest, TheOwnerSeesEachSenderAndMayRefuseIt)
 {
     CPickyReplies owner;
     m_socket.Setup(&owner);
@@ -217,7 +221,7 @@ public:
     }
 };
 
-TEST_F(DeviceSocketTest, DatagramsKeepFlowingWhileAHandlerShowsABox)
+TEST_P(DeviceSocketTest, DatagramsKeepFlowingWhileAHandlerShowsABox)
 {
     CAlertingReplies owner;
     m_socket.Setup(&owner);
@@ -235,7 +239,7 @@ TEST_F(DeviceSocketTest, DatagramsKeepFlowingWhileAHandlerShowsABox)
     EXPECT_EQ(owner.m_calls, (QStringList{"OnStatusError 1", "AddDevice NV-2|00:1A:2B:00:00:02|10.200.1.2"}));
 }
 
-TEST_F(DeviceSocketTest, BurstSurvivesABusyThread)
+TEST_P(DeviceSocketTest, BurstSurvivesABusyThread)
 {
     constexpr int N = 2000;
     for (int i = 0; i < N; ++i)
@@ -244,6 +248,64 @@ TEST_F(DeviceSocketTest, BurstSurvivesABusyThread)
     EXPECT_TRUE(WaitCalls(N));
     EXPECT_EQ(m_replies.m_calls.size(), N);
 }
+
+TEST_P(DeviceSocketTest, AFullQueuePausesTheReaderAndEmptyingItResumes)
+{
+    m_socket.SetQueueLimit(4 * 70);
+    constexpr int N = 40;
+    for (int i = 0; i < N; ++i)
+        Reply(DeviceInfo("NV", "00:1A:2B:00:00:01", "10.200.1.1"));
+    // This thread takes nothing off the queue while it waits here.
+    QDeadlineTimer deadline(5000);
+    while (!m_socket.IsReceivePaused() && !deadline.hasExpired())
+        QThread::msleep(1);
+    EXPECT_TRUE(m_socket.IsReceivePaused());
+    EXPECT_TRUE(WaitCalls(N));
+    EXPECT_EQ(m_replies.m_calls.size(), N);
+    EXPECT_FALSE(m_socket.IsReceivePaused());
+}
+
+// Where the system reports the datagrams it dropped for want of buffer, the
+// endpoint counts them: with the reader paused, a small buffer drops most
+// of a burst, and each datagram is either handled or counted.
+TEST_P(DeviceSocketTest, DatagramsTheSystemDroppedAreCounted)
+{
+#ifdef Q_OS_LINUX
+    if (GetParam())
+        GTEST_SKIP() << "QUdpSocket does not tell";
+#else
+    GTEST_SKIP() << "the system does not tell";
+#endif
+    CDeviceSocket small;
+    small.SetReceiveBufferRequest(4096);
+    small.SetQueueLimit(1);
+    ASSERT_TRUE(small.Create());
+    small.Setup(&m_replies);
+    const auto send = [&](const char* pszSerial) {
+        const QByteArray reply = DeviceInfo(pszSerial, "00:1A:2B:00:00:01", "10.200.1.1");
+        ASSERT_EQ(m_peer.writeDatagram(reply, QHostAddress(QHostAddress::LocalHost), small.LocalPort()),
+                  reply.size());
+    };
+    constexpr int N = 300;
+    for (int i = 0; i < N; ++i)
+        send("NV");
+    // The system tells with the next datagram it keeps: send one once the
+    // buffer has room, again should it have had none.
+    int nSent = N;
+    const QString strMarker = QStringLiteral("AddDevice MARK|00:1A:2B:00:00:01|10.200.1.1");
+    do {
+        send("MARK");
+        ++nSent;
+    } while (!WaitFor([&] { return m_replies.m_calls.contains(strMarker); }, 500) && nSent < N + 20);
+    EXPECT_GT(small.Stats().nSystemDrops, 0u);
+    EXPECT_EQ(quint64(m_replies.m_calls.size()) + small.Stats().nSystemDrops, quint64(nSent));
+    EXPECT_EQ(m_socket.Stats().nSystemDrops, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadPaths, DeviceSocketTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Portable" : "Batched";
+                         });
 
 } // namespace
 

@@ -3,10 +3,18 @@
 #include "datagramqueue.h"
 #include "datagramreceiver.h"
 #include "devicemsg.h"
+#include "linuxudp.h"
+
+#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
+#ifdef Q_OS_LINUX
+#include <net/if.h>
+#endif
+
 #include <deque>
+#include <tuple>
 #include <stdexcept>
 
 namespace {
@@ -17,21 +25,21 @@ namespace {
 class CFakeSource : public CDatagramSource {
 public:
     bool HasPending() override { return m_nFailures > 0 || !m_pending.empty(); }
-    qint64 Read(unsigned char* pBuf, qint64 nMax, quint16& nPort, quint32& nAddress) override
+    void Read(unsigned char* pBuf, qint64 nMax, DatagramInfo& info) override
     {
         // A drain that does not stop at "nothing pending" would read on forever.
         if (++m_nReads > 100)
             throw std::runtime_error("the drain kept reading a socket with nothing pending");
         if (m_nFailures > 0 || m_pending.empty()) {
             m_nFailures = qMax(0, m_nFailures - 1);
-            return -1;
+            info.nLength = -1;
+            return;
         }
         const QByteArray bytes = m_pending.front();
         m_pending.pop_front();
         std::memcpy(pBuf, bytes.constData(), std::size_t(qMin<qint64>(bytes.size(), nMax)));
-        nPort = DEVICE_PORT;
-        nAddress = 0x0AC80101;
-        return bytes.size();
+        info.nLength = bytes.size();
+        info.nPort = DEVICE_PORT;
     }
 
     std::deque<QByteArray> m_pending;
@@ -43,11 +51,10 @@ std::vector<qint64> PopLengths(CDatagramQueue& queue)
 {
     std::vector<qint64> lengths;
     unsigned char buf[DEVMSG_BUF_SIZE];
-    qint64 nLength = 0, nRemaining = 0;
-    quint16 nPort = 0;
-    quint32 nAddress = 0;
-    while (queue.Pop(buf, nLength, nPort, nAddress, nRemaining))
-        lengths.push_back(nLength);
+    DatagramInfo info;
+    bool bMore = false, bResume = false;
+    while (queue.Pop(buf, info, bMore, bResume))
+        lengths.push_back(info.nLength);
     return lengths;
 }
 
@@ -56,14 +63,12 @@ TEST(ReadLoop, DrainEndsWhenNothingIsPendingAndQueuesNoFailedRead)
     CFakeSource source;
     source.m_pending = {QByteArray(70, 'a'), QByteArray(12, 'b'), QByteArray(8204, 'c')};
     CDatagramQueue queue;
-    bool bPaused = false;
-    EXPECT_EQ(DrainDatagrams(source, queue, bPaused, 1 << 20), 3);
+    EXPECT_EQ(DrainDatagrams(source, queue), 3);
     EXPECT_EQ(source.m_nReads, 3);
-    EXPECT_FALSE(bPaused);
     EXPECT_EQ(PopLengths(queue), (std::vector<qint64>{70, 12, 8204}));
 
     // Nothing pending: no read at all.
-    EXPECT_EQ(DrainDatagrams(source, queue, bPaused, 1 << 20), 0);
+    EXPECT_EQ(DrainDatagrams(source, queue), 0);
     EXPECT_EQ(source.m_nReads, 3);
 }
 
@@ -73,10 +78,93 @@ TEST(ReadLoop, AFailedReadWithDatagramsPendingEndsTheDrain)
     source.m_pending = {QByteArray(70, 'a')};
     source.m_nFailures = 1000;
     CDatagramQueue queue;
-    bool bPaused = false;
-    EXPECT_EQ(DrainDatagrams(source, queue, bPaused, 1 << 20), 1);
+    EXPECT_EQ(DrainDatagrams(source, queue), 1);
     EXPECT_EQ(source.m_nReads, 1);
     EXPECT_EQ(PopLengths(queue), (std::vector<qint64>{-1}));
 }
+
+TEST(ReadLoop, DrainStopsWhenTheQueuePausesTheReader)
+{
+    CFakeSource source;
+    source.m_pending.assign(10, QByteArray(100, 'a'));
+    CDatagramQueue queue;
+    queue.SetLimit(250);
+    const int nQueued = DrainDatagrams(source, queue);
+    EXPECT_TRUE(queue.IsPaused());
+    EXPECT_EQ(source.m_pending.size() + std::size_t(nQueued), 10u);
+    EXPECT_LT(nQueued, 10);
+}
+
+// The pause and the resume are both decided by the queue under its lock:
+// the push that reaches the limit pauses, and the pop that empties a paused
+// queue, and only that one, tells its caller to resume the reader.
+TEST(DatagramQueue, PausesAtItsLimitAndThePopThatEmptiesItResumes)
+{
+    CDatagramQueue queue;
+    queue.SetLimit(1000);
+    const QByteArray bytes(300, 'x');
+    const auto* pBytes = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const DatagramInfo sent{300, DEVICE_PORT, 0x0AC80101, 7};
+    int nPushed = 1;
+    while (!queue.Push(pBytes, sent))
+        ++nPushed;
+    EXPECT_GE(queue.Bytes(), 1000);
+    EXPECT_TRUE(queue.IsPaused());
+    EXPECT_TRUE(queue.Push(pBytes, {-1, 9, 0, 0})); // still paused, should a read race the pause
+    ++nPushed;
+
+    unsigned char buf[DEVMSG_BUF_SIZE];
+    DatagramInfo info;
+    bool bMore = false, bResume = false;
+    for (int i = 0; i < nPushed; ++i) {
+        ASSERT_TRUE(queue.Pop(buf, info, bMore, bResume));
+        const bool bLast = i == nPushed - 1;
+        EXPECT_EQ(bMore, !bLast);
+        EXPECT_EQ(bResume, bLast);
+        EXPECT_EQ(queue.IsPaused(), !bLast);
+    }
+    EXPECT_EQ(info.nLength, -1);
+    EXPECT_EQ(info.nPort, 9);
+    EXPECT_FALSE(queue.Pop(buf, info, bMore, bResume));
+    EXPECT_FALSE(bResume);
+
+    // Below the limit nothing pauses, and emptying resumes nothing.
+    EXPECT_FALSE(queue.Push(pBytes, sent));
+    ASSERT_TRUE(queue.Pop(buf, info, bMore, bResume));
+    EXPECT_FALSE(bResume);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(buf), 300), bytes);
+    EXPECT_EQ(std::tuple(info.nLength, info.nPort, info.nSenderIp, info.nInterface),
+              std::tuple(qint64(300), DEVICE_PORT, quint32(0x0AC80101), 7));
+}
+
+#ifdef Q_OS_LINUX
+// Each record carries what the batched read learnt: length (a datagram too
+// long for any message stands out), sender, and the interface it came in on.
+TEST(BatchedRead, RecordsCarryLengthSenderAndInterface)
+{
+    CLinuxUdp udp;
+    ASSERT_TRUE(udp.Open(1 << 20));
+    QUdpSocket peer;
+    ASSERT_TRUE(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const std::vector<qint64> sizes = {70, 0, DEVMSG_BUF_SIZE, DEVMSG_BUF_SIZE + 100};
+    for (qint64 nSize : sizes)
+        ASSERT_EQ(peer.writeDatagram(QByteArray(nSize, 'x'), QHostAddress(QHostAddress::LocalHost), udp.LocalPort()),
+                  nSize);
+    // Loopback delivers within the send.
+    CDatagramQueue queue;
+    EXPECT_EQ(udp.Drain(queue), 4);
+    unsigned char buf[DEVMSG_BUF_SIZE];
+    DatagramInfo info;
+    bool bMore = false, bResume = false;
+    for (qint64 nSize : sizes) {
+        ASSERT_TRUE(queue.Pop(buf, info, bMore, bResume));
+        EXPECT_EQ(info.nLength, qMin<qint64>(nSize, DEVMSG_BUF_SIZE + 1));
+        EXPECT_EQ(info.nPort, peer.localPort());
+        EXPECT_EQ(info.nSenderIp, 0x7F000001u);
+        EXPECT_EQ(info.nInterface, int(if_nametoindex("lo")));
+    }
+    EXPECT_EQ(udp.Drain(queue), 0);
+}
+#endif
 
 } // namespace

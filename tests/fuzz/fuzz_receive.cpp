@@ -302,15 +302,17 @@ void CheckStats()
 void Deliver(std::uint8_t nFlags)
 {
     unsigned char buf[DEVMSG_BUF_SIZE];
-    qint64 nLength = 0, nRemaining = 0;
-    quint16 nPort = 0;
-    const bool bPopped = g_pQueue->Pop(buf, nLength, nPort, nRemaining);
+    DatagramInfo info;
+    bool bMore = false, bResume = false;
+    const bool bPopped = g_pQueue->Pop(buf, info, bMore, bResume);
     Require(bPopped == !g_queued.empty(), "queue lost or invented a datagram");
     if (!bPopped)
         return;
     const Queued expected = std::move(g_queued.front());
     g_queued.pop_front();
-    Require(nLength == expected.nLength && nPort == expected.nPort && (nRemaining > 0) == !g_queued.empty() &&
+    const qint64 nLength = info.nLength;
+    const quint16 nPort = info.nPort;
+    Require(nLength == expected.nLength && nPort == expected.nPort && bMore == !g_queued.empty() && !bResume &&
                 (nLength < 1 || nLength > DEVMSG_BUF_SIZE ||
                  std::memcmp(buf, expected.bytes.constData(), std::size_t(nLength)) == 0),
             "queue gave back another datagram");
@@ -373,8 +375,8 @@ void Feed()
             bytes[37] = kDigits[i % 36];
         }
         const auto* pBytes = reinterpret_cast<const unsigned char*>(bytes.constData());
-        const qint64 nQueued = g_pQueue->Push(pBytes, nLength, nPort);
-        Require(nQueued > 0 && nQueued == g_pQueue->Bytes(), "queue size wrong");
+        Require(!g_pQueue->Push(pBytes, {nLength, nPort, 0, 0}) && g_pQueue->Bytes() > 0,
+                "queue paused the reader, or holds nothing");
         const qint64 nPopped = nLength < 0 ? -1 : std::min<qint64>(nLength, DEVMSG_BUF_SIZE + 1);
         g_queued.push_back({nPopped, nPort, nPopped <= DEVMSG_BUF_SIZE ? bytes : QByteArray()});
         if (!(nFlags & 64))
