@@ -71,6 +71,8 @@ public:
     void HandleDatagram(const unsigned char* pData, qint64 nLength, quint16 nSourcePort);
 
     const DeviceReceiveStats& Stats() const { return m_stats; }
+    // Bytes of received datagrams waiting for their handlers.
+    qint64 QueuedBytes() const { return m_queue.Bytes(); }
 
     bool IsOpen() const;
     quint16 LocalPort() const;
