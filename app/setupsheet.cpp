@@ -5,7 +5,6 @@
 #include "resource.h"
 
 #include <QDialogButtonBox>
-#include <QHostAddress>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QUrl>
@@ -88,28 +87,9 @@ void CSetupSheet::accept()
     QDialog::accept();
 }
 
-QByteArray CSetupSheet::FormatLoginUrl() const
-{
-    // User name (it comes from the network) and password are percent-encoded:
-    // verbatim, an '&', '#', '%' or '+' would cut them short or add
-    // parameters of their own. Both travel as the 8-bit text the appliance
-    // knows them by.
-    return "http://" + m_strDeviceIp.toLatin1() + ':' + QByteArray::number(m_nWebPort) +
-           "/cgi-bin/qx_login-act.cgi?USER_NAME=" + m_strUserName.toLatin1().toPercentEncoding() +
-           "&USER_PASSWD=" + m_strPassword.toLatin1().toPercentEncoding();
-}
-
 void CSetupSheet::LaunchWebLogin()
 {
-    // The address may be a row's IP text as an appliance reported it: only a
-    // dotted-decimal address becomes the host, or a hostile reply could send
-    // the password elsewhere or cut the URL short.
-    const QHostAddress addr(m_strDeviceIp);
-    const bool bDotted = addr.protocol() == QAbstractSocket::IPv4Protocol && addr.toString() == m_strDeviceIp;
-    const QByteArray url = FormatLoginUrl();
-    // Only a very long password makes the URL longer than the buffer it was
-    // always formatted into; such a URL is not launched.
-    if (!bDotted || url.size() > LOGIN_URL_BUF_SIZE - 1 ||
-        !UiSeam().OpenUrl(QUrl::fromEncoded(url, QUrl::StrictMode)))
+    const QByteArray url = LoginUrlToOpen(m_strDeviceIp, m_nWebPort, m_strUserName, m_strPassword);
+    if (url.isEmpty() || !UiSeam().OpenUrl(QUrl::fromEncoded(url, QUrl::StrictMode)))
         ShowAlert(IDS_BROWSER_ERROR);
 }

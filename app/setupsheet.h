@@ -7,6 +7,7 @@
 #pragma once
 
 #include "choosedlg.h"
+#include "loginurl.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -15,9 +16,6 @@
 class QDialogButtonBox;
 class QPushButton;
 class QTabWidget;
-
-// The longest login URL: it is formatted into a buffer of this many bytes.
-constexpr int LOGIN_URL_BUF_SIZE = 1024;
 
 enum : int { ID_APPLY_NOW = 0x3021 };
 
@@ -36,9 +34,6 @@ public:
     QPushButton* GetDlgItem(int nId) const;
 
     void LaunchWebLogin();
-    // The login URL from the current values, user name and password
-    // percent-encoded.
-    QByteArray FormatLoginUrl() const;
 
     // Web login values, written by the page.
     int m_nWebPort = 80;

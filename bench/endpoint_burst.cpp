@@ -20,6 +20,7 @@
 namespace {
 class CCountingReplies : public CDeviceReplies {
 public:
+    void OnReceiveError() override {}
     void OnStatusError(int) override {}
     void AddDevice(QString, QString, QString) override { ++m_nDevices; }
     void OnSetIpDone() override {}

@@ -7,6 +7,7 @@
 #include "newipdlg.h"
 #include "resource.h"
 #include "setupsheet.h"
+#include "stringtable.h"
 #include "ui_choosedlg.h"
 
 #include <QHostAddress>
@@ -153,13 +154,15 @@ void CChooseDlg::OnTimer(int nIdEvent)
     case TIMER_FIRST_DISCOVERY:
         // Stopped only after the send: while a send-error box is open the
         // timer may fire again and try again.
-        m_socket.SendDiscover();
+        Sent(m_socket.SendDiscover());
         KillTimer(TIMER_FIRST_DISCOVERY);
         break;
     case TIMER_REFRESH:
+        m_interfaceOfIp[1] = std::move(m_interfaceOfIp[0]);
+        m_interfaceOfIp[0].clear();
         m_listDevices->DeleteAllItems();
         m_nDeviceCount = 0;
-        m_socket.SendDiscover();
+        Sent(m_socket.SendDiscover());
         break;
     case TIMER_REPLY:
     case TIMER_SETIP_REPLY:
@@ -171,8 +174,26 @@ void CChooseDlg::OnTimer(int nIdEvent)
     }
 }
 
+bool CChooseDlg::AcceptReply(const DeviceOrigin& origin, int nType, int nStatus)
+{
+    Q_UNUSED(nType);
+    Q_UNUSED(nStatus);
+    m_nReplyInterface = origin.nInterface;
+    return true;
+}
+
+int CChooseDlg::InterfaceOf(const QString& strIp) const
+{
+    for (const QHash<QString, int>& round : m_interfaceOfIp)
+        if (const auto it = round.constFind(strIp); it != round.constEnd())
+            return *it;
+    return 0;
+}
+
 void CChooseDlg::AddDevice(QString strSerial, QString strMac, QString strIp)
 {
+    if (m_nReplyInterface > 0)
+        m_interfaceOfIp[0].insert(strIp, m_nReplyInterface);
     const int nOld = m_listDevices->FindItem(strMac);
     if (nOld >= 0) {
         m_listDevices->DeleteItem(nOld);
@@ -214,14 +235,14 @@ bool CChooseDlg::CommandAddress(QString& strAddress)
     return true;
 }
 
-void CChooseDlg::SendUnicastCommand(int (CDeviceSocket::*pfnSend)(const QString&, const QString&))
+void CChooseDlg::SendUnicastCommand(int (CDeviceSocket::*pfnSend)(const QString&, const QString&, int))
 {
     UpdateData(true);
     QString strAddress;
     if (!CommandAddress(strAddress))
         return;
     m_strSelectedIp = strAddress;
-    (m_socket.*pfnSend)(m_strPassword, strAddress);
+    Sent((m_socket.*pfnSend)(m_strPassword, strAddress, InterfaceOf(strAddress)));
     SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
 }
 
@@ -258,7 +279,7 @@ void CChooseDlg::OnChangeIp()
     // The appliance is named by the MAC text of the row last clicked; the
     // address field keeps showing the old address.
     m_strSelectedIp = FormatAddress(nField0, nField1, nField2, nField3);
-    m_socket.SendSetIp(m_strPassword, m_strSelectedMac, m_strSelectedIp);
+    Sent(m_socket.SendSetIp(m_strPassword, m_strSelectedMac, m_strSelectedIp));
     SetTimer(TIMER_SETIP_REPLY, REPLY_TIMEOUT_MS);
 }
 
@@ -266,23 +287,19 @@ void CChooseDlg::OnStatusError(int nStatus)
 {
     KillTimer(TIMER_REPLY);
     KillTimer(TIMER_SETIP_REPLY);
-    switch (nStatus) {
-    case DS_BAD_PASSWORD:
-        ShowAlert(IDS_STATUS_BAD_PASSWORD);
-        break;
-    case DS_BAD_REQUEST:
-        ShowAlert(IDS_STATUS_BAD_REQUEST);
-        break;
-    case DS_INTERNAL_ERROR:
-        ShowAlert(IDS_STATUS_INTERNAL_ERROR);
-        break;
-    case DS_VERSION_MISMATCH:
-        ShowAlert(IDS_STATUS_VERSION_MISMATCH);
-        break;
-    default:
-        ShowAlert(IDS_STATUS_OTHER);
-        break;
-    }
+    ShowAlert(StatusTextId(nStatus));
+}
+
+void CChooseDlg::OnReceiveError()
+{
+    ShowAlert(IDS_RECEIVE_ERROR);
+}
+
+int CChooseDlg::Sent(int nResult)
+{
+    if (!nResult)
+        ShowAlert(IDS_SEND_ERROR);
+    return nResult;
 }
 
 void CChooseDlg::OnSetIpDone()
@@ -370,7 +387,7 @@ void CChooseDlg::OnLoadFlashInfo()
     }
 
     m_strSelectedIp = strAddress;
-    m_socket.SendPutFlashInfo(m_strPassword, strAddress, image);
+    Sent(m_socket.SendPutFlashInfo(m_strPassword, strAddress, image, InterfaceOf(strAddress)));
     SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
 }
 

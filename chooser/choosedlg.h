@@ -21,6 +21,7 @@
 #include "devicesocket.h"
 
 #include <QBasicTimer>
+#include <QHash>
 #include <QString>
 #include <QWidget>
 
@@ -74,7 +75,9 @@ public:
     void OnLoadFlashInfo();
 
     // Replies, called by m_socket.
+    bool AcceptReply(const DeviceOrigin& origin, int nType, int nStatus) override;
     void AddDevice(QString strSerial, QString strMac, QString strIp) override;
+    void OnReceiveError() override;
     void OnStatusError(int nStatus) override;
     void OnSetIpDone() override;
     void OnLoginInfo(const LoginInfoBody& loginInfo) override;
@@ -103,15 +106,25 @@ protected:
 
 private:
     void DoDataExchange();
+    // Shows "SendTo Error" when a send failed; returns its result.
+    int Sent(int nResult);
     void InitDeviceList();
     // Steps of every unicast command up to the address text; false (after
     // its alert) when the address field is incomplete or 0.0.0.0.
     bool CommandAddress(QString& strAddress);
     // The whole of a unicast command: pull in the password, check and store
     // the address, send, and start TIMER_REPLY.
-    void SendUnicastCommand(int (CDeviceSocket::*pfnSend)(const QString&, const QString&));
+    void SendUnicastCommand(int (CDeviceSocket::*pfnSend)(const QString&, const QString&, int));
+    // The interface the appliance at this address last answered discovery
+    // on; 0 lets the routes decide.
+    int InterfaceOf(const QString& strIp) const;
 
     std::unique_ptr<Ui::CChooseDlg> m_pUi;
     QLineEdit* m_editPassword = nullptr;
     std::array<QBasicTimer, 5> m_timers;
+    // Interface of each address's latest discovery reply, this round and the
+    // one before: a refresh empties the list, but a command given just then
+    // still needs the interface.
+    std::array<QHash<QString, int>, 2> m_interfaceOfIp;
+    int m_nReplyInterface = 0; // of the reply being handled
 };

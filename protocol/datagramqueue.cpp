@@ -9,6 +9,7 @@ struct RecordHeader {
     qint32 nLength;
     quint16 nPort;
     quint16 nReserved;
+    quint32 nAddress;
 };
 constexpr qint64 RECORD_HEADER_SIZE = sizeof(RecordHeader);
 
@@ -42,10 +43,10 @@ void CDatagramQueue::Reserve(qint64 nBytes)
     m_nTail = nUsed;
 }
 
-qint64 CDatagramQueue::Push(const unsigned char* pData, qint64 nLength, quint16 nPort)
+qint64 CDatagramQueue::Push(const unsigned char* pData, qint64 nLength, quint16 nPort, quint32 nAddress)
 {
     const qint64 nStored = StoredLength(nLength);
-    const RecordHeader header{nLength < 0 ? -1 : qint32(qMin<qint64>(nLength, DEVMSG_BUF_SIZE + 1)), nPort, 0};
+    const RecordHeader header{nLength < 0 ? -1 : qint32(qMin<qint64>(nLength, DEVMSG_BUF_SIZE + 1)), nPort, 0, nAddress};
     QMutexLocker lock(&m_mutex);
     Reserve(RECORD_HEADER_SIZE + nStored);
     std::memcpy(m_pBuffer.get() + m_nTail, &header, sizeof header);
@@ -55,7 +56,7 @@ qint64 CDatagramQueue::Push(const unsigned char* pData, qint64 nLength, quint16 
     return m_nTail - m_nHead;
 }
 
-bool CDatagramQueue::Pop(unsigned char* pBuf, qint64& nLength, quint16& nPort, qint64& nRemaining)
+bool CDatagramQueue::Pop(unsigned char* pBuf, qint64& nLength, quint16& nPort, quint32& nAddress, qint64& nRemaining)
 {
     QMutexLocker lock(&m_mutex);
     if (m_nHead == m_nTail) {
@@ -72,6 +73,7 @@ bool CDatagramQueue::Pop(unsigned char* pBuf, qint64& nLength, quint16& nPort, q
         m_nHead = m_nTail = 0;
     nLength = header.nLength;
     nPort = header.nPort;
+    nAddress = header.nAddress;
     nRemaining = m_nTail - m_nHead;
     return true;
 }

@@ -11,12 +11,13 @@ class CDatagramQueue {
 public:
     // Appends a datagram as the read returned it: nLength is its length (-1
     // for a failed read, more than DEVMSG_BUF_SIZE for one too long, whose
-    // bytes are not kept). Returns the bytes queued afterwards.
-    qint64 Push(const unsigned char* pData, qint64 nLength, quint16 nPort);
+    // bytes are not kept), nAddress its sender's IPv4 address (0 when
+    // unknown). Returns the bytes queued afterwards.
+    qint64 Push(const unsigned char* pData, qint64 nLength, quint16 nPort, quint32 nAddress = 0);
 
     // Copies the oldest datagram into pBuf (DEVMSG_BUF_SIZE bytes) and
-    // removes it; false when the queue is empty. pnRemaining: bytes left.
-    bool Pop(unsigned char* pBuf, qint64& nLength, quint16& nPort, qint64& nRemaining);
+    // removes it; false when the queue is empty. nRemaining: bytes left.
+    bool Pop(unsigned char* pBuf, qint64& nLength, quint16& nPort, quint32& nAddress, qint64& nRemaining);
 
     qint64 Bytes() const;
 
@@ -24,7 +25,7 @@ private:
     void Reserve(qint64 nBytes);
 
     mutable QMutex m_mutex;
-    // Records of [length][port][bytes] packed in one buffer that grows to
+    // Records of [length][port][address][bytes] packed in one buffer that grows to
     // the largest backlog and is reused.
     std::unique_ptr<unsigned char[]> m_pBuffer;
     qint64 m_nCapacity = 0;

@@ -4,6 +4,7 @@
 #include "devicemsg.h"
 
 #include <QElapsedTimer>
+#include <QNetworkDatagram>
 #include <QThread>
 #include <QUdpSocket>
 #include <QVariant>
@@ -46,14 +47,18 @@ void CDatagramReceiver::Close()
     m_pUdp.reset();
 }
 
-bool CDatagramReceiver::Send(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort)
+bool CDatagramReceiver::Send(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort,
+                             int nInterface)
 {
     if (!m_pUdp)
         return false;
+    QNetworkDatagram datagram(QByteArray::fromRawData(pData, nLength), addr, nPort);
+    if (nInterface > 0)
+        datagram.setInterfaceIndex(uint(nInterface));
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        if (m_pUdp->writeDatagram(pData, nLength, addr, nPort) == nLength)
+        if (m_pUdp->writeDatagram(datagram) == nLength)
             return true;
         if (m_pUdp->error() != QAbstractSocket::TemporaryError || waited.elapsed() >= SEND_RETRY_MS)
             return false;
@@ -77,11 +82,12 @@ void CDatagramReceiver::OnReadyRead()
     // rather than asking first whether one is pending.
     for (;;) {
         quint16 nPort = 0;
-        const qint64 nRead = m_pUdp->readDatagram(reinterpret_cast<char*>(buf), READ_LIMIT, nullptr, &nPort);
+        QHostAddress addr;
+        const qint64 nRead = m_pUdp->readDatagram(reinterpret_cast<char*>(buf), READ_LIMIT, &addr, &nPort);
         if (nRead < 0 && m_pUdp->error() == QAbstractSocket::TemporaryError)
             break;
         bQueued = true;
-        if (m_queue.Push(buf, nRead, nPort) >= QUEUE_PAUSE_BYTES) {
+        if (m_queue.Push(buf, nRead, nPort, addr.toIPv4Address()) >= QUEUE_PAUSE_BYTES) {
             m_bPaused = true;
             break;
         }

@@ -25,8 +25,9 @@ public:
 
     // The operations below run on the receiving thread.
     bool Open(int nReceiveBuffer);
-    // Sends one datagram, waiting a while out when the system cannot take it.
-    bool Send(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort);
+    // Sends one datagram, out of interface nInterface unless it is 0,
+    // waiting a while out when the system cannot take it.
+    bool Send(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort, int nInterface = 0);
     // Takes the socket's datagrams again after the queue was full.
     void Resume();
     void Close();

@@ -1,13 +1,33 @@
-// The reply handlers that the datagram endpoint calls: the chooser page
-// implements them, tests put a recorder in its place.
+// The reply handlers that the datagram endpoint calls: the chooser page and
+// the command line implement them, tests put a recorder in its place.
 #pragma once
 
+#include <QHostAddress>
 #include <QString>
 
 struct LoginInfoBody;
 
+// Where a datagram came from.
+struct DeviceOrigin {
+    QHostAddress addr;
+    quint16 nPort = 0;
+    int nInterface = 0; // index of the interface it came in on; 0 when unknown
+};
+
 class CDeviceReplies {
 public:
+    // Called for every datagram from port 8400 that reaches a handler below,
+    // just before it; false drops the datagram. The page takes every reply
+    // whoever sent it; the command line takes only its target's.
+    virtual bool AcceptReply(const DeviceOrigin& origin, int nType, int nStatus)
+    {
+        Q_UNUSED(origin);
+        Q_UNUSED(nType);
+        Q_UNUSED(nStatus);
+        return true;
+    }
+    // A failed read, or a datagram that is empty or longer than any message.
+    virtual void OnReceiveError() = 0;
     // A reply of any type whose status byte is not 0, widened as a signed value.
     virtual void OnStatusError(int nStatus) = 0;
     virtual void AddDevice(QString strSerial, QString strMac, QString strIp) = 0;

@@ -1,10 +1,7 @@
 #include "devicesocket.h"
 
-#include "alerts.h"
-#include "devicereplies.h"
-#include "resource.h"
-
 #include "datagramreceiver.h"
+#include "interfaces.h"
 
 #include <QElapsedTimer>
 #include <QHostInfo>
@@ -89,34 +86,34 @@ int CDeviceSocket::SendSetIp(const QString& strPassword, const QString& strMac, 
     return SendRequest(msg, strPassword, nullptr);
 }
 
-int CDeviceSocket::SendGetLogin(const QString& strPassword, const QString& strDeviceIp)
+int CDeviceSocket::SendGetLogin(const QString& strPassword, const QString& strDeviceIp, int nInterface)
 {
     DeviceMsg msg{};
     msg.type = DM_GET_LOGIN;
-    return SendRequest(msg, strPassword, &strDeviceIp);
+    return SendRequest(msg, strPassword, &strDeviceIp, nInterface);
 }
 
-int CDeviceSocket::SendReboot(const QString& strPassword, const QString& strDeviceIp)
+int CDeviceSocket::SendReboot(const QString& strPassword, const QString& strDeviceIp, int nInterface)
 {
     DeviceMsg msg{};
     msg.type = DM_REBOOT;
-    return SendRequest(msg, strPassword, &strDeviceIp);
+    return SendRequest(msg, strPassword, &strDeviceIp, nInterface);
 }
 
-int CDeviceSocket::SendGetFlashInfo(const QString& strPassword, const QString& strDeviceIp)
+int CDeviceSocket::SendGetFlashInfo(const QString& strPassword, const QString& strDeviceIp, int nInterface)
 {
     DeviceMsg msg{};
     msg.type = DM_GET_FLASHINFO;
-    return SendRequest(msg, strPassword, &strDeviceIp);
+    return SendRequest(msg, strPassword, &strDeviceIp, nInterface);
 }
 
 int CDeviceSocket::SendPutFlashInfo(const QString& strPassword, const QString& strDeviceIp,
-                                    const unsigned char* pImage)
+                                    const unsigned char* pImage, int nInterface)
 {
     DeviceMsg msg{};
     msg.type = DM_PUT_FLASHINFO;
     std::memcpy(msg.body.image, pImage, FLASHINFO_SIZE);
-    return SendRequest(msg, strPassword, &strDeviceIp);
+    return SendRequest(msg, strPassword, &strDeviceIp, nInterface);
 }
 
 bool CDeviceSocket::ResolveHost(const QString& strHost, QHostAddress& addr) const
@@ -134,7 +131,7 @@ bool CDeviceSocket::ResolveHost(const QString& strHost, QHostAddress& addr) cons
 }
 
 // pstrHost null: broadcast; otherwise unicast to that host, port 8400.
-int CDeviceSocket::SendRequest(DeviceMsg& msg, const QString& strPassword, const QString* pstrHost)
+int CDeviceSocket::SendRequest(DeviceMsg& msg, const QString& strPassword, const QString* pstrHost, int nInterface)
 {
     const QByteArray password = strPassword.toLatin1();
     PutTextField(msg.password, DEVMSG_PASSWORD_SIZE, {password.constData(), std::size_t(password.size())});
@@ -142,27 +139,37 @@ int CDeviceSocket::SendRequest(DeviceMsg& msg, const QString& strPassword, const
     unsigned char buf[DEVMSG_MAX_SIZE];
     int nPos = 0;
     const int nLength = EncodeDeviceMsg(buf, nPos, msg);
+    m_sendFailures.clear();
 
-    QHostAddress addrDest = m_addrBroadcast;
-    quint16 nPort = m_nBroadcastPort;
     if (pstrHost) {
-        nPort = DEVICE_PORT;
-        if (!ResolveHost(*pstrHost, addrDest))
-            addrDest.clear();
+        QHostAddress addr;
+        return ResolveHost(*pstrHost, addr) && SendOn(buf, nLength, addr, DEVICE_PORT, nInterface) ? 1 : 0;
     }
+    QList<int> interfaces = m_broadcastInterfaces;
+    if (interfaces.isEmpty())
+        for (const QNetworkInterface& iface : BroadcastInterfaces())
+            interfaces.append(iface.index());
+    if (interfaces.isEmpty())
+        interfaces.append(0); // no such interface: the plain broadcast, by the routes
+    bool bSentAny = false;
+    for (const int nIndex : interfaces)
+        bSentAny = SendOn(buf, nLength, m_addrBroadcast, m_nBroadcastPort, nIndex) || bSentAny;
+    return bSentAny ? 1 : 0;
+}
 
+bool CDeviceSocket::SendOn(const unsigned char* pData, int nLength, const QHostAddress& addr, quint16 nPort,
+                           int nInterface)
+{
     bool bSent = false;
-    if (m_pReceiver && !addrDest.isNull() && nPort != 0) {
-        const char* pData = reinterpret_cast<const char*>(buf);
+    if (m_pReceiver && !addr.isNull() && nPort != 0) {
+        const char* pBytes = reinterpret_cast<const char*>(pData);
         QMetaObject::invokeMethod(
-            m_pReceiver.get(), [&] { bSent = m_pReceiver->Send(pData, nLength, addrDest, nPort); },
+            m_pReceiver.get(), [&] { bSent = m_pReceiver->Send(pBytes, nLength, addr, nPort, nInterface); },
             Qt::BlockingQueuedConnection);
     }
-    if (!bSent) {
-        ShowAlert(IDS_SEND_ERROR);
-        return 0;
-    }
-    return 1;
+    if (!bSent && nInterface > 0)
+        m_sendFailures.append(QNetworkInterface::interfaceNameFromIndex(nInterface));
+    return bSent;
 }
 
 // Runs on either thread: one queued call covers every datagram queued before it runs.
@@ -182,14 +189,15 @@ void CDeviceSocket::DispatchQueued()
     unsigned char buf[DEVMSG_BUF_SIZE];
     qint64 nLength = 0, nRemaining = 0;
     quint16 nPort = 0;
-    while (m_queue.Pop(buf, nLength, nPort, nRemaining)) {
+    quint32 nAddress = 0;
+    while (m_queue.Pop(buf, nLength, nPort, nAddress, nRemaining)) {
         if (m_pReceiver && m_pReceiver->IsPaused() && nRemaining == 0)
             QMetaObject::invokeMethod(m_pReceiver.get(), [this] { m_pReceiver->Resume(); }, Qt::QueuedConnection);
         // Should this handler open a box, its event loop takes the datagrams
         // still waiting, as it takes those that arrive while it is open.
         if (nRemaining > 0)
             PostDispatch();
-        HandleDatagram(buf, nLength, nPort);
+        HandleDatagram(buf, nLength, DeviceOrigin{QHostAddress(nAddress), nPort});
         if (slice.elapsed() >= DISPATCH_SLICE_MS) {
             PostDispatch();
             return;
@@ -197,14 +205,15 @@ void CDeviceSocket::DispatchQueued()
     }
 }
 
-void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, quint16 nSourcePort)
+void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, const DeviceOrigin& origin)
 {
     if (nLength < 1 || nLength > DEVMSG_BUF_SIZE) {
         ++m_stats.nReceiveErrors;
-        ShowAlert(IDS_RECEIVE_ERROR);
+        if (m_pOwner)
+            m_pOwner->OnReceiveError();
         return;
     }
-    if (nSourcePort != DEVICE_PORT) {
+    if (origin.nPort != DEVICE_PORT) {
         ++m_stats.nWrongPort;
         return;
     }
@@ -213,7 +222,12 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, q
         return;
     }
     // An error reply needs only its header: appliances may leave the body out.
+    const std::int8_t nType = std::int8_t(pData[0]);
     const std::int8_t nStatus = std::int8_t(pData[DEVMSG_HEADER_SIZE - 1]);
+    if (!m_pOwner->AcceptReply(origin, nType, nStatus)) {
+        ++m_stats.nRefused;
+        return;
+    }
     if (nStatus != DS_OK) {
         ++m_stats.nStatusErrors;
         m_pOwner->OnStatusError(nStatus);
@@ -221,7 +235,7 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, q
     }
     // A reply shorter than its type's layout is dropped: its missing bytes
     // were never sent and a cut-short image must never reach a file.
-    if (nLength < DeviceMsgSize(std::int8_t(pData[0]))) {
+    if (nLength < DeviceMsgSize(nType)) {
         ++m_stats.nTooShort;
         return;
     }

@@ -17,16 +17,18 @@
 
 #include "datagramqueue.h"
 #include "devicemsg.h"
+#include "devicereplies.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
+#include <QStringList>
 #include <QThread>
 
 #include <atomic>
 #include <memory>
 
 class CDatagramReceiver;
-class CDeviceReplies;
 
 // Kernel receive buffer asked for, so that a burst of replies survives while
 // the user-interface thread is busy; the system caps it at its own maximum.
@@ -40,6 +42,7 @@ struct DeviceReceiveStats {
     quint64 nStatusErrors = 0;
     quint64 nReplies = 0;       // handed to a handler of their type
     quint64 nIgnored = 0;       // requests and unknown types with status 0
+    quint64 nRefused = 0;       // turned down by the owner's AcceptReply
 };
 
 class CDeviceSocket : public QObject {
@@ -57,18 +60,33 @@ public:
     // Allows broadcasts and names the owner of every reply call.
     void Setup(CDeviceReplies* pOwner);
 
-    // Each returns 1 when sent; on failure it shows "SendTo Error" and returns 0.
+    // Each returns 1 when sent and 0 when it could not be; telling the user
+    // is the caller's part. The two broadcasts go out once on every
+    // broadcast interface (or the chosen ones), and count as sent when they
+    // left on any. A unicast goes out of nInterface when it is not 0 (the
+    // interface the appliance answered on), else where the routes say.
     int SendDiscover();
     int SendSetIp(const QString& strPassword, const QString& strMac, const QString& strNewIp);
-    int SendGetLogin(const QString& strPassword, const QString& strDeviceIp);
-    int SendReboot(const QString& strPassword, const QString& strDeviceIp);
-    int SendGetFlashInfo(const QString& strPassword, const QString& strDeviceIp);
-    int SendPutFlashInfo(const QString& strPassword, const QString& strDeviceIp, const unsigned char* pImage);
+    int SendGetLogin(const QString& strPassword, const QString& strDeviceIp, int nInterface = 0);
+    int SendReboot(const QString& strPassword, const QString& strDeviceIp, int nInterface = 0);
+    int SendGetFlashInfo(const QString& strPassword, const QString& strDeviceIp, int nInterface = 0);
+    int SendPutFlashInfo(const QString& strPassword, const QString& strDeviceIp, const unsigned char* pImage,
+                         int nInterface = 0);
 
-    // Handles one received datagram of nLength bytes from nSourcePort: the
-    // whole receive path after the socket read. A length below 1 or above
-    // DEVMSG_BUF_SIZE is a receive error.
-    void HandleDatagram(const unsigned char* pData, qint64 nLength, quint16 nSourcePort);
+    // Interfaces (by index) the broadcasts go out on; empty for every
+    // broadcast interface, or the plain broadcast when there is none.
+    void SetBroadcastInterfaces(const QList<int>& interfaces) { m_broadcastInterfaces = interfaces; }
+    // Names of the interfaces the last request failed to leave on.
+    const QStringList& SendFailures() const { return m_sendFailures; }
+
+    // Handles one received datagram of nLength bytes: the whole receive path
+    // after the socket read. A length below 1 or above DEVMSG_BUF_SIZE is a
+    // receive error.
+    void HandleDatagram(const unsigned char* pData, qint64 nLength, const DeviceOrigin& origin);
+    void HandleDatagram(const unsigned char* pData, qint64 nLength, quint16 nSourcePort)
+    {
+        HandleDatagram(pData, nLength, DeviceOrigin{QHostAddress(), nSourcePort});
+    }
 
     const DeviceReceiveStats& Stats() const { return m_stats; }
     // Bytes of received datagrams waiting for their handlers.
@@ -82,7 +100,8 @@ public:
 private:
     void PostDispatch();
     void DispatchQueued();
-    int SendRequest(DeviceMsg& msg, const QString& strPassword, const QString* pstrHost);
+    int SendRequest(DeviceMsg& msg, const QString& strPassword, const QString* pstrHost, int nInterface = 0);
+    bool SendOn(const unsigned char* pData, int nLength, const QHostAddress& addr, quint16 nPort, int nInterface);
     bool ResolveHost(const QString& strHost, QHostAddress& addr) const;
 
     int m_nReceiveBufferRequest = DEVICE_RCVBUF_SIZE;
@@ -91,6 +110,8 @@ private:
     QHostAddress m_addrBroadcast;
     quint16 m_nBroadcastPort = 0;
     CDeviceReplies* m_pOwner = nullptr;
+    QList<int> m_broadcastInterfaces;
+    QStringList m_sendFailures;
 
     DeviceReceiveStats m_stats;
     CDatagramQueue m_queue;

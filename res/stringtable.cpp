@@ -1,5 +1,6 @@
 #include "stringtable.h"
 
+#include "devicemsg.h"
 #include "resource.h"
 
 namespace {
@@ -46,4 +47,20 @@ bool LoadString(unsigned nId, QString& strText)
         }
     }
     return false;
+}
+
+unsigned StatusTextId(int nStatus)
+{
+    switch (nStatus) {
+    case DS_BAD_PASSWORD:
+        return IDS_STATUS_BAD_PASSWORD;
+    case DS_BAD_REQUEST:
+        return IDS_STATUS_BAD_REQUEST;
+    case DS_INTERNAL_ERROR:
+        return IDS_STATUS_INTERNAL_ERROR;
+    case DS_VERSION_MISMATCH:
+        return IDS_STATUS_VERSION_MISMATCH;
+    default:
+        return IDS_STATUS_OTHER;
+    }
 }

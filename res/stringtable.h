@@ -5,3 +5,6 @@
 
 // Fills strText with the text numbered nId; false when the table has none.
 bool LoadString(unsigned nId, QString& strText);
+
+// The text that tells a reply's non-zero status byte.
+unsigned StatusTextId(int nStatus);

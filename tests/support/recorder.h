@@ -89,6 +89,7 @@ private:
 // Records each reply call as one line, e.g. "AddDevice NV-1|00:1A|10.200.1.1".
 class CRecordingReplies : public CDeviceReplies {
 public:
+    void OnReceiveError() override { m_calls << QStringLiteral("OnReceiveError"); }
     void OnStatusError(int nStatus) override { m_calls << QStringLiteral("OnStatusError %1").arg(nStatus); }
     void AddDevice(QString strSerial, QString strMac, QString strIp) override
     {

@@ -25,31 +25,33 @@ bool UsableAddress(std::uint32_t nIp)
 } // namespace
 
 CApplianceTable::CApplianceTable(const CSimOptions& opts)
-    : m_opts(opts), m_vecAppliances(std::size_t(opts.m_nCount))
+    : m_opts(opts), m_vecAppliances(std::size_t(opts.m_nCount) + opts.m_vecExtraIps.size())
 {
     m_mapByIp.reserve(m_vecAppliances.size());
     for (int i = 0; i < Count(); ++i) {
-        m_vecAppliances[std::size_t(i)].m_nIp = opts.m_nFirstIp + std::uint32_t(i);
-        m_mapByIp.emplace(opts.m_nFirstIp + std::uint32_t(i), i);
+        const std::uint32_t nIp = i < opts.m_nCount ? opts.m_nFirstIp + std::uint32_t(i)
+                                                    : opts.m_vecExtraIps[std::size_t(i - opts.m_nCount)];
+        m_vecAppliances[std::size_t(i)].m_nIp = nIp;
+        m_mapByIp.emplace(nIp, i);
     }
 }
 
-std::string CApplianceTable::MacText(int i)
+std::string CApplianceTable::MacText(int i) const
 {
-    const unsigned n = unsigned(i) + 1;
+    const unsigned n = unsigned(m_opts.m_nFirstIndex + i) + 1;
     char text[18];
     std::snprintf(text, sizeof text, "00:1A:2B:%02X:%02X:%02X", (n >> 16) & 0xFF, (n >> 8) & 0xFF, n & 0xFF);
     return text;
 }
 
-std::string CApplianceTable::SerialText(int i)
+std::string CApplianceTable::SerialText(int i) const
 {
-    return "NV" + std::to_string(10000000 + i + 1);
+    return "NV" + std::to_string(10000000 + m_opts.m_nFirstIndex + i + 1);
 }
 
-void CApplianceTable::FormulaImage(int i, unsigned char* pImage)
+void CApplianceTable::FormulaImage(int i, unsigned char* pImage) const
 {
-    std::uint32_t x = (std::uint32_t(i) + 1) * 0x9E3779B9u;
+    std::uint32_t x = (std::uint32_t(m_opts.m_nFirstIndex + i) + 1) * 0x9E3779B9u;
     for (int k = 0; k < FLASHINFO_SIZE; ++k) {
         x = x * 1664525u + 1013904223u;
         pImage[k] = static_cast<unsigned char>(x >> 24);
@@ -80,8 +82,8 @@ int CApplianceTable::ApplianceOfMac(std::string_view mac) const
     }
     if (nBytes[0] != 0x00 || nBytes[1] != 0x1A || nBytes[2] != 0x2B)
         return -1;
-    const unsigned n = (nBytes[3] << 16) | (nBytes[4] << 8) | nBytes[5];
-    return n >= 1 && n <= unsigned(Count()) ? int(n - 1) : -1;
+    const int n = int((nBytes[3] << 16) | (nBytes[4] << 8) | nBytes[5]) - m_opts.m_nFirstIndex;
+    return n >= 1 && n <= Count() ? n - 1 : -1;
 }
 
 int CApplianceTable::EncodeReply(int i, std::int8_t nType, std::int8_t nStatus, unsigned char* pBuf) const

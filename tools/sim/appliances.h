@@ -2,12 +2,12 @@
 // here touches a socket: replies leave through a callback, so the rules can be
 // read and changed without the network code.
 //
-// Appliance i (0-based):
-//   address  --first-ip + i
-//   MAC      "00:1A:2B:XX:YY:ZZ", XX YY ZZ the bytes of i + 1 in uppercase hex
-//   serial   "NV" and the decimal 10000000 + i + 1, e.g. NV10000001
+// Appliance i (0-based), n = --first-index + i:
+//   address  --first-ip + i; the --extra-ip ones come after the others
+//   MAC      "00:1A:2B:XX:YY:ZZ", XX YY ZZ the bytes of n + 1 in uppercase hex
+//   serial   "NV" and the decimal 10000000 + n + 1, e.g. NV10000001
 //   image    until a DM_PUT_FLASHINFO replaces it, byte k of 8192 is x >> 24 after
-//              x = (i + 1) * 0x9E3779B9            (mod 2^32, once)
+//              x = (n + 1) * 0x9E3779B9            (mod 2^32, once)
 //              x = x * 1664525 + 1013904223        (mod 2^32, before each byte)
 //
 // Rules a test may lean on:
@@ -49,9 +49,9 @@ public:
 
     int Count() const { return int(m_vecAppliances.size()); }
     std::uint32_t Ip(int i) const { return m_vecAppliances[std::size_t(i)].m_nIp; }
-    static std::string MacText(int i);
-    static std::string SerialText(int i);
-    static void FormulaImage(int i, unsigned char* pImage);
+    std::string MacText(int i) const;
+    std::string SerialText(int i) const;
+    void FormulaImage(int i, unsigned char* pImage) const;
 
     // Appliance i's reply of this type with its real content; returns the size.
     int EncodeReply(int i, std::int8_t nType, std::int8_t nStatus, unsigned char* pBuf) const;

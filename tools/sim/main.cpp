@@ -120,8 +120,8 @@ void PrintAppliances(const CSimOptions& opts, const CApplianceTable& table)
                     IpText(table.Ip(table.Count() - 1)).c_str());
     } else {
         for (int i = 0; i < table.Count(); ++i)
-            std::printf("appliance mac=%s ip=%s serial=%s\n", CApplianceTable::MacText(i).c_str(),
-                        IpText(table.Ip(i)).c_str(), CApplianceTable::SerialText(i).c_str());
+            std::printf("appliance mac=%s ip=%s serial=%s\n", table.MacText(i).c_str(),
+                        IpText(table.Ip(i)).c_str(), table.SerialText(i).c_str());
     }
     std::printf("ready\n");
     std::fflush(stdout);

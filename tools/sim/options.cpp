@@ -19,6 +19,10 @@ Appliances
   --count N              appliances to play (default 3, at most 1000000; from
                          10.200.1.1, 65278 fit in the private segment)
   --first-ip A.B.C.D     address of the first; the others follow (default 10.200.1.1)
+  --first-index N        number the appliances from N + 1 for MAC, serial and
+                         image, so simulators side by side differ (default 0)
+  --extra-ip A.B.C.D     one more appliance at this address, after the others;
+                         repeatable
   --password TEXT        password requests must carry (default: any accepted)
   --user NAME            user name in login replies (default admin)
   --web-port P           web port in login replies, any 32-bit value (default 80)
@@ -160,6 +164,14 @@ EParse ParseOptions(int argc, char** argv, CSimOptions& opts)
             opts.m_nCount = int(n);
         } else if (name == "--first-ip") {
             bOk = next() && ParseIp(value, opts.m_nFirstIp);
+        } else if (name == "--first-index") {
+            long long n = 0;
+            bOk = next() && ParseLong(value, 0, 1000000, n);
+            opts.m_nFirstIndex = int(n);
+        } else if (name == "--extra-ip") {
+            std::uint32_t nIp = 0;
+            bOk = next() && ParseIp(value, nIp);
+            opts.m_vecExtraIps.push_back(nIp);
         } else if (name == "--password") {
             bOk = next() && value.size() <= DEVMSG_PASSWORD_SIZE;
             opts.m_strPassword = value;

@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 struct CSimOptions {
     int m_nCount = 3;
     std::uint32_t m_nFirstIp = 0x0AC80101; // 10.200.1.1, host order
+    int m_nFirstIndex = 0;                 // identity (MAC, serial, image) of the first
+    std::vector<std::uint32_t> m_vecExtraIps;
     bool m_bPassword = false;              // false: any password is accepted
     std::string m_strPassword;
     std::string m_strUser = "admin";

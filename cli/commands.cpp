@@ -1,0 +1,596 @@
+#include "commands.h"
+
+#include "exitcodes.h"
+#include "flashinfofile.h"
+#include "fleetbackup.h"
+#include "loginurl.h"
+#include "output.h"
+#include "resource.h"
+#include "session.h"
+#include "stringtable.h"
+#include "targets.h"
+#include "terminal.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+enum : unsigned {
+    OPT_PASSWORD = 1 << 0, // --password-file, --password
+    OPT_YES = 1 << 1,      // --yes
+    OPT_RESOLVE = 1 << 2,  // a MAC is resolved by discovery: --discover-timeout
+    OPT_DISCOVER = 1 << 3, // --rounds, --format
+    OPT_FLEET = 1 << 4,    // --match, --parallel, --retries, --report, --rounds
+    OPT_VERIFY = 1 << 5,   // --no-verify
+};
+
+struct CContext;
+
+struct Subcommand {
+    const char* pszName;
+    const char* pszArgs;
+    const char* pszSummary;
+    unsigned nOptions;
+    int (*pfnRun)(CContext&);
+};
+
+struct CContext {
+    QCommandLineParser parser;
+    QStringList args;
+    int nTimeoutMs = 5000;
+    int nDiscoverMs = 2000;
+    bool bVerbose = false;
+    std::unique_ptr<CSession> pSession;
+
+    QString Value(const char* pszName) const { return parser.value(QString::fromLatin1(pszName)); }
+    bool IsSet(const char* pszName) const { return parser.isSet(QString::fromLatin1(pszName)); }
+};
+
+int Usage(const QString& strMessage)
+{
+    Err(QStringLiteral("norvane: %1\n").arg(strMessage));
+    return EXIT_USAGE;
+}
+
+int Fail(int nExit, const QString& strMessage)
+{
+    Err(QStringLiteral("norvane: %1\n").arg(strMessage));
+    return nExit;
+}
+
+// Seconds as milliseconds; false unless 0 < seconds <= 3600.
+bool ParseSeconds(const QString& strText, int& nMs)
+{
+    bool bOk = false;
+    const double dSeconds = strText.toDouble(&bOk);
+    if (!bOk || !(dSeconds > 0 && dSeconds <= 3600))
+        return false;
+    nMs = std::max(1, int(std::lround(dSeconds * 1000)));
+    return true;
+}
+
+bool ParseCount(const QString& strText, int nMin, int nMax, int& n)
+{
+    bool bOk = false;
+    n = strText.toInt(&bOk);
+    return bOk && n >= nMin && n <= nMax;
+}
+
+int OpenSession(CContext& ctx)
+{
+    if (ctx.pSession)
+        return EXIT_OK;
+    ctx.pSession = std::make_unique<CSession>(ctx.bVerbose);
+    if (!ctx.pSession->Open())
+        return Fail(EXIT_NETWORK, Text(IDS_SOCKET_CREATE_FAILED));
+    return EXIT_OK;
+}
+
+// The password from a file, the option, the environment or the terminal, in
+// that order; empty when none is given and nobody is there to ask.
+int ReadPassword(CContext& ctx, QString& strPassword)
+{
+    if (ctx.IsSet("password-file")) {
+        QFile file(ctx.Value("password-file"));
+        if (!file.open(QIODevice::ReadOnly))
+            return Usage(QStringLiteral("cannot read the password file %1: %2").arg(file.fileName(), file.errorString()));
+        QByteArray line = file.readLine(4096);
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        strPassword = QString::fromUtf8(line);
+    } else if (ctx.IsSet("password")) {
+        strPassword = ctx.Value("password");
+    } else if (qEnvironmentVariableIsSet("NORVANE_PASSWORD")) {
+        strPassword = qEnvironmentVariable("NORVANE_PASSWORD");
+    } else if (StdinIsTerminal()) {
+        if (!ReadSecret(QStringLiteral("Password: "), strPassword))
+            return Usage(QStringLiteral("no password read"));
+    }
+    // The appliance gets 8-bit text: a character it cannot carry would
+    // silently become another password.
+    if (QString::fromLatin1(strPassword.toLatin1()) != strPassword)
+        return Usage(QStringLiteral("the password holds characters an appliance cannot receive"));
+    return EXIT_OK;
+}
+
+// TARGET as an appliance's dotted address: given as one, or the address of
+// the appliance with that MAC, found by a discovery.
+int ResolveTarget(CContext& ctx, const QString& strTarget, QString& strIp)
+{
+    strIp = CanonicalIp(strTarget);
+    if (!strIp.isEmpty())
+        return EXIT_OK;
+    const QString strMac = CanonicalMac(strTarget);
+    if (strMac.isEmpty())
+        return Usage(QStringLiteral("not an IPv4 address or a MAC address: %1").arg(strTarget));
+    if (const int nExit = OpenSession(ctx))
+        return nExit;
+    QList<Appliance> list;
+    const auto found = [&](const QList<Appliance>& now) {
+        return std::any_of(now.begin(), now.end(), [&](const Appliance& a) { return a.strMac.toUpper() == strMac; });
+    };
+    if (!ctx.pSession->Discover(ctx.nDiscoverMs, 1, list, found))
+        return Fail(EXIT_NETWORK, Text(IDS_SEND_ERROR));
+    for (const Appliance& a : list) {
+        if (a.strMac.toUpper() != strMac)
+            continue;
+        strIp = CanonicalIp(a.strIp);
+        if (strIp.isEmpty() || !UsableIp(strIp))
+            return Usage(QStringLiteral("the appliance %1 reports an unusable IP address").arg(strMac));
+        return EXIT_OK;
+    }
+    return Usage(QStringLiteral("no appliance answers for MAC %1").arg(strMac));
+}
+
+// Checks TARGET's form before anything is sent.
+int CheckTarget(const QString& strTarget)
+{
+    const QString strIp = CanonicalIp(strTarget);
+    if (!strIp.isEmpty())
+        return UsableIp(strIp) ? EXIT_OK : Usage(QStringLiteral("%1: %2").arg(Text(IDS_BAD_IP), strTarget));
+    if (CanonicalMac(strTarget).isEmpty())
+        return Usage(QStringLiteral("not an IPv4 address or a MAC address: %1").arg(strTarget));
+    return EXIT_OK;
+}
+
+// A question needs a person: without --yes and a terminal, refuse.
+int CheckConfirmable(CContext& ctx, const char* pszWhat)
+{
+    if (ctx.IsSet("yes") || StdinIsTerminal())
+        return EXIT_OK;
+    return Usage(QStringLiteral("refusing to %1 without --yes: standard input is not a terminal").arg(pszWhat));
+}
+
+int Confirm(CContext& ctx, unsigned nQuestion)
+{
+    if (ctx.IsSet("yes") || AskYesNo(Text(nQuestion)))
+        return EXIT_OK;
+    return Fail(EXIT_DECLINED, QStringLiteral("not confirmed; nothing was sent"));
+}
+
+// Tells how a request failed; EXIT_OK when it did not.
+int Outcome(const QString& strIp, const RequestResult& result)
+{
+    switch (result.outcome) {
+    case RequestResult::EOutcome::Ok:
+        return EXIT_OK;
+    case RequestResult::EOutcome::Status:
+        return Fail(StatusExit(result.nStatus), strIp + QStringLiteral(": ") + Text(StatusTextId(result.nStatus)));
+    case RequestResult::EOutcome::NoResponse:
+        return Fail(EXIT_NO_RESPONSE, strIp + QStringLiteral(": ") + Text(IDS_NO_RESPONSE));
+    case RequestResult::EOutcome::SendFailed:
+        break;
+    }
+    return Fail(EXIT_NETWORK, strIp + QStringLiteral(": ") + Text(IDS_SEND_ERROR));
+}
+
+RequestResult Send(CContext& ctx, int nType, const QString& strIp, const QString& strPassword,
+                   const QByteArray& image = {})
+{
+    CSession::Request request;
+    request.nType = nType;
+    request.strIp = strIp;
+    request.strPassword = strPassword;
+    request.image = image;
+    return ctx.pSession->Run(request, ctx.nTimeoutMs);
+}
+
+void ReportIgnored(CContext& ctx)
+{
+    if (ctx.bVerbose && ctx.pSession)
+        Err(QStringLiteral("norvane: %1 datagrams ignored\n").arg(ctx.pSession->Ignored()));
+}
+
+// A directory the image files can be written to.
+bool WritableDir(const QString& strDir)
+{
+    const QFileInfo info(strDir);
+    return info.isDir() && info.isWritable();
+}
+
+int RunDiscover(CContext& ctx)
+{
+    int nRounds = 1;
+    if (!ParseCount(ctx.Value("rounds"), 1, 1000, nRounds))
+        return Usage(QStringLiteral("--rounds takes a count from 1 to 1000"));
+    const QString strFormat = ctx.Value("format");
+    if (strFormat != QLatin1String("table") && strFormat != QLatin1String("json") && strFormat != QLatin1String("csv"))
+        return Usage(QStringLiteral("--format takes table, json or csv"));
+    if (const int nExit = OpenSession(ctx))
+        return nExit;
+    QList<Appliance> list;
+    if (!ctx.pSession->Discover(ctx.nTimeoutMs, nRounds, list))
+        return Fail(EXIT_NETWORK, Text(IDS_SEND_ERROR));
+    if (strFormat == QLatin1String("json"))
+        Out(QString::fromUtf8(FormatJson(list)));
+    else if (strFormat == QLatin1String("csv"))
+        Out(QString::fromUtf8(FormatCsv(list)));
+    else if (!list.isEmpty())
+        Out(QString::fromUtf8(FormatTable(list)));
+    if (list.isEmpty())
+        Err(QStringLiteral("norvane: no appliance answered within %1 s\n").arg(ctx.nTimeoutMs / 1000.0));
+    return EXIT_OK;
+}
+
+int RunSetIp(CContext& ctx)
+{
+    const QString strMac = CanonicalMac(ctx.args[0]);
+    if (strMac.isEmpty())
+        return Usage(QStringLiteral("not a MAC address: %1").arg(ctx.args[0]));
+    const QString strNewIp = CanonicalIp(ctx.args[1]);
+    if (strNewIp.isEmpty())
+        return Usage(QStringLiteral("%1: %2").arg(Text(IDS_INVALID_IP), ctx.args[1]));
+    if (!UsableIp(strNewIp))
+        return Usage(QStringLiteral("%1: %2").arg(Text(IDS_BAD_IP), ctx.args[1]));
+    QString strPassword;
+    if (const int nExit = ReadPassword(ctx, strPassword))
+        return nExit;
+    if (const int nExit = OpenSession(ctx))
+        return nExit;
+
+    // The request names the appliance by its MAC text exactly as it reports it.
+    QList<Appliance> list;
+    const auto findMac = [&](const QList<Appliance>& now) -> const Appliance* {
+        for (const Appliance& a : now)
+            if (a.strMac.toUpper() == strMac)
+                return &a;
+        return nullptr;
+    };
+    if (!ctx.pSession->Discover(ctx.nDiscoverMs, 1, list, [&](const QList<Appliance>& now) { return findMac(now); }))
+        return Fail(EXIT_NETWORK, Text(IDS_SEND_ERROR));
+    const Appliance* pAppliance = findMac(list);
+    if (!pAppliance)
+        return Usage(QStringLiteral("no appliance answers for MAC %1").arg(strMac));
+
+    CSession::Request request;
+    request.nType = DM_SET_IP;
+    request.strIp = pAppliance->strIp;
+    request.strPassword = strPassword;
+    request.strMac = pAppliance->strMac;
+    request.strNewIp = strNewIp;
+    if (const int nExit = Outcome(pAppliance->strIp, ctx.pSession->Run(request, ctx.nTimeoutMs)))
+        return nExit;
+    Out(Text(IDS_SET_IP_DONE) + QLatin1Char('\n'));
+    if (ctx.IsSet("no-verify"))
+        return EXIT_OK;
+
+    // The appliance may take a moment to move: ask every second until it
+    // answers from its new address or the time-out passes.
+    list.clear();
+    const auto moved = [&](const QList<Appliance>& now) {
+        const Appliance* p = findMac(now);
+        return p && p->strIp == strNewIp;
+    };
+    const int nRounds = std::max(1, (ctx.nTimeoutMs + 999) / 1000);
+    ctx.pSession->Discover(std::min(1000, ctx.nTimeoutMs), nRounds, list, moved);
+    if (moved(list)) {
+        Out(QStringLiteral("%1 answers from %2\n").arg(strMac, strNewIp));
+        return EXIT_OK;
+    }
+    const Appliance* pSeen = findMac(list);
+    return Fail(EXIT_NOT_VERIFIED, pSeen ? QStringLiteral("%1 still answers from %2, not %3").arg(strMac, pSeen->strIp, strNewIp)
+                                         : QStringLiteral("%1 no longer answers discovery").arg(strMac));
+}
+
+int RunReboot(CContext& ctx)
+{
+    if (const int nExit = CheckTarget(ctx.args[0]))
+        return nExit;
+    if (const int nExit = CheckConfirmable(ctx, "reboot"))
+        return nExit;
+    QString strPassword, strIp;
+    if (const int nExit = ReadPassword(ctx, strPassword))
+        return nExit;
+    if (const int nExit = ResolveTarget(ctx, ctx.args[0], strIp))
+        return nExit;
+    if (const int nExit = Confirm(ctx, IDS_CONFIRM_REBOOT))
+        return nExit;
+    if (const int nExit = OpenSession(ctx))
+        return nExit;
+    if (const int nExit = Outcome(strIp, Send(ctx, DM_REBOOT, strIp, strPassword)))
+        return nExit;
+    Out(Text(IDS_REBOOT_DONE) + QLatin1Char('\n'));
+    return EXIT_OK;
+}
+
+int RunLoginUrl(CContext& ctx)
+{
+    if (const int nExit = CheckTarget(ctx.args[0]))
+        return nExit;
+    QString strPassword, strIp;
+    if (const int nExit = ReadPassword(ctx, strPassword))
+        return nExit;
+    if (const int nExit = ResolveTarget(ctx, ctx.args[0], strIp))
+        return nExit;
+    if (const int nExit = OpenSession(ctx))
+        return nExit;
+    const RequestResult result = Send(ctx, DM_GET_LOGIN, strIp, strPassword);
+    if (const int nExit = Outcome(strIp, result))
+        return nExit;
+    if (result.login.webPort < 1 || result.login.webPort > 65535)
+        return Fail(EXIT_NO_LOGIN, Text(IDS_OLD_DEVICE_VERSION));
+    const std::string_view userName = GetTextField(result.login.userName, sizeof result.login.userName);
+    const QByteArray url = LoginUrlToOpen(strIp, result.login.webPort,
+                                          QString::fromLatin1(userName.data(), qsizetype(userName.size())), strPassword);
+    if (url.isEmpty())
+        return Fail(EXIT_NO_LOGIN, QStringLiteral("no login URL: it would be longer than %1 characters")
+                                       .arg(LOGIN_URL_BUF_SIZE - 1));
+    Out(QString::fromLatin1(url) + QLatin1Char('\n'));
+    return EXIT_OK;
+}
+
+int RunBackup(CContext& ctx)
+{
+    if (const int nExit = CheckTarget(ctx.args[0]))
+        return nExit;
+    const QFileInfo file(ctx.args[1]);
+    if (file.isDir() || (file.exists() && !file.isWritable()) || !WritableDir(file.absolutePath()))
+        return Usage(QStringLiteral("cannot write %1").arg(ctx.args[1]));
+    QString strPassword, strIp;
+    if (const int nExit = ReadPassword(ctx, strPassword))
+        return nExit;
+    if (const int nExit = ResolveTarget(ctx, ctx.args[0], strIp))
+        return nExit;
+    if (const int nExit = OpenSession(ctx))
+        return nExit;
+    const RequestResult result = Send(ctx, DM_GET_FLASHINFO, strIp, strPassword);
+    if (const int nExit = Outcome(strIp, result))
+        return nExit;
+    QString strError;
+    switch (SaveFlashInfoFile(ctx.args[1], reinterpret_cast<const unsigned char*>(result.image.constData()), strError)) {
+    case FlashFileResult::Ok:
+        Out(QStringLiteral("%1: %2 bytes from %3\n").arg(ctx.args[1]).arg(FLASHINFO_SIZE).arg(strIp));
+        return EXIT_OK;
+    case FlashFileResult::IoError:
+        return Fail(EXIT_FILE, QStringLiteral("cannot write %1: %2").arg(ctx.args[1], strError));
+    default:
+        return Fail(EXIT_FILE, QStringLiteral("%1: %2").arg(ctx.args[1], Text(IDS_FILE_OPEN_ERROR)));
+    }
+}
+
+int RunRestore(CContext& ctx)
+{
+    if (const int nExit = CheckTarget(ctx.args[0]))
+        return nExit;
+    QByteArray image(FLASHINFO_SIZE, '\0');
+    QString strError;
+    switch (LoadFlashInfoFile(ctx.args[1], reinterpret_cast<unsigned char*>(image.data()), strError)) {
+    case FlashFileResult::Ok:
+        break;
+    case FlashFileResult::ShortFile:
+        return Usage(QStringLiteral("%1 holds fewer than %2 bytes: not an image; nothing was sent")
+                         .arg(ctx.args[1])
+                         .arg(FLASHINFO_SIZE));
+    case FlashFileResult::IoError:
+        return Usage(QStringLiteral("cannot read %1: %2").arg(ctx.args[1], strError));
+    default:
+        return Usage(QStringLiteral("%1: %2").arg(ctx.args[1], Text(IDS_FILE_OPEN_ERROR)));
+    }
+    if (const int nExit = CheckConfirmable(ctx, "restore"))
+        return nExit;
+    QString strPassword, strIp;
+    if (const int nExit = ReadPassword(ctx, strPassword))
+        return nExit;
+    if (const int nExit = ResolveTarget(ctx, ctx.args[0], strIp))
+        return nExit;
+    if (const int nExit = Confirm(ctx, IDS_CONFIRM_LOAD))
+        return nExit;
+    if (const int nExit = OpenSession(ctx))
+        return nExit;
+    if (const int nExit = Outcome(strIp, Send(ctx, DM_PUT_FLASHINFO, strIp, strPassword, image)))
+        return nExit;
+    Out(Text(IDS_LOAD_DONE) + QLatin1Char('\n'));
+    return EXIT_OK;
+}
+
+int RunBackupAll(CContext& ctx)
+{
+    FleetOptions options;
+    options.strDir = ctx.args[0];
+    if (!QFileInfo::exists(options.strDir))
+        QDir().mkpath(options.strDir);
+    if (!WritableDir(options.strDir))
+        return Usage(QStringLiteral("cannot write to the directory %1").arg(options.strDir));
+    int nRounds = 1;
+    if (!ParseCount(ctx.Value("parallel"), 1, 256, options.nParallel))
+        return Usage(QStringLiteral("--parallel takes a count from 1 to 256"));
+    if (!ParseCount(ctx.Value("retries"), 0, 100, options.nRetries))
+        return Usage(QStringLiteral("--retries takes a count from 0 to 100"));
+    if (!ParseCount(ctx.Value("rounds"), 1, 1000, nRounds))
+        return Usage(QStringLiteral("--rounds takes a count from 1 to 1000"));
+    options.strReport = ctx.Value("report");
+    if (!options.strReport.isEmpty()) {
+        const QFileInfo report(options.strReport);
+        if (report.isDir() || (report.exists() && !report.isWritable()) || !WritableDir(report.absolutePath()))
+            return Usage(QStringLiteral("cannot write the report %1").arg(options.strReport));
+    }
+    QRegularExpression match;
+    if (ctx.IsSet("match"))
+        match = QRegularExpression::fromWildcard(ctx.Value("match"), Qt::CaseInsensitive);
+    if (const int nExit = ReadPassword(ctx, options.strPassword))
+        return nExit;
+    if (const int nExit = OpenSession(ctx))
+        return nExit;
+
+    QList<Appliance> found;
+    if (!ctx.pSession->Discover(ctx.nDiscoverMs, nRounds, found))
+        return Fail(EXIT_NETWORK, Text(IDS_SEND_ERROR));
+    QList<Appliance> chosen;
+    for (const Appliance& a : found)
+        if (!ctx.IsSet("match") || match.match(a.strMac).hasMatch() || match.match(a.strIp).hasMatch() ||
+            match.match(a.strSerial).hasMatch())
+            chosen.append(a);
+    if (found.isEmpty())
+        Err(QStringLiteral("norvane: no appliance answered within %1 s\n").arg(ctx.nDiscoverMs / 1000.0));
+    else if (chosen.isEmpty())
+        Err(QStringLiteral("norvane: none of the %1 appliances found matches %2\n").arg(found.size()).arg(ctx.Value("match")));
+
+    options.nTimeoutMs = ctx.nTimeoutMs;
+    options.bProgress = StderrIsTerminal();
+    CFleetBackup backup(*ctx.pSession, options);
+    return backup.Run(chosen);
+}
+
+const Subcommand kSubcommands[] = {
+    {"discover", "", "Lists the appliances that answer a discovery broadcast.", OPT_DISCOVER, RunDiscover},
+    {"set-ip", "MAC NEW_IP", "Gives the appliance with this MAC address a new IP address, then checks it answers there.",
+     OPT_PASSWORD | OPT_RESOLVE | OPT_VERIFY, RunSetIp},
+    {"reboot", "TARGET", "Reboots an appliance (TARGET: its IPv4 address or MAC address).",
+     OPT_PASSWORD | OPT_RESOLVE | OPT_YES, RunReboot},
+    {"login-url", "TARGET", "Prints the URL of the appliance's web login page, password included.",
+     OPT_PASSWORD | OPT_RESOLVE, RunLoginUrl},
+    {"backup", "TARGET FILE", "Saves the appliance's 8192-byte configuration image to FILE.",
+     OPT_PASSWORD | OPT_RESOLVE, RunBackup},
+    {"restore", "TARGET FILE", "Loads the first 8192 bytes of FILE into the appliance as its configuration image.",
+     OPT_PASSWORD | OPT_RESOLVE | OPT_YES, RunRestore},
+    {"backup-all", "DIR", "Saves the image of every appliance found (or of those --match selects) to DIR/<MAC>.cfg.",
+     OPT_PASSWORD | OPT_RESOLVE | OPT_FLEET, RunBackupAll},
+};
+
+const Subcommand* FindSubcommand(const QString& strName)
+{
+    for (const Subcommand& sub : kSubcommands)
+        if (strName == QLatin1String(sub.pszName))
+            return &sub;
+    return nullptr;
+}
+
+QString TopHelp()
+{
+    QString strHelp = QStringLiteral(
+        "Usage: norvane SUBCOMMAND [OPTION...] [ARGUMENT...]\n"
+        "Finds Norvane appliances on the local network (UDP port 8400) and acts on one or all of them.\n\n"
+        "Subcommands:\n");
+    for (const Subcommand& sub : kSubcommands)
+        strHelp += QStringLiteral("  %1%2\n      %3\n")
+                       .arg(QLatin1String(sub.pszName),
+                            *sub.pszArgs ? QLatin1Char(' ') + QLatin1String(sub.pszArgs) : QString(),
+                            QLatin1String(sub.pszSummary));
+    strHelp += QStringLiteral(
+        "  help SUBCOMMAND\n      Shows the options of a subcommand (also: norvane SUBCOMMAND --help).\n\n"
+        "TARGET is an appliance's IPv4 address, or its MAC address (found by a discovery first).\n\n"
+        "Passwords: --password-file FILE (its first line), or the environment variable NORVANE_PASSWORD,\n"
+        "or an echo-free prompt when standard input is a terminal; otherwise none. --password TEXT works\n"
+        "too, but other users of this machine can see it in the process list.\n\n"
+        "Options of every subcommand: --timeout SEC, --verbose, --help. --version prints the version.\n\n");
+    strHelp += QLatin1String(EXIT_CODE_HELP);
+    return strHelp;
+}
+
+void AddOptions(QCommandLineParser& parser, const Subcommand& sub)
+{
+    const bool bDiscover = sub.nOptions & OPT_DISCOVER;
+    parser.addOption({{"h", "help"}, "Shows this help."});
+    parser.addOption({"timeout",
+                      bDiscover ? "Seconds to gather replies in each round (default 2)."
+                                : "Seconds to wait for the appliance's reply (default 5).",
+                      "SEC", bDiscover ? "2" : "5"});
+    parser.addOption({{"v", "verbose"}, "Lists each request sent and each datagram ignored, on standard error."});
+    if (sub.nOptions & OPT_PASSWORD) {
+        parser.addOption({"password-file", "Reads the password from the first line of FILE.", "FILE"});
+        parser.addOption({"password", "The password itself: visible to other users of this machine. "
+                                      "Prefer --password-file or NORVANE_PASSWORD.",
+                          "TEXT"});
+    }
+    if (sub.nOptions & OPT_RESOLVE)
+        parser.addOption({"discover-timeout", "Seconds to wait for discovery replies (default 2).", "SEC", "2"});
+    if (sub.nOptions & OPT_YES)
+        parser.addOption({{"y", "yes"}, "Does not ask for confirmation (needed when input is not a terminal)."});
+    if (sub.nOptions & OPT_VERIFY)
+        parser.addOption({"no-verify", "Does not check by a discovery that the appliance answers from NEW_IP."});
+    if (sub.nOptions & (OPT_DISCOVER | OPT_FLEET))
+        parser.addOption({"rounds", "Broadcasts discovery N times and merges the replies (default 1).", "N", "1"});
+    if (bDiscover)
+        parser.addOption({"format", "table (default), json or csv.", "FORMAT", "table"});
+    if (sub.nOptions & OPT_FLEET) {
+        parser.addOption({"match", "Only appliances whose MAC, IP or serial matches GLOB (* and ?).", "GLOB"});
+        parser.addOption({"parallel", "Appliances asked at once (default 8).", "N", "8"});
+        parser.addOption({"retries", "Times to ask again when a reply is lost (default 2).", "R", "2"});
+        parser.addOption({"report", "Writes one JSON entry per appliance to FILE.json.", "FILE.json"});
+    }
+}
+
+QString SubHelp(const Subcommand& sub, const QCommandLineParser& parser)
+{
+    // Qt's own text from its option list, under our usage line.
+    QString strOptions = parser.helpText();
+    strOptions = strOptions.mid(strOptions.indexOf(QLatin1String("Options:")));
+    return QStringLiteral("Usage: norvane %1 [OPTION...] %2\n%3\n\n%4\nExit codes: see norvane --help.\n")
+        .arg(QLatin1String(sub.pszName), QLatin1String(sub.pszArgs), QLatin1String(sub.pszSummary), strOptions);
+}
+
+} // namespace
+
+int RunCli(const QStringList& args)
+{
+    const QString strFirst = args.value(1);
+    if (strFirst.isEmpty())
+        return Usage(QStringLiteral("no subcommand; see norvane --help"));
+    if (strFirst == QLatin1String("--version") || strFirst == QLatin1String("-V")) {
+        Out(QStringLiteral("norvane %1\n").arg(QCoreApplication::applicationVersion()));
+        return EXIT_OK;
+    }
+    if (strFirst == QLatin1String("--help") || strFirst == QLatin1String("-h") ||
+        (strFirst == QLatin1String("help") && args.size() == 2)) {
+        Out(TopHelp());
+        return EXIT_OK;
+    }
+    const bool bHelpFor = strFirst == QLatin1String("help");
+    const QString strName = bHelpFor ? args.value(2) : strFirst;
+    const Subcommand* pSub = FindSubcommand(strName);
+    if (!pSub)
+        return Usage(QStringLiteral("unknown subcommand '%1'; see norvane --help").arg(strName));
+
+    CContext ctx;
+    AddOptions(ctx.parser, *pSub);
+    if (bHelpFor) {
+        Out(SubHelp(*pSub, ctx.parser));
+        return EXIT_OK;
+    }
+    if (!ctx.parser.parse(QStringList{args.value(0)} + args.mid(2)))
+        return Usage(ctx.parser.errorText() + QStringLiteral("; see norvane help ") + strName);
+    if (ctx.IsSet("help")) {
+        Out(SubHelp(*pSub, ctx.parser));
+        return EXIT_OK;
+    }
+    ctx.args = ctx.parser.positionalArguments();
+    const qsizetype nWanted = QString::fromLatin1(pSub->pszArgs).split(QLatin1Char(' '), Qt::SkipEmptyParts).size();
+    if (ctx.args.size() != nWanted)
+        return Usage(QStringLiteral("usage: norvane %1 [OPTION...] %2").arg(strName, QLatin1String(pSub->pszArgs)));
+    if (!ParseSeconds(ctx.Value("timeout"), ctx.nTimeoutMs))
+        return Usage(QStringLiteral("--timeout takes seconds, more than 0 and at most 3600"));
+    if ((pSub->nOptions & OPT_RESOLVE) && !ParseSeconds(ctx.Value("discover-timeout"), ctx.nDiscoverMs))
+        return Usage(QStringLiteral("--discover-timeout takes seconds, more than 0 and at most 3600"));
+    ctx.bVerbose = ctx.IsSet("verbose");
+    const int nExit = pSub->pfnRun(ctx);
+    ReportIgnored(ctx);
+    return nExit;
+}

@@ -1,0 +1,186 @@
+#include "fleetbackup.h"
+
+#include "exitcodes.h"
+#include "flashinfofile.h"
+#include "resource.h"
+#include "stringtable.h"
+#include "targets.h"
+#include "terminal.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+CFleetBackup::CFleetBackup(CSession& session, const FleetOptions& options) : m_session(session), m_options(options)
+{
+}
+
+QString CFleetBackup::FileName(const QString& strMac)
+{
+    return QString(strMac).replace(QLatin1Char(':'), QLatin1Char('-')) + QStringLiteral(".cfg");
+}
+
+int CFleetBackup::Run(const QList<Appliance>& appliances)
+{
+    m_clock.start();
+    QHash<QString, int> ipUse;
+    for (const Appliance& a : appliances)
+        ++ipUse[a.strIp];
+    for (const Appliance& a : appliances) {
+        Entry entry;
+        entry.appliance = a;
+        m_entries.append(entry);
+    }
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        const Appliance& a = m_entries[i].appliance;
+        // Both texts come from the network: one names a file, the other
+        // is where the request goes.
+        if (CanonicalMac(a.strMac) != a.strMac.toUpper())
+            Fail(i, QStringLiteral("the appliance reports a malformed MAC address"));
+        else if (CanonicalIp(a.strIp).isEmpty())
+            Fail(i, QStringLiteral("the appliance reports a malformed IP address"));
+        // Replies are told apart by sender: two appliances on one address
+        // could have each other's image saved under their name.
+        else if (ipUse.value(a.strIp) > 1)
+            Fail(i, QStringLiteral("another appliance answers from the same IP address"));
+    }
+    StartMore();
+    if (m_nDone < m_entries.size())
+        m_loop.exec();
+    Progress(true);
+    if (m_options.bProgress)
+        Err(QStringLiteral("\n"));
+
+    const double dSeconds = double(m_clock.elapsed()) / 1000.0;
+    Err(QStringLiteral("backup-all: %1 of %2 appliances backed up to %3 in %4 s")
+            .arg(m_nDone - m_nFailed)
+            .arg(m_entries.size())
+            .arg(QDir::toNativeSeparators(m_options.strDir))
+            .arg(dSeconds, 0, 'f', 1) +
+        (m_nFailed ? QStringLiteral("; %1 failed:\n").arg(m_nFailed) : QStringLiteral("\n")));
+    for (const Entry& entry : m_entries)
+        if (!entry.bOk)
+            Err(QStringLiteral("  %1 (%2): %3\n").arg(entry.appliance.strMac, entry.appliance.strIp, entry.strError));
+
+    QString strError;
+    if (!m_options.strReport.isEmpty() && !WriteReport(strError)) {
+        Err(QStringLiteral("norvane: cannot write the report %1: %2\n").arg(m_options.strReport, strError));
+        return EXIT_FILE;
+    }
+    return m_nFailed ? EXIT_SOME_FAILED : EXIT_OK;
+}
+
+void CFleetBackup::StartMore()
+{
+    while (m_nInFlight < m_options.nParallel && m_nNext < m_entries.size()) {
+        const qsizetype i = m_nNext++;
+        if (!m_entries[i].strError.isEmpty())
+            continue; // failed before it started
+        ++m_nInFlight;
+        Attempt(i);
+    }
+    if (m_nDone == m_entries.size())
+        m_loop.quit();
+}
+
+void CFleetBackup::Attempt(qsizetype i)
+{
+    Entry& entry = m_entries[i];
+    ++entry.nAttempts;
+    CSession::Request request;
+    request.nType = DM_GET_FLASHINFO;
+    request.strIp = entry.appliance.strIp;
+    request.strPassword = m_options.strPassword;
+    m_session.Start(request, m_options.nTimeoutMs, [this, i](const RequestResult& result) { OnResult(i, result); });
+}
+
+void CFleetBackup::OnResult(qsizetype i, const RequestResult& result)
+{
+    Entry& entry = m_entries[i];
+    using EOutcome = RequestResult::EOutcome;
+    if ((result.outcome == EOutcome::NoResponse || result.outcome == EOutcome::SendFailed) &&
+        entry.nAttempts <= m_options.nRetries) {
+        Attempt(i);
+        return;
+    }
+    --m_nInFlight;
+    switch (result.outcome) {
+    case EOutcome::Ok: {
+        const QString strPath = QDir(m_options.strDir).filePath(FileName(entry.appliance.strMac));
+        QString strError;
+        const FlashFileResult saved =
+            SaveFlashInfoFile(strPath, reinterpret_cast<const unsigned char*>(result.image.constData()), strError);
+        if (saved == FlashFileResult::Ok) {
+            entry.bOk = true;
+            entry.strFile = strPath;
+            entry.sha256 = QCryptographicHash::hash(result.image, QCryptographicHash::Sha256).toHex();
+            ++m_nDone;
+        } else {
+            Fail(i, QStringLiteral("cannot write %1: %2")
+                        .arg(strPath, strError.isEmpty() ? Text(IDS_FILE_OPEN_ERROR) : strError));
+        }
+        break;
+    }
+    case EOutcome::Status:
+        Fail(i, Text(StatusTextId(result.nStatus)));
+        break;
+    case EOutcome::NoResponse:
+        Fail(i, Text(IDS_NO_RESPONSE));
+        break;
+    case EOutcome::SendFailed:
+        Fail(i, Text(IDS_SEND_ERROR));
+        break;
+    }
+    Progress(false);
+    StartMore();
+}
+
+void CFleetBackup::Fail(qsizetype i, const QString& strError)
+{
+    m_entries[i].strError = strError;
+    ++m_nFailed;
+    ++m_nDone;
+}
+
+void CFleetBackup::Progress(bool bForce)
+{
+    if (!m_options.bProgress)
+        return;
+    const qint64 nNow = m_clock.elapsed();
+    if (!bForce && nNow - m_nLastProgressMs < 100)
+        return;
+    m_nLastProgressMs = nNow;
+    const double dRate = nNow > 0 ? m_nDone * 1000.0 / double(nNow) : 0;
+    Err(QStringLiteral("\rbackup-all: %1/%2 done, %3 failed, %4/s ")
+            .arg(m_nDone)
+            .arg(m_entries.size())
+            .arg(m_nFailed)
+            .arg(dRate, 0, 'f', 1));
+}
+
+bool CFleetBackup::WriteReport(QString& strError) const
+{
+    QJsonArray report;
+    for (const Entry& entry : m_entries) {
+        report.append(QJsonObject{
+            {"mac", entry.appliance.strMac},
+            {"ip", entry.appliance.strIp},
+            {"serial", entry.appliance.strSerial},
+            {"file", entry.bOk ? QJsonValue(entry.strFile) : QJsonValue()},
+            {"bytes", entry.bOk ? FLASHINFO_SIZE : 0},
+            {"sha256", entry.bOk ? QJsonValue(QString::fromLatin1(entry.sha256)) : QJsonValue()},
+            {"outcome", entry.bOk ? QStringLiteral("ok") : QStringLiteral("failed")},
+            {"attempts", entry.nAttempts},
+            {"error", entry.bOk ? QJsonValue() : QJsonValue(entry.strError)},
+        });
+    }
+    QSaveFile file(m_options.strReport);
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(report).toJson()) < 0 || !file.commit()) {
+        strError = file.errorString();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,60 @@
+// CFleetBackup: `norvane backup-all`, the configuration image of many
+// appliances saved to one directory, a few at a time, re-asking an appliance
+// whose reply was lost.
+#pragma once
+
+#include "session.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QList>
+#include <QString>
+
+struct FleetOptions {
+    QString strDir;
+    QString strReport; // JSON report file; empty for none
+    QString strPassword;
+    int nParallel = 8;
+    int nRetries = 2;
+    int nTimeoutMs = 5000;
+    bool bProgress = false; // a progress line on standard error
+};
+
+class CFleetBackup {
+public:
+    CFleetBackup(CSession& session, const FleetOptions& options);
+
+    // Backs up every appliance of the list; returns the exit code.
+    int Run(const QList<Appliance>& appliances);
+
+    // The file an appliance's image goes to: its MAC with dashes, .cfg.
+    static QString FileName(const QString& strMac);
+
+private:
+    struct Entry {
+        Appliance appliance;
+        QString strFile;
+        int nAttempts = 0;
+        bool bOk = false;
+        QString strError;
+        QByteArray sha256;
+    };
+
+    void StartMore();
+    void Attempt(qsizetype i);
+    void OnResult(qsizetype i, const RequestResult& result);
+    void Fail(qsizetype i, const QString& strError);
+    void Progress(bool bForce);
+    bool WriteReport(QString& strError) const;
+
+    CSession& m_session;
+    FleetOptions m_options;
+    QList<Entry> m_entries;
+    qsizetype m_nNext = 0;
+    int m_nInFlight = 0;
+    int m_nDone = 0;
+    int m_nFailed = 0;
+    QEventLoop m_loop;
+    QElapsedTimer m_clock;
+    qint64 m_nLastProgressMs = -1000;
+};

@@ -1,0 +1,13 @@
+// What `norvane discover` prints: a table for people, JSON or CSV for scripts.
+#pragma once
+
+#include "session.h"
+
+#include <QByteArray>
+#include <QList>
+
+QByteArray FormatTable(const QList<Appliance>& list);
+// An array of objects with the keys mac, ip and serial.
+QByteArray FormatJson(const QList<Appliance>& list);
+// A header row, then one row per appliance; fields quoted where needed.
+QByteArray FormatCsv(const QList<Appliance>& list);

@@ -1,0 +1,230 @@
+#include "session.h"
+
+#include "terminal.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+quint32 AddressOf(const QString& strIp)
+{
+    return QHostAddress(strIp).toIPv4Address();
+}
+
+QString Hex(int n)
+{
+    return QStringLiteral("0x%1").arg(n & 0xFF, 2, 16, QLatin1Char('0'));
+}
+} // namespace
+
+CSession::CSession(bool bVerbose) : m_bVerbose(bVerbose) {}
+
+CSession::~CSession() = default;
+
+bool CSession::Open()
+{
+    if (!m_socket.Create())
+        return false;
+    m_socket.Setup(this);
+    return true;
+}
+
+bool CSession::Discover(int nWindowMs, int nRounds, QList<Appliance>& list, const StopWhen& stop)
+{
+    bool bSentAny = false;
+    m_pFound = &list;
+    m_foundByMac.clear();
+    for (qsizetype i = 0; i < list.size(); ++i)
+        m_foundByMac.insert(list[i].strMac.toUpper(), i);
+    for (int nRound = 0; nRound < nRounds; ++nRound) {
+        if (m_socket.SendDiscover())
+            bSentAny = true;
+        QEventLoop loop;
+        QTimer window;
+        window.setSingleShot(true);
+        window.setTimerType(Qt::PreciseTimer);
+        connect(&window, &QTimer::timeout, &loop, &QEventLoop::quit);
+        QTimer poll;
+        if (stop) {
+            // Checked between replies: a found target ends the wait at once.
+            connect(&poll, &QTimer::timeout, &loop, [&] {
+                if (stop(list))
+                    loop.quit();
+            });
+            poll.start(10);
+        }
+        window.start(nWindowMs);
+        loop.exec();
+        if (stop && stop(list))
+            break;
+    }
+    m_pFound = nullptr;
+    std::sort(list.begin(), list.end(), [](const Appliance& a, const Appliance& b) {
+        return a.strMac.compare(b.strMac, Qt::CaseInsensitive) < 0;
+    });
+    return bSentAny;
+}
+
+void CSession::Start(const Request& request, int nTimeoutMs, Done done)
+{
+    const quint32 nAddress = AddressOf(request.strIp);
+    int nSent = 0;
+    switch (request.nType) {
+    case DM_SET_IP:
+        nSent = m_socket.SendSetIp(request.strPassword, request.strMac, request.strNewIp);
+        break;
+    case DM_GET_LOGIN:
+        nSent = m_socket.SendGetLogin(request.strPassword, request.strIp);
+        break;
+    case DM_REBOOT:
+        nSent = m_socket.SendReboot(request.strPassword, request.strIp);
+        break;
+    case DM_GET_FLASHINFO:
+        nSent = m_socket.SendGetFlashInfo(request.strPassword, request.strIp);
+        break;
+    case DM_PUT_FLASHINFO:
+        if (request.image.size() == FLASHINFO_SIZE)
+            nSent = m_socket.SendPutFlashInfo(request.strPassword, request.strIp,
+                                              reinterpret_cast<const unsigned char*>(request.image.constData()));
+        break;
+    default:
+        break;
+    }
+    if (m_bVerbose)
+        Err(QStringLiteral("norvane: %1 request %2 for %3\n")
+                .arg(nSent ? QStringLiteral("sent") : QStringLiteral("could not send"), Hex(request.nType),
+                     request.strIp));
+
+    Pending& pending = m_pending[nAddress];
+    pending.nReplyType = request.nType + 0x10;
+    pending.done = std::move(done);
+    pending.pTimer = std::make_unique<QTimer>();
+    pending.pTimer->setSingleShot(true);
+    pending.pTimer->setTimerType(Qt::PreciseTimer);
+    RequestResult result;
+    result.outcome = nSent ? RequestResult::EOutcome::NoResponse : RequestResult::EOutcome::SendFailed;
+    // A failed send ends on the next turn of the loop, not inside Start.
+    connect(pending.pTimer.get(), &QTimer::timeout, this, [this, nAddress, result] { Finish(nAddress, result); });
+    pending.pTimer->start(nSent ? nTimeoutMs : 0);
+}
+
+RequestResult CSession::Run(const Request& request, int nTimeoutMs)
+{
+    RequestResult result;
+    QEventLoop loop;
+    Start(request, nTimeoutMs, [&](const RequestResult& outcome) {
+        result = outcome;
+        loop.quit();
+    });
+    loop.exec();
+    return result;
+}
+
+bool CSession::Busy(const QString& strIp) const
+{
+    return m_pending.count(AddressOf(strIp)) > 0;
+}
+
+void CSession::Finish(quint32 nAddress, const RequestResult& result)
+{
+    const auto it = m_pending.find(nAddress);
+    if (it == m_pending.end())
+        return;
+    Done done = std::move(it->second.done);
+    // The timer may be the one calling: let it go once control is back in the loop.
+    it->second.pTimer.release()->deleteLater();
+    m_pending.erase(it);
+    done(result);
+}
+
+void CSession::FinishCurrent(RequestResult result)
+{
+    if (result.outcome == RequestResult::EOutcome::NoResponse)
+        result.outcome = RequestResult::EOutcome::Ok;
+    Finish(m_nCurrent, result);
+}
+
+quint64 CSession::Ignored() const
+{
+    const DeviceReceiveStats& stats = m_socket.Stats();
+    return m_nForeign + stats.nReceiveErrors + stats.nWrongPort + stats.nTooShort + stats.nIgnored;
+}
+
+bool CSession::AcceptReply(const DeviceOrigin& origin, int nType, int nStatus)
+{
+    if (m_pFound && nType == DM_DEVICE_INFO && nStatus == DS_OK)
+        return true;
+    const quint32 nAddress = origin.addr.toIPv4Address();
+    const auto it = m_pending.find(nAddress);
+    if (it != m_pending.end() && it->second.nReplyType == nType) {
+        m_nCurrent = nAddress;
+        return true;
+    }
+    ++m_nForeign;
+    if (m_bVerbose)
+        Err(QStringLiteral("norvane: ignored type %1 status %2 from %3:%4\n")
+                .arg(Hex(nType))
+                .arg(nStatus)
+                .arg(origin.addr.toString())
+                .arg(origin.nPort));
+    return false;
+}
+
+void CSession::OnReceiveError()
+{
+    if (m_bVerbose)
+        Err(QStringLiteral("norvane: ignored a datagram that is empty or longer than any message\n"));
+}
+
+void CSession::OnStatusError(int nStatus)
+{
+    RequestResult result;
+    result.outcome = RequestResult::EOutcome::Status;
+    result.nStatus = nStatus;
+    FinishCurrent(result);
+}
+
+void CSession::AddDevice(QString strSerial, QString strMac, QString strIp)
+{
+    if (!m_pFound)
+        return;
+    const Appliance appliance{strMac, strIp, strSerial};
+    const auto it = m_foundByMac.constFind(strMac.toUpper());
+    if (it != m_foundByMac.constEnd()) {
+        (*m_pFound)[*it] = appliance;
+        return;
+    }
+    m_foundByMac.insert(strMac.toUpper(), m_pFound->size());
+    m_pFound->append(appliance);
+}
+
+void CSession::OnSetIpDone()
+{
+    FinishCurrent({});
+}
+
+void CSession::OnLoginInfo(const LoginInfoBody& loginInfo)
+{
+    RequestResult result;
+    result.login = loginInfo;
+    FinishCurrent(result);
+}
+
+void CSession::OnRebootDone()
+{
+    FinishCurrent({});
+}
+
+void CSession::OnFlashInfo(const unsigned char* pImage)
+{
+    RequestResult result;
+    result.image = QByteArray(reinterpret_cast<const char*>(pImage), FLASHINFO_SIZE);
+    FinishCurrent(result);
+}
+
+void CSession::OnPutFlashInfoDone()
+{
+    FinishCurrent({});
+}

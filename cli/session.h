@@ -1,0 +1,107 @@
+// CSession: the command line's side of the datagram endpoint.
+//
+// Unlike the window, which takes any reply from port 8400, a session takes
+// for a request only a reply of the expected type from the address the
+// request went to; every other datagram is ignored and counted. Several
+// requests may be in flight at once, one per appliance address, each with
+// its own time-out. Discovery takes device-info replies from anyone.
+//
+// Everything runs on the thread that owns the session; the waits spin a
+// local event loop, which is where the endpoint hands replies on.
+#pragma once
+
+#include "devicemsg.h"
+#include "devicereplies.h"
+#include "devicesocket.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <unordered_map>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QTimer;
+
+struct Appliance {
+    QString strMac;
+    QString strIp;
+    QString strSerial;
+};
+
+// How one request ended.
+struct RequestResult {
+    enum class EOutcome { Ok, Status, NoResponse, SendFailed } outcome = EOutcome::NoResponse;
+    int nStatus = 0;
+    LoginInfoBody login{};
+    QByteArray image;
+};
+
+class CSession : public QObject, public CDeviceReplies {
+    Q_OBJECT
+public:
+    explicit CSession(bool bVerbose);
+    ~CSession() override;
+
+    // Opens the endpoint; false when no socket can be had.
+    bool Open();
+
+    // Broadcasts discovery nRounds times and gathers the replies for
+    // nWindowMs after each, merged by MAC (case-blind), sorted by MAC. Stops
+    // early once stop(list) is true. False when no request could be sent.
+    using StopWhen = std::function<bool(const QList<Appliance>&)>;
+    bool Discover(int nWindowMs, int nRounds, QList<Appliance>& list, const StopWhen& stop = {});
+
+    // Sends one request to the appliance at strIp (dotted) and calls done
+    // with its outcome, once. nType: DM_SET_IP (then strMac and strNewIp
+    // name the appliance and its new address; the request is broadcast),
+    // DM_GET_LOGIN, DM_REBOOT, DM_GET_FLASHINFO or DM_PUT_FLASHINFO (with
+    // image). One request per address at a time.
+    using Done = std::function<void(const RequestResult&)>;
+    struct Request {
+        int nType = 0;
+        QString strIp;
+        QString strPassword;
+        QString strMac;
+        QString strNewIp;
+        QByteArray image;
+    };
+    void Start(const Request& request, int nTimeoutMs, Done done);
+    // Start, then wait for the outcome.
+    RequestResult Run(const Request& request, int nTimeoutMs);
+    bool Busy(const QString& strIp) const;
+
+    // Datagrams not taken: other senders or types, bad lengths, wrong ports.
+    quint64 Ignored() const;
+    const DeviceReceiveStats& Stats() const { return m_socket.Stats(); }
+
+    bool AcceptReply(const DeviceOrigin& origin, int nType, int nStatus) override;
+    void OnReceiveError() override;
+    void OnStatusError(int nStatus) override;
+    void AddDevice(QString strSerial, QString strMac, QString strIp) override;
+    void OnSetIpDone() override;
+    void OnLoginInfo(const LoginInfoBody& loginInfo) override;
+    void OnRebootDone() override;
+    void OnFlashInfo(const unsigned char* pImage) override;
+    void OnPutFlashInfoDone() override;
+
+private:
+    struct Pending {
+        int nReplyType = 0;
+        Done done;
+        std::unique_ptr<QTimer> pTimer;
+    };
+    void Finish(quint32 nAddress, const RequestResult& result);
+    // Ends the request whose reply is being handled.
+    void FinishCurrent(RequestResult result);
+
+    bool m_bVerbose = false;
+    CDeviceSocket m_socket;
+    std::unordered_map<quint32, Pending> m_pending;
+    quint32 m_nCurrent = 0;             // sender of the reply being handled
+    QList<Appliance>* m_pFound = nullptr; // set while discovering
+    QHash<QString, qsizetype> m_foundByMac; // upper-case MAC -> index in *m_pFound
+    quint64 m_nForeign = 0;
+};

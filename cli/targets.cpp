@@ -1,0 +1,52 @@
+#include "targets.h"
+
+#include "stringtable.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+QString CanonicalMac(const QString& strText)
+{
+    static const QRegularExpression mac(QStringLiteral(
+        "^([0-9A-Fa-f]{2})([:-]?)([0-9A-Fa-f]{2})\\2([0-9A-Fa-f]{2})\\2([0-9A-Fa-f]{2})\\2([0-9A-Fa-f]{2})\\2([0-9A-Fa-f]{2})$"));
+    const QRegularExpressionMatch match = mac.match(strText);
+    if (!match.hasMatch())
+        return {};
+    QStringList octets;
+    for (int i : {1, 3, 4, 5, 6, 7})
+        octets << match.captured(i).toUpper();
+    return octets.join(QLatin1Char(':'));
+}
+
+QString CanonicalIp(const QString& strText)
+{
+    static const QRegularExpression dotted(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+    const QRegularExpressionMatch match = dotted.match(strText);
+    if (!match.hasMatch())
+        return {};
+    QStringList octets;
+    for (int i = 1; i <= 4; ++i) {
+        const int n = match.captured(i).toInt();
+        if (n > 255)
+            return {};
+        octets << QString::number(n);
+    }
+    return octets.join(QLatin1Char('.'));
+}
+
+bool UsableIp(const QString& strDotted)
+{
+    const QStringList octets = strDotted.split(QLatin1Char('.'));
+    if (octets.size() != 4)
+        return false;
+    const int nFirst = octets[0].toInt();
+    return strDotted != QLatin1String("0.0.0.0") && strDotted != QLatin1String("255.255.255.255") &&
+           (nFirst < 224 || nFirst > 239);
+}
+
+QString Text(unsigned nId)
+{
+    QString strText;
+    LoadString(nId, strText);
+    return strText;
+}

@@ -1,0 +1,33 @@
+#include "interfaces.h"
+
+#include <algorithm>
+
+namespace {
+bool HasIpv4(const QNetworkInterface& iface)
+{
+    const QList<QNetworkAddressEntry> entries = iface.addressEntries();
+    return std::any_of(entries.begin(), entries.end(), [](const QNetworkAddressEntry& entry) {
+        return entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
+    });
+}
+} // namespace
+
+QList<QNetworkInterface> BroadcastInterfaces()
+{
+    QList<QNetworkInterface> list;
+    const auto wanted = QNetworkInterface::IsUp | QNetworkInterface::IsRunning | QNetworkInterface::CanBroadcast;
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())
+        if ((iface.flags() & wanted) == wanted && !(iface.flags() & QNetworkInterface::IsLoopBack) && HasIpv4(iface))
+            list.append(iface);
+    return list;
+}
+
+bool InLocalSubnet(const QHostAddress& addr)
+{
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())
+        for (const QNetworkAddressEntry& entry : iface.addressEntries())
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && entry.prefixLength() > 0 &&
+                addr.isInSubnet(entry.ip(), entry.prefixLength()))
+                return true;
+    return false;
+}

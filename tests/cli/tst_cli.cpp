@@ -1,0 +1,354 @@
+// `norvane` as a real process inside the private segment: against a peer
+// socket on port 8400 that checks each request's bytes and scripts the
+// replies, and against norvane-sim for whole fleets.
+#include "msgbytes.h"
+#include "simprocess.h"
+#include "testmain.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkDatagram>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+namespace {
+
+const QHostAddress kAppliance(QStringLiteral("10.200.7.9"));
+
+struct CliRun {
+    int nExit = -1;
+    QString strOut;
+    QString strErr;
+};
+
+QByteArray Image(char cSeed)
+{
+    QByteArray image(FLASHINFO_SIZE, '\0');
+    for (int i = 0; i < FLASHINFO_SIZE; ++i)
+        image[i] = char(cSeed + i * 7);
+    return image;
+}
+
+QByteArray ReadFile(const QString& strPath)
+{
+    QFile file(strPath);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void WriteFile(const QString& strPath, const QByteArray& bytes)
+{
+    QFile file(strPath);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(qEnvironmentVariable("NORVANE_CLI").isEmpty());
+        ASSERT_TRUE(m_peer.bind(QHostAddress::AnyIPv4, DEVICE_PORT, QUdpSocket::ShareAddress));
+        ASSERT_TRUE(m_dir.isValid());
+    }
+
+    // A socket that sends from this address and port (Qt cannot pick a
+    // datagram's source); it also hears unicasts to the address.
+    QUdpSocket& SocketAt(const QHostAddress& addr, quint16 nPort)
+    {
+        const QString strKey = QStringLiteral("%1:%2").arg(addr.toString()).arg(nPort);
+        auto& pSocket = m_senders[strKey];
+        if (!pSocket) {
+            pSocket = std::make_unique<QUdpSocket>();
+            EXPECT_TRUE(pSocket->bind(addr, nPort, QUdpSocket::ShareAddress)) << strKey.toStdString();
+        }
+        return *pSocket;
+    }
+
+    // Runs norvane; each request that reaches the appliance meanwhile goes to
+    // answer, which returns the datagrams to send back (from the appliance's
+    // address unless the reply names another sender).
+    CliRun Run(const QStringList& args, const std::function<QList<QNetworkDatagram>(const QNetworkDatagram&)>& answer = {},
+               const QString& strPassword = QStringLiteral("abcde"))
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("NORVANE_PASSWORD"), strPassword);
+        process.setProcessEnvironment(env);
+        process.start(qEnvironmentVariable("NORVANE_CLI"), args);
+        process.closeWriteChannel();
+        while (!process.waitForFinished(5)) {
+            for (QUdpSocket* pSocket : {&m_peer, &SocketAt(kAppliance, DEVICE_PORT)}) {
+                while (pSocket->hasPendingDatagrams()) {
+                    const QNetworkDatagram request = pSocket->receiveDatagram();
+                    m_requests << request;
+                    for (const QNetworkDatagram& reply : answer ? answer(request) : QList<QNetworkDatagram>{}) {
+                        QUdpSocket& from = reply.senderAddress().isNull()
+                                               ? SocketAt(kAppliance, DEVICE_PORT)
+                                               : SocketAt(reply.senderAddress(), quint16(reply.senderPort()));
+                        from.writeDatagram(reply.data(), request.senderAddress(), quint16(request.senderPort()));
+                    }
+                }
+            }
+        }
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    // Answers each request of type nType with the reply bytes.
+    static std::function<QList<QNetworkDatagram>(const QNetworkDatagram&)> Answer(int nType, const QByteArray& reply)
+    {
+        return [=](const QNetworkDatagram& request) {
+            return request.data().startsWith(char(nType)) ? QList<QNetworkDatagram>{QNetworkDatagram(reply)}
+                                                          : QList<QNetworkDatagram>{};
+        };
+    }
+
+    QString Path(const char* pszName) const { return m_dir.filePath(QString::fromLatin1(pszName)); }
+
+    QUdpSocket m_peer; // hears the broadcasts
+    std::map<QString, std::unique_ptr<QUdpSocket>> m_senders;
+    QList<QNetworkDatagram> m_requests;
+    QTemporaryDir m_dir;
+};
+
+TEST_F(CliTest, EachSubcommandSendsItsExactRequestAndReportsTheReply)
+{
+    const QByteArray image = Image(3);
+    WriteFile(Path("long.cfg"), image + "tail");
+    const QByteArray pw = Text("abcde", 10);
+    struct Case {
+        const char* pszName;
+        QStringList args;
+        int nReplyType;
+        QByteArray reply;
+        QByteArray request;
+        QString strOut;
+    };
+    const QList<Case> cases = {
+        {"reboot", {"reboot", "10.200.7.9", "--yes"}, DM_REBOOT, Msg(DM_REBOOT_ACK), '\x13' + pw + '\0',
+         "Rebooting ... OK.\n"},
+        {"login-url", {"login-url", "10.200.7.9"}, DM_GET_LOGIN, LoginReply("op&x", 8080), '\x12' + pw + '\0',
+         "http://10.200.7.9:8080/cgi-bin/qx_login-act.cgi?USER_NAME=op%26x&USER_PASSWD=abcde\n"},
+        {"backup", {"backup", "10.200.7.9", Path("saved.cfg")}, DM_GET_FLASHINFO, ImageReply(image),
+         '\x14' + pw + '\0', Path("saved.cfg") + ": 8192 bytes from 10.200.7.9\n"},
+        {"restore sends the first 8192 bytes", {"restore", "10.200.7.9", Path("long.cfg"), "--yes"},
+         DM_PUT_FLASHINFO, Msg(DM_PUT_FLASHINFO_ACK), '\x15' + pw + '\0' + image, "Load FlashInfo ... OK.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        m_requests.clear();
+        const CliRun run = Run(c.args, Answer(c.nReplyType, c.reply));
+        EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
+        EXPECT_EQ(run.strOut, c.strOut);
+        ASSERT_EQ(m_requests.size(), 1);
+        EXPECT_EQ(m_requests[0].data(), c.request);
+        EXPECT_EQ(m_requests[0].destinationAddress(), kAppliance);
+        EXPECT_EQ(m_requests[0].destinationPort(), DEVICE_PORT);
+    }
+    EXPECT_EQ(ReadFile(Path("saved.cfg")), image);
+}
+
+TEST_F(CliTest, SetIpFindsTheMacTextByDiscoveryThenBroadcastsTheChange)
+{
+    const CliRun run = Run({"set-ip", "00-1a-2b-00-00-07", "10.200.9.9", "--no-verify"}, [](const QNetworkDatagram& r) {
+        QNetworkDatagram reply(r.data().startsWith('\x10') ? DeviceInfo("NV7", "00:1a:2B:00:00:07", "10.200.7.9")
+                                                           : Msg(DM_SET_IP_ACK));
+        return QList<QNetworkDatagram>{reply};
+    });
+    EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
+    EXPECT_EQ(run.strOut, "IP Address changed - OK\n");
+    ASSERT_EQ(m_requests.size(), 2);
+    EXPECT_EQ(m_requests[0].data(), kDiscover);
+    // The MAC goes out as the appliance spelt it.
+    EXPECT_EQ(m_requests[1].data(), '\x11' + Text("abcde", 10) + '\0' + Text("00:1a:2B:00:00:07", 18) + Text("10.200.9.9", 16));
+    for (const QNetworkDatagram& request : m_requests)
+        EXPECT_EQ(request.destinationAddress(), QHostAddress(QHostAddress::Broadcast));
+}
+
+TEST_F(CliTest, DiscoverMergesByMacSortsAndPrintsJsonAndCsv)
+{
+    const auto answer = [](const QNetworkDatagram&) {
+        return QList<QNetworkDatagram>{QNetworkDatagram(DeviceInfo("NV2, \"B\"", "00:1A:2B:00:00:02", "10.200.1.2")),
+                                       QNetworkDatagram(DeviceInfo("NV1-old", "00:1a:2b:00:00:01", "10.200.1.9")),
+                                       QNetworkDatagram(DeviceInfo("NV1", "00:1A:2B:00:00:01", "10.200.1.1"))};
+    };
+    const CliRun json = Run({"discover", "--format", "json", "--timeout", "0.3"}, answer);
+    ASSERT_EQ(json.nExit, 0);
+    EXPECT_EQ(m_requests.value(0).data(), kDiscover);
+    const QJsonArray list = QJsonDocument::fromJson(json.strOut.toUtf8()).array();
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list[0].toObject(), (QJsonObject{{"mac", "00:1A:2B:00:00:01"}, {"ip", "10.200.1.1"}, {"serial", "NV1"}}));
+    EXPECT_EQ(list[1].toObject()["serial"].toString(), "NV2, \"B\"");
+
+    const CliRun csv = Run({"discover", "--format", "csv", "--timeout", "0.3", "--rounds", "2"}, answer);
+    EXPECT_EQ(csv.strOut, "mac,ip,serial\n00:1A:2B:00:00:01,10.200.1.1,NV1\n"
+                          "00:1A:2B:00:00:02,10.200.1.2,\"NV2, \"\"B\"\"\"\n");
+    EXPECT_EQ(m_requests.size(), 3); // one round, then two
+}
+
+TEST_F(CliTest, StatusRepliesAndSilenceGiveTheirTextAndExitCode)
+{
+    struct Case {
+        int nStatus; // -1: no reply at all
+        int nExit;
+        const char* pszText;
+    };
+    const Case cases[] = {{1, 4, "Invalid Password !!!"},  {2, 5, "Invalid REQUEST !!!"},
+                          {3, 6, "Internal Error !!!"},    {4, 7, "FlashInfo Version Mismatched Error !!!"},
+                          {9, 8, "UnKnown Error !!!"},     {-1, 3, "No Response !!!"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nStatus);
+        const CliRun run = Run({"backup", "10.200.7.9", Path("status.cfg"), "--timeout", "0.3"},
+                               c.nStatus < 0 ? nullptr : Answer(DM_GET_FLASHINFO, Msg(DM_FLASHINFO, "", c.nStatus)));
+        EXPECT_EQ(run.nExit, c.nExit);
+        EXPECT_EQ(run.strErr, QStringLiteral("norvane: 10.200.7.9: %1\n").arg(QLatin1String(c.pszText)));
+        EXPECT_FALSE(QFile::exists(Path("status.cfg")));
+    }
+}
+
+TEST_F(CliTest, ForeignDatagramsNeverEndACommand)
+{
+    const auto answer = [](const QNetworkDatagram&) {
+        QNetworkDatagram otherSender(Msg(DM_REBOOT_ACK));
+        otherSender.setSender(QHostAddress(QStringLiteral("10.200.7.10")), DEVICE_PORT);
+        QNetworkDatagram otherError(Msg(DM_REBOOT_ACK, "", 1));
+        otherError.setSender(QHostAddress(QStringLiteral("10.200.7.10")), DEVICE_PORT);
+        QNetworkDatagram otherPort(Msg(DM_REBOOT_ACK, "", 1));
+        otherPort.setSender(kAppliance, 8401);
+        return QList<QNetworkDatagram>{otherSender, otherError, otherPort, QNetworkDatagram(Msg(DM_PUT_FLASHINFO_ACK)),
+                                       QNetworkDatagram(Msg(DM_REBOOT_ACK))};
+    };
+    const CliRun run = Run({"reboot", "10.200.7.9", "--yes", "--verbose"}, answer);
+    EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
+    EXPECT_EQ(run.strErr.count(QLatin1String("ignored type")), 3) << run.strErr.toStdString();
+    EXPECT_TRUE(run.strErr.contains(QLatin1String("datagrams ignored")));
+    EXPECT_FALSE(run.strErr.contains(QLatin1String("abcde"))); // the password is never logged
+}
+
+TEST_F(CliTest, BadInputIsRefusedWithTheUsageCodeAndNothingSent)
+{
+    WriteFile(Path("short.cfg"), QByteArray(FLASHINFO_SIZE - 1, 'x'));
+    WriteFile(Path("plain-file"), "x");
+    const QList<QStringList> cases = {
+        {"set-ip", "00:1A:2B:00:00", "10.200.9.9"},
+        {"set-ip", "00:1A:2B:00:00:07", "10.200.9"},
+        {"reboot", "0.0.0.0", "--yes"},
+        {"reboot", "255.255.255.255", "--yes"},
+        {"reboot", "10.200.7.9"}, // no --yes, and input is not a terminal
+        {"explode"},
+        {"discover", "--colour"},
+        {"discover", "--format", "xml"},
+        {"backup", "10.200.7.9", Path("no-such-dir/x.cfg")},
+        {"restore", "10.200.7.9", Path("missing.cfg"), "--yes"},
+        {"restore", "10.200.7.9", Path("short.cfg"), "--yes"},
+        {"backup-all", Path("plain-file")},
+        {"backup", "10.200.7.9", Path("x.cfg"), "--password-file", Path("no-password-file")},
+    };
+    for (const QStringList& args : cases) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        const CliRun run = Run(args, Answer(DM_REBOOT, Msg(DM_REBOOT_ACK)));
+        EXPECT_EQ(run.nExit, 2);
+        EXPECT_EQ(run.strErr.count(QLatin1Char('\n')), 1) << run.strErr.toStdString();
+        EXPECT_TRUE(m_requests.isEmpty());
+    }
+    // A MAC nobody answers for: only the discovery that looked for it.
+    const CliRun run = Run({"reboot", "00:1A:2B:00:00:99", "--yes", "--discover-timeout", "0.3"});
+    EXPECT_EQ(run.nExit, 2);
+    EXPECT_EQ(run.strErr, "norvane: no appliance answers for MAC 00:1A:2B:00:00:99\n");
+    ASSERT_EQ(m_requests.size(), 1);
+    EXPECT_EQ(m_requests[0].data(), kDiscover);
+}
+
+TEST_F(CliTest, PasswordComesFromItsFileAndNeverReachesTheReport)
+{
+    WriteFile(Path("pw"), "s3cret\n");
+    const CliRun run = Run({"backup-all", Path("out"), "--password-file", Path("pw"), "--report", Path("r.json"),
+                            "--discover-timeout", "0.3"},
+                           [](const QNetworkDatagram& r) {
+                               return QList<QNetworkDatagram>{QNetworkDatagram(
+                                   r.data().startsWith('\x10') ? DeviceInfo("NV7", "00:1A:2B:00:00:07", "10.200.7.9")
+                                                               : ImageReply(Image(5)))};
+                           },
+                           QStringLiteral("from-environment"));
+    EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
+    ASSERT_EQ(m_requests.size(), 2);
+    EXPECT_EQ(m_requests[1].data(), '\x14' + Text("s3cret", 10) + '\0');
+    const QByteArray report = ReadFile(Path("r.json"));
+    EXPECT_FALSE(report.contains("s3cret"));
+    const QJsonObject entry = QJsonDocument::fromJson(report).array().at(0).toObject();
+    EXPECT_EQ(entry["file"].toString(), Path("out/00-1A-2B-00-00-07.cfg"));
+    EXPECT_EQ(entry["sha256"].toString(),
+              QString::fromLatin1(QCryptographicHash::hash(Image(5), QCryptographicHash::Sha256).toHex()));
+    EXPECT_EQ(ReadFile(Path("out/00-1A-2B-00-00-07.cfg")), Image(5));
+}
+
+// Against the simulator: its --dump-dir holds what each appliance has.
+class CliSimTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+    CliRun Run(const QStringList& args)
+    {
+        QProcess process;
+        process.start(qEnvironmentVariable("NORVANE_CLI"), args + QStringList{"--password", "pw"});
+        process.closeWriteChannel();
+        process.waitForFinished(120000);
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+    QString Dump(const QString& strIp) const { return m_dir.filePath(QStringLiteral("dump/%1.img").arg(strIp)); }
+    QTemporaryDir m_dir;
+    CSimProcess m_sim;
+};
+
+TEST_F(CliSimTest, BackupRestoreAndSetIpAreByteExactOnTheAppliance)
+{
+    QDir(m_dir.path()).mkdir(QStringLiteral("dump"));
+    ASSERT_TRUE(m_sim.Start({"--count", "3", "--password", "pw", "--dump-dir", m_dir.filePath("dump")}));
+    const QString strSaved = m_dir.filePath(QStringLiteral("a.cfg"));
+    ASSERT_EQ(Run({"backup", "00:1A:2B:00:00:02", strSaved}).nExit, 0);
+    EXPECT_EQ(ReadFile(strSaved), ReadFile(Dump("10.200.1.2")));
+
+    WriteFile(m_dir.filePath("new.cfg"), Image(9));
+    ASSERT_EQ(Run({"restore", "10.200.1.3", m_dir.filePath("new.cfg"), "--yes"}).nExit, 0);
+    EXPECT_EQ(ReadFile(Dump("10.200.1.3")), Image(9));
+
+    const CliRun moved = Run({"set-ip", "00:1A:2B:00:00:01", "10.200.4.4"});
+    EXPECT_EQ(moved.nExit, 0) << moved.strErr.toStdString();
+    EXPECT_EQ(moved.strOut, "IP Address changed - OK\n00:1A:2B:00:00:01 answers from 10.200.4.4\n");
+}
+
+TEST_F(CliSimTest, BackupAllOfTwoHundredSurvivesLostRepliesByteExact)
+{
+    QDir(m_dir.path()).mkdir(QStringLiteral("dump"));
+    ASSERT_TRUE(m_sim.Start({"--count", "200", "--drop", "0.05", "--password", "pw", "--dump-dir", m_dir.filePath("dump")}));
+    const QString strOut = m_dir.filePath(QStringLiteral("out"));
+    const CliRun run = Run({"backup-all", strOut, "--rounds", "4", "--discover-timeout", "0.5", "--timeout", "0.3",
+                            "--retries", "6", "--report", m_dir.filePath("r.json")});
+    EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
+    const QJsonArray report = QJsonDocument::fromJson(ReadFile(m_dir.filePath("r.json"))).array();
+    ASSERT_EQ(report.size(), 200);
+    int nRetried = 0;
+    for (const QJsonValue& value : report) {
+        const QJsonObject entry = value.toObject();
+        EXPECT_EQ(entry["outcome"].toString(), "ok");
+        EXPECT_EQ(ReadFile(entry["file"].toString()), ReadFile(Dump(entry["ip"].toString())));
+        nRetried += entry["attempts"].toInt() > 1;
+    }
+    EXPECT_GT(nRetried, 0); // the drops did hit image replies
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    return RunSegmentTests(argc, argv);
+}
