@@ -1,3 +1,4 @@
+#include "quitsignal.h"
 #include "setupapp.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@ int main(int argc, char* argv[])
     // The application name, and so the caption of every box, is the
     // executable's name, as Qt takes it by default.
     QApplication app(argc, argv);
+    CQuitOnSignal quit;
     CSetupApp theApp;
     theApp.InitInstance();
     return 0;

@@ -2,6 +2,7 @@
 
 #include "exitcodes.h"
 #include "flashinfofile.h"
+#include "interfaces.h"
 #include "fleetbackup.h"
 #include "loginurl.h"
 #include "output.h"
@@ -48,6 +49,7 @@ struct CContext {
     int nTimeoutMs = 5000;
     int nDiscoverMs = 2000;
     bool bVerbose = false;
+    QList<int> interfaces; // --interface, by index; empty for all
     std::unique_ptr<CSession> pSession;
 
     QString Value(const char* pszName) const { return parser.value(QString::fromLatin1(pszName)); }
@@ -91,8 +93,16 @@ int OpenSession(CContext& ctx)
     ctx.pSession = std::make_unique<CSession>(ctx.bVerbose);
     if (!ctx.pSession->Open())
         return Fail(EXIT_NETWORK, Text(IDS_SOCKET_CREATE_FAILED));
+    ctx.pSession->SetInterfaces(ctx.interfaces);
     return EXIT_OK;
 }
+
+// What a command goes to: the appliance's address, and the interface to send
+// out of (0: where the routes say).
+struct Target {
+    QString strIp;
+    int nInterface = 0;
+};
 
 // The password from a file, the option, the environment or the terminal, in
 // that order; empty when none is given and nobody is there to ask.
@@ -121,33 +131,51 @@ int ReadPassword(CContext& ctx, QString& strPassword)
     return EXIT_OK;
 }
 
-// TARGET as an appliance's dotted address: given as one, or the address of
-// the appliance with that MAC, found by a discovery.
-int ResolveTarget(CContext& ctx, const QString& strTarget, QString& strIp)
+// TARGET as an appliance's dotted address and interface: the address given,
+// or that of the appliance with the MAC given, found by a discovery. An
+// address outside every local subnet is looked for by a discovery too, to
+// learn which interface reaches it; when nobody answers, the routes decide.
+int ResolveTarget(CContext& ctx, const QString& strTarget, Target& target)
 {
-    strIp = CanonicalIp(strTarget);
-    if (!strIp.isEmpty())
-        return EXIT_OK;
-    const QString strMac = CanonicalMac(strTarget);
-    if (strMac.isEmpty())
+    target.strIp = CanonicalIp(strTarget);
+    const QString strMac = target.strIp.isEmpty() ? CanonicalMac(strTarget) : QString();
+    if (target.strIp.isEmpty() && strMac.isEmpty())
         return Usage(QStringLiteral("not an IPv4 address or a MAC address: %1").arg(strTarget));
+    // One named interface: that is the way out, whatever the routes say.
+    if (ctx.interfaces.size() == 1)
+        target.nInterface = ctx.interfaces.first();
+    if (!target.strIp.isEmpty() && (target.nInterface || InLocalSubnet(QHostAddress(target.strIp))))
+        return EXIT_OK;
+
     if (const int nExit = OpenSession(ctx))
         return nExit;
-    QList<Appliance> list;
-    const auto found = [&](const QList<Appliance>& now) {
-        return std::any_of(now.begin(), now.end(), [&](const Appliance& a) { return a.strMac.toUpper() == strMac; });
+    const auto matches = [&](const Appliance& a) {
+        return strMac.isEmpty() ? a.strIp == target.strIp : a.strMac.toUpper() == strMac;
     };
+    QList<Appliance> list;
+    const auto found = [&](const QList<Appliance>& now) { return std::any_of(now.begin(), now.end(), matches); };
     if (!ctx.pSession->Discover(ctx.nDiscoverMs, 1, list, found))
         return Fail(EXIT_NETWORK, Text(IDS_SEND_ERROR));
-    for (const Appliance& a : list) {
-        if (a.strMac.toUpper() != strMac)
-            continue;
-        strIp = CanonicalIp(a.strIp);
-        if (strIp.isEmpty() || !UsableIp(strIp))
-            return Usage(QStringLiteral("the appliance %1 reports an unusable IP address").arg(strMac));
+    const auto it = std::find_if(list.begin(), list.end(), matches);
+    if (it == list.end())
+        return strMac.isEmpty() ? EXIT_OK : Usage(QStringLiteral("no appliance answers for MAC %1").arg(strMac));
+    target.nInterface = it->nInterface;
+    if (strMac.isEmpty())
         return EXIT_OK;
-    }
-    return Usage(QStringLiteral("no appliance answers for MAC %1").arg(strMac));
+    target.strIp = CanonicalIp(it->strIp);
+    if (target.strIp.isEmpty() || !UsableIp(target.strIp))
+        return Usage(QStringLiteral("the appliance %1 reports an unusable IP address").arg(strMac));
+    return EXIT_OK;
+}
+
+// What every command to one appliance needs first; the session is open after.
+int PasswordAndTarget(CContext& ctx, QString& strPassword, Target& target)
+{
+    if (const int nExit = ReadPassword(ctx, strPassword))
+        return nExit;
+    if (const int nExit = ResolveTarget(ctx, ctx.args[0], target))
+        return nExit;
+    return OpenSession(ctx);
 }
 
 // Checks TARGET's form before anything is sent.
@@ -192,12 +220,13 @@ int Outcome(const QString& strIp, const RequestResult& result)
     return Fail(EXIT_NETWORK, strIp + QStringLiteral(": ") + Text(IDS_SEND_ERROR));
 }
 
-RequestResult Send(CContext& ctx, int nType, const QString& strIp, const QString& strPassword,
+RequestResult Send(CContext& ctx, int nType, const Target& target, const QString& strPassword,
                    const QByteArray& image = {})
 {
     CSession::Request request;
     request.nType = nType;
-    request.strIp = strIp;
+    request.strIp = target.strIp;
+    request.nInterface = target.nInterface;
     request.strPassword = strPassword;
     request.image = image;
     return ctx.pSession->Run(request, ctx.nTimeoutMs);
@@ -306,16 +335,13 @@ int RunReboot(CContext& ctx)
         return nExit;
     if (const int nExit = CheckConfirmable(ctx, "reboot"))
         return nExit;
-    QString strPassword, strIp;
-    if (const int nExit = ReadPassword(ctx, strPassword))
-        return nExit;
-    if (const int nExit = ResolveTarget(ctx, ctx.args[0], strIp))
+    QString strPassword;
+    Target target;
+    if (const int nExit = PasswordAndTarget(ctx, strPassword, target))
         return nExit;
     if (const int nExit = Confirm(ctx, IDS_CONFIRM_REBOOT))
         return nExit;
-    if (const int nExit = OpenSession(ctx))
-        return nExit;
-    if (const int nExit = Outcome(strIp, Send(ctx, DM_REBOOT, strIp, strPassword)))
+    if (const int nExit = Outcome(target.strIp, Send(ctx, DM_REBOOT, target, strPassword)))
         return nExit;
     Out(Text(IDS_REBOOT_DONE) + QLatin1Char('\n'));
     return EXIT_OK;
@@ -325,20 +351,17 @@ int RunLoginUrl(CContext& ctx)
 {
     if (const int nExit = CheckTarget(ctx.args[0]))
         return nExit;
-    QString strPassword, strIp;
-    if (const int nExit = ReadPassword(ctx, strPassword))
+    QString strPassword;
+    Target target;
+    if (const int nExit = PasswordAndTarget(ctx, strPassword, target))
         return nExit;
-    if (const int nExit = ResolveTarget(ctx, ctx.args[0], strIp))
-        return nExit;
-    if (const int nExit = OpenSession(ctx))
-        return nExit;
-    const RequestResult result = Send(ctx, DM_GET_LOGIN, strIp, strPassword);
-    if (const int nExit = Outcome(strIp, result))
+    const RequestResult result = Send(ctx, DM_GET_LOGIN, target, strPassword);
+    if (const int nExit = Outcome(target.strIp, result))
         return nExit;
     if (result.login.webPort < 1 || result.login.webPort > 65535)
         return Fail(EXIT_NO_LOGIN, Text(IDS_OLD_DEVICE_VERSION));
     const std::string_view userName = GetTextField(result.login.userName, sizeof result.login.userName);
-    const QByteArray url = LoginUrlToOpen(strIp, result.login.webPort,
+    const QByteArray url = LoginUrlToOpen(target.strIp, result.login.webPort,
                                           QString::fromLatin1(userName.data(), qsizetype(userName.size())), strPassword);
     if (url.isEmpty())
         return Fail(EXIT_NO_LOGIN, QStringLiteral("no login URL: it would be longer than %1 characters")
@@ -354,20 +377,17 @@ int RunBackup(CContext& ctx)
     const QFileInfo file(ctx.args[1]);
     if (file.isDir() || (file.exists() && !file.isWritable()) || !WritableDir(file.absolutePath()))
         return Usage(QStringLiteral("cannot write %1").arg(ctx.args[1]));
-    QString strPassword, strIp;
-    if (const int nExit = ReadPassword(ctx, strPassword))
+    QString strPassword;
+    Target target;
+    if (const int nExit = PasswordAndTarget(ctx, strPassword, target))
         return nExit;
-    if (const int nExit = ResolveTarget(ctx, ctx.args[0], strIp))
-        return nExit;
-    if (const int nExit = OpenSession(ctx))
-        return nExit;
-    const RequestResult result = Send(ctx, DM_GET_FLASHINFO, strIp, strPassword);
-    if (const int nExit = Outcome(strIp, result))
+    const RequestResult result = Send(ctx, DM_GET_FLASHINFO, target, strPassword);
+    if (const int nExit = Outcome(target.strIp, result))
         return nExit;
     QString strError;
     switch (SaveFlashInfoFile(ctx.args[1], reinterpret_cast<const unsigned char*>(result.image.constData()), strError)) {
     case FlashFileResult::Ok:
-        Out(QStringLiteral("%1: %2 bytes from %3\n").arg(ctx.args[1]).arg(FLASHINFO_SIZE).arg(strIp));
+        Out(QStringLiteral("%1: %2 bytes from %3\n").arg(ctx.args[1]).arg(FLASHINFO_SIZE).arg(target.strIp));
         return EXIT_OK;
     case FlashFileResult::IoError:
         return Fail(EXIT_FILE, QStringLiteral("cannot write %1: %2").arg(ctx.args[1], strError));
@@ -396,16 +416,13 @@ int RunRestore(CContext& ctx)
     }
     if (const int nExit = CheckConfirmable(ctx, "restore"))
         return nExit;
-    QString strPassword, strIp;
-    if (const int nExit = ReadPassword(ctx, strPassword))
-        return nExit;
-    if (const int nExit = ResolveTarget(ctx, ctx.args[0], strIp))
+    QString strPassword;
+    Target target;
+    if (const int nExit = PasswordAndTarget(ctx, strPassword, target))
         return nExit;
     if (const int nExit = Confirm(ctx, IDS_CONFIRM_LOAD))
         return nExit;
-    if (const int nExit = OpenSession(ctx))
-        return nExit;
-    if (const int nExit = Outcome(strIp, Send(ctx, DM_PUT_FLASHINFO, strIp, strPassword, image)))
+    if (const int nExit = Outcome(target.strIp, Send(ctx, DM_PUT_FLASHINFO, target, strPassword, image)))
         return nExit;
     Out(Text(IDS_LOAD_DONE) + QLatin1Char('\n'));
     return EXIT_OK;
@@ -500,7 +517,8 @@ QString TopHelp()
         "Passwords: --password-file FILE (its first line), or the environment variable NORVANE_PASSWORD,\n"
         "or an echo-free prompt when standard input is a terminal; otherwise none. --password TEXT works\n"
         "too, but other users of this machine can see it in the process list.\n\n"
-        "Options of every subcommand: --timeout SEC, --verbose, --help. --version prints the version.\n\n");
+        "Options of every subcommand: --timeout SEC, --interface NAME (repeatable), --verbose, --help.\n"
+        "norvane --list-interfaces prints the interfaces discovery goes out on; --version the version.\n\n");
     strHelp += QLatin1String(EXIT_CODE_HELP);
     return strHelp;
 }
@@ -514,6 +532,10 @@ void AddOptions(QCommandLineParser& parser, const Subcommand& sub)
                                 : "Seconds to wait for the appliance's reply (default 5).",
                       "SEC", bDiscover ? "2" : "5"});
     parser.addOption({{"v", "verbose"}, "Lists each request sent and each datagram ignored, on standard error."});
+    parser.addOption({"interface", "Uses only this network interface (repeatable): discovery goes out on it, "
+                                   "commands leave by it, replies are taken from it.",
+                      "NAME"});
+    parser.addOption({"list-interfaces", "Prints the interfaces discovery would go out on, and stops."});
     if (sub.nOptions & OPT_PASSWORD) {
         parser.addOption({"password-file", "Reads the password from the first line of FILE.", "FILE"});
         parser.addOption({"password", "The password itself: visible to other users of this machine. "
@@ -538,6 +560,24 @@ void AddOptions(QCommandLineParser& parser, const Subcommand& sub)
     }
 }
 
+void ListInterfaces(const QList<int>& chosen)
+{
+    QList<QNetworkInterface> list;
+    for (const int nIndex : chosen)
+        list.append(QNetworkInterface::interfaceFromIndex(nIndex));
+    if (chosen.isEmpty())
+        list = BroadcastInterfaces();
+    if (list.isEmpty())
+        Out(QStringLiteral("none with broadcast: discovery goes out as one plain broadcast, by the routes\n"));
+    for (const QNetworkInterface& iface : list) {
+        QStringList addresses;
+        for (const QNetworkAddressEntry& entry : iface.addressEntries())
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                addresses << QStringLiteral("%1/%2").arg(entry.ip().toString()).arg(entry.prefixLength());
+        Out(QStringLiteral("%1  index %2  %3\n").arg(iface.name()).arg(iface.index()).arg(addresses.join(' ')));
+    }
+}
+
 QString SubHelp(const Subcommand& sub, const QCommandLineParser& parser)
 {
     // Qt's own text from its option list, under our usage line.
@@ -556,6 +596,10 @@ int RunCli(const QStringList& args)
         return Usage(QStringLiteral("no subcommand; see norvane --help"));
     if (strFirst == QLatin1String("--version") || strFirst == QLatin1String("-V")) {
         Out(QStringLiteral("norvane %1\n").arg(QCoreApplication::applicationVersion()));
+        return EXIT_OK;
+    }
+    if (strFirst == QLatin1String("--list-interfaces")) {
+        ListInterfaces({});
         return EXIT_OK;
     }
     if (strFirst == QLatin1String("--help") || strFirst == QLatin1String("-h") ||
@@ -590,6 +634,16 @@ int RunCli(const QStringList& args)
     if ((pSub->nOptions & OPT_RESOLVE) && !ParseSeconds(ctx.Value("discover-timeout"), ctx.nDiscoverMs))
         return Usage(QStringLiteral("--discover-timeout takes seconds, more than 0 and at most 3600"));
     ctx.bVerbose = ctx.IsSet("verbose");
+    for (const QString& strName : ctx.parser.values(QStringLiteral("interface"))) {
+        const QNetworkInterface iface = QNetworkInterface::interfaceFromName(strName);
+        if (!iface.isValid())
+            return Usage(QStringLiteral("no network interface %1").arg(strName));
+        ctx.interfaces.append(iface.index());
+    }
+    if (ctx.IsSet("list-interfaces")) {
+        ListInterfaces(ctx.interfaces);
+        return EXIT_OK;
+    }
     const int nExit = pSub->pfnRun(ctx);
     ReportIgnored(ctx);
     return nExit;

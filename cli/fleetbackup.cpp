@@ -16,6 +16,7 @@
 
 CFleetBackup::CFleetBackup(CSession& session, const FleetOptions& options) : m_session(session), m_options(options)
 {
+    m_writers.setMaxThreadCount(options.nParallel);
 }
 
 QString CFleetBackup::FileName(const QString& strMac)
@@ -26,9 +27,11 @@ QString CFleetBackup::FileName(const QString& strMac)
 int CFleetBackup::Run(const QList<Appliance>& appliances)
 {
     m_clock.start();
+    // Appliances on different interfaces may share an address.
+    const auto key = [](const Appliance& a) { return a.strIp + QLatin1Char('%') + QString::number(a.nInterface); };
     QHash<QString, int> ipUse;
     for (const Appliance& a : appliances)
-        ++ipUse[a.strIp];
+        ++ipUse[key(a)];
     for (const Appliance& a : appliances) {
         Entry entry;
         entry.appliance = a;
@@ -44,7 +47,7 @@ int CFleetBackup::Run(const QList<Appliance>& appliances)
             Fail(i, QStringLiteral("the appliance reports a malformed IP address"));
         // Replies are told apart by sender: two appliances on one address
         // could have each other's image saved under their name.
-        else if (ipUse.value(a.strIp) > 1)
+        else if (ipUse.value(key(a)) > 1)
             Fail(i, QStringLiteral("another appliance answers from the same IP address"));
     }
     StartMore();
@@ -75,12 +78,16 @@ int CFleetBackup::Run(const QList<Appliance>& appliances)
 
 void CFleetBackup::StartMore()
 {
-    while (m_nInFlight < m_options.nParallel && m_nNext < m_entries.size()) {
-        const qsizetype i = m_nNext++;
-        if (!m_entries[i].strError.isEmpty())
-            continue; // failed before it started
-        ++m_nInFlight;
-        Attempt(i);
+    // One request per address at a time: replies are told apart by sender.
+    for (qsizetype i = m_nNext; i < m_entries.size() && m_nInFlight < m_options.nParallel; ++i) {
+        Entry& entry = m_entries[i];
+        if (!entry.bStarted && entry.strError.isEmpty() && !m_session.Busy(entry.appliance.strIp)) {
+            entry.bStarted = true;
+            ++m_nInFlight;
+            Attempt(i);
+        }
+        if (i == m_nNext && (entry.bStarted || !entry.strError.isEmpty()))
+            ++m_nNext;
     }
     if (m_nDone == m_entries.size())
         m_loop.quit();
@@ -93,6 +100,7 @@ void CFleetBackup::Attempt(qsizetype i)
     CSession::Request request;
     request.nType = DM_GET_FLASHINFO;
     request.strIp = entry.appliance.strIp;
+    request.nInterface = entry.appliance.nInterface;
     request.strPassword = m_options.strPassword;
     m_session.Start(request, m_options.nTimeoutMs, [this, i](const RequestResult& result) { OnResult(i, result); });
 }
@@ -106,33 +114,41 @@ void CFleetBackup::OnResult(qsizetype i, const RequestResult& result)
         Attempt(i);
         return;
     }
-    --m_nInFlight;
-    switch (result.outcome) {
-    case EOutcome::Ok: {
-        const QString strPath = QDir(m_options.strDir).filePath(FileName(entry.appliance.strMac));
+    if (result.outcome != EOutcome::Ok) {
+        --m_nInFlight;
+        Fail(i, result.outcome == EOutcome::Status       ? Text(StatusTextId(result.nStatus))
+                : result.outcome == EOutcome::NoResponse ? Text(IDS_NO_RESPONSE)
+                                                         : Text(IDS_SEND_ERROR));
+        Progress(false);
+        StartMore();
+        return;
+    }
+    // Each file is synced to disk before it takes its name, which takes
+    // milliseconds: on the pool, the other appliances' requests go on
+    // meanwhile. The appliance keeps its place among the parallel ones until
+    // its file is written, which bounds the images held in memory.
+    const QString strPath = QDir(m_options.strDir).filePath(FileName(entry.appliance.strMac));
+    entry.sha256 = QCryptographicHash::hash(result.image, QCryptographicHash::Sha256).toHex();
+    m_writers.start([this, i, strPath, image = result.image] {
         QString strError;
         const FlashFileResult saved =
-            SaveFlashInfoFile(strPath, reinterpret_cast<const unsigned char*>(result.image.constData()), strError);
-        if (saved == FlashFileResult::Ok) {
-            entry.bOk = true;
-            entry.strFile = strPath;
-            entry.sha256 = QCryptographicHash::hash(result.image, QCryptographicHash::Sha256).toHex();
-            ++m_nDone;
-        } else {
-            Fail(i, QStringLiteral("cannot write %1: %2")
-                        .arg(strPath, strError.isEmpty() ? Text(IDS_FILE_OPEN_ERROR) : strError));
-        }
-        break;
-    }
-    case EOutcome::Status:
-        Fail(i, Text(StatusTextId(result.nStatus)));
-        break;
-    case EOutcome::NoResponse:
-        Fail(i, Text(IDS_NO_RESPONSE));
-        break;
-    case EOutcome::SendFailed:
-        Fail(i, Text(IDS_SEND_ERROR));
-        break;
+            SaveFlashInfoFile(strPath, reinterpret_cast<const unsigned char*>(image.constData()), strError);
+        QMetaObject::invokeMethod(
+            &m_loop, [this, i, strPath, saved, strError] { OnSaved(i, strPath, saved, strError); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CFleetBackup::OnSaved(qsizetype i, const QString& strPath, FlashFileResult saved, const QString& strError)
+{
+    Entry& entry = m_entries[i];
+    --m_nInFlight;
+    if (saved == FlashFileResult::Ok) {
+        entry.bOk = true;
+        entry.strFile = strPath;
+        ++m_nDone;
+    } else {
+        Fail(i, QStringLiteral("cannot write %1: %2").arg(strPath, strError.isEmpty() ? Text(IDS_FILE_OPEN_ERROR) : strError));
     }
     Progress(false);
     StartMore();

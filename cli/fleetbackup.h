@@ -3,12 +3,14 @@
 // whose reply was lost.
 #pragma once
 
+#include "flashinfofile.h"
 #include "session.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QList>
 #include <QString>
+#include <QThreadPool>
 
 struct FleetOptions {
     QString strDir;
@@ -35,6 +37,7 @@ private:
         Appliance appliance;
         QString strFile;
         int nAttempts = 0;
+        bool bStarted = false;
         bool bOk = false;
         QString strError;
         QByteArray sha256;
@@ -43,6 +46,7 @@ private:
     void StartMore();
     void Attempt(qsizetype i);
     void OnResult(qsizetype i, const RequestResult& result);
+    void OnSaved(qsizetype i, const QString& strPath, FlashFileResult saved, const QString& strError);
     void Fail(qsizetype i, const QString& strError);
     void Progress(bool bForce);
     bool WriteReport(QString& strError) const;
@@ -55,6 +59,7 @@ private:
     int m_nDone = 0;
     int m_nFailed = 0;
     QEventLoop m_loop;
+    QThreadPool m_writers; // declared after what its tasks use: waited for first
     QElapsedTimer m_clock;
     qint64 m_nLastProgressMs = -1000;
 };

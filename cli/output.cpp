@@ -37,17 +37,18 @@ QString CsvField(const QString& strText)
 
 QByteArray FormatTable(const QList<Appliance>& list)
 {
-    QList<QStringList> rows{{QStringLiteral("MAC"), QStringLiteral("IP"), QStringLiteral("SERIAL")}};
+    QList<QStringList> rows{
+        {QStringLiteral("MAC"), QStringLiteral("IP"), QStringLiteral("SERIAL"), QStringLiteral("INTERFACE")}};
     for (const Appliance& a : list)
-        rows.append({Printable(a.strMac), Printable(a.strIp), Printable(a.strSerial)});
-    qsizetype nWidths[2] = {0, 0};
+        rows.append({Printable(a.strMac), Printable(a.strIp), Printable(a.strSerial), a.interfaces.join(',')});
+    qsizetype nWidths[3] = {0, 0, 0};
     for (const QStringList& row : rows)
-        for (int i = 0; i < 2; ++i)
+        for (int i = 0; i < 3; ++i)
             nWidths[i] = std::max(nWidths[i], row[i].size());
     QString strOut;
     for (const QStringList& row : rows)
-        strOut += row[0].leftJustified(nWidths[0] + 2) + row[1].leftJustified(nWidths[1] + 2) + row[2] +
-                  QLatin1Char('\n');
+        strOut += row[0].leftJustified(nWidths[0] + 2) + row[1].leftJustified(nWidths[1] + 2) +
+                  row[2].leftJustified(nWidths[2] + 2) + row[3] + QLatin1Char('\n');
     return strOut.toUtf8();
 }
 
@@ -55,15 +56,18 @@ QByteArray FormatJson(const QList<Appliance>& list)
 {
     QJsonArray array;
     for (const Appliance& a : list)
-        array.append(QJsonObject{{"mac", a.strMac}, {"ip", a.strIp}, {"serial", a.strSerial}});
+        array.append(QJsonObject{{"mac", a.strMac},
+                                 {"ip", a.strIp},
+                                 {"serial", a.strSerial},
+                                 {"interfaces", QJsonArray::fromStringList(a.interfaces)}});
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }
 
 QByteArray FormatCsv(const QList<Appliance>& list)
 {
-    QString strOut = QStringLiteral("mac,ip,serial\n");
+    QString strOut = QStringLiteral("mac,ip,serial,interfaces\n");
     for (const Appliance& a : list)
         strOut += CsvField(a.strMac) + QLatin1Char(',') + CsvField(a.strIp) + QLatin1Char(',') +
-                  CsvField(a.strSerial) + QStringLiteral("\n");
+                  CsvField(a.strSerial) + QLatin1Char(',') + CsvField(a.interfaces.join(' ')) + QStringLiteral("\n");
     return strOut.toUtf8();
 }

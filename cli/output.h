@@ -7,7 +7,8 @@
 #include <QList>
 
 QByteArray FormatTable(const QList<Appliance>& list);
-// An array of objects with the keys mac, ip and serial.
+// An array of objects with the keys mac, ip, serial and interfaces (the
+// names of the interfaces the appliance answered on).
 QByteArray FormatJson(const QList<Appliance>& list);
 // A header row, then one row per appliance; fields quoted where needed.
 QByteArray FormatCsv(const QList<Appliance>& list);

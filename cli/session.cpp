@@ -3,6 +3,7 @@
 #include "terminal.h"
 
 #include <QEventLoop>
+#include <QNetworkInterface>
 #include <QTimer>
 
 #include <algorithm>
@@ -31,6 +32,18 @@ bool CSession::Open()
     return true;
 }
 
+void CSession::SetInterfaces(const QList<int>& interfaces)
+{
+    m_interfaces = interfaces;
+    m_socket.SetBroadcastInterfaces(interfaces);
+}
+
+void CSession::ReportSendFailures()
+{
+    for (const QString& strName : m_socket.SendFailures())
+        Err(QStringLiteral("norvane: could not send on interface %1\n").arg(strName));
+}
+
 bool CSession::Discover(int nWindowMs, int nRounds, QList<Appliance>& list, const StopWhen& stop)
 {
     bool bSentAny = false;
@@ -41,6 +54,7 @@ bool CSession::Discover(int nWindowMs, int nRounds, QList<Appliance>& list, cons
     for (int nRound = 0; nRound < nRounds; ++nRound) {
         if (m_socket.SendDiscover())
             bSentAny = true;
+        ReportSendFailures();
         QEventLoop loop;
         QTimer window;
         window.setSingleShot(true);
@@ -74,20 +88,22 @@ void CSession::Start(const Request& request, int nTimeoutMs, Done done)
     switch (request.nType) {
     case DM_SET_IP:
         nSent = m_socket.SendSetIp(request.strPassword, request.strMac, request.strNewIp);
+        ReportSendFailures();
         break;
     case DM_GET_LOGIN:
-        nSent = m_socket.SendGetLogin(request.strPassword, request.strIp);
+        nSent = m_socket.SendGetLogin(request.strPassword, request.strIp, request.nInterface);
         break;
     case DM_REBOOT:
-        nSent = m_socket.SendReboot(request.strPassword, request.strIp);
+        nSent = m_socket.SendReboot(request.strPassword, request.strIp, request.nInterface);
         break;
     case DM_GET_FLASHINFO:
-        nSent = m_socket.SendGetFlashInfo(request.strPassword, request.strIp);
+        nSent = m_socket.SendGetFlashInfo(request.strPassword, request.strIp, request.nInterface);
         break;
     case DM_PUT_FLASHINFO:
         if (request.image.size() == FLASHINFO_SIZE)
             nSent = m_socket.SendPutFlashInfo(request.strPassword, request.strIp,
-                                              reinterpret_cast<const unsigned char*>(request.image.constData()));
+                                              reinterpret_cast<const unsigned char*>(request.image.constData()),
+                                              request.nInterface);
         break;
     default:
         break;
@@ -154,11 +170,14 @@ quint64 CSession::Ignored() const
 
 bool CSession::AcceptReply(const DeviceOrigin& origin, int nType, int nStatus)
 {
-    if (m_pFound && nType == DM_DEVICE_INFO && nStatus == DS_OK)
+    m_nReplyInterface = origin.nInterface;
+    const bool bOnOurInterface =
+        m_interfaces.isEmpty() || origin.nInterface == 0 || m_interfaces.contains(origin.nInterface);
+    if (m_pFound && nType == DM_DEVICE_INFO && nStatus == DS_OK && bOnOurInterface)
         return true;
     const quint32 nAddress = origin.addr.toIPv4Address();
     const auto it = m_pending.find(nAddress);
-    if (it != m_pending.end() && it->second.nReplyType == nType) {
+    if (it != m_pending.end() && it->second.nReplyType == nType && bOnOurInterface) {
         m_nCurrent = nAddress;
         return true;
     }
@@ -190,12 +209,18 @@ void CSession::AddDevice(QString strSerial, QString strMac, QString strIp)
 {
     if (!m_pFound)
         return;
-    const Appliance appliance{strMac, strIp, strSerial};
+    Appliance appliance{strMac, strIp, strSerial, m_nReplyInterface, {}};
+    const QString strInterface = QNetworkInterface::interfaceNameFromIndex(m_nReplyInterface);
     const auto it = m_foundByMac.constFind(strMac.toUpper());
     if (it != m_foundByMac.constEnd()) {
+        appliance.interfaces = (*m_pFound)[*it].interfaces;
+        if (!strInterface.isEmpty() && !appliance.interfaces.contains(strInterface))
+            appliance.interfaces.append(strInterface);
         (*m_pFound)[*it] = appliance;
         return;
     }
+    if (!strInterface.isEmpty())
+        appliance.interfaces.append(strInterface);
     m_foundByMac.insert(strMac.toUpper(), m_pFound->size());
     m_pFound->append(appliance);
 }

@@ -19,6 +19,7 @@
 #include <unordered_map>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -29,6 +30,8 @@ struct Appliance {
     QString strMac;
     QString strIp;
     QString strSerial;
+    int nInterface = 0;    // the interface its latest reply came in on
+    QStringList interfaces; // every interface it was heard on, by name
 };
 
 // How one request ended.
@@ -47,6 +50,9 @@ public:
 
     // Opens the endpoint; false when no socket can be had.
     bool Open();
+    // Keeps broadcasts to these interfaces and takes replies only from them;
+    // empty for all.
+    void SetInterfaces(const QList<int>& interfaces);
 
     // Broadcasts discovery nRounds times and gathers the replies for
     // nWindowMs after each, merged by MAC (case-blind), sorted by MAC. Stops
@@ -67,6 +73,7 @@ public:
         QString strMac;
         QString strNewIp;
         QByteArray image;
+        int nInterface = 0; // the interface to send out of; 0: by the routes
     };
     void Start(const Request& request, int nTimeoutMs, Done done);
     // Start, then wait for the outcome.
@@ -100,7 +107,11 @@ private:
     bool m_bVerbose = false;
     CDeviceSocket m_socket;
     std::unordered_map<quint32, Pending> m_pending;
+    void ReportSendFailures();
+
+    QList<int> m_interfaces;
     quint32 m_nCurrent = 0;             // sender of the reply being handled
+    int m_nReplyInterface = 0;          // and the interface it came in on
     QList<Appliance>* m_pFound = nullptr; // set while discovering
     QHash<QString, qsizetype> m_foundByMac; // upper-case MAC -> index in *m_pFound
     quint64 m_nForeign = 0;

@@ -34,7 +34,7 @@ constexpr StringEntry kStringTable[] = {
     {IDS_SEND_ERROR, "SendTo Error"},
     {IDS_BROWSER_ERROR,
      "the Internet Explorer or Netscape Navigator not installed properly in your system."},
-    {IDS_SHEET_CAPTION, "Norvane Setup v1.2"},
+    {IDS_SHEET_CAPTION, "Norvane Setup v" NORVANE_VERSION},
 };
 } // namespace
 

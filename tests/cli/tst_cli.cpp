@@ -3,6 +3,7 @@
 // replies, and against norvane-sim for whole fleets.
 #include "msgbytes.h"
 #include "simprocess.h"
+#include "testfiles.h"
 #include "testmain.h"
 
 #include <QCryptographicHash>
@@ -36,19 +37,6 @@ QByteArray Image(char cSeed)
     for (int i = 0; i < FLASHINFO_SIZE; ++i)
         image[i] = char(cSeed + i * 7);
     return image;
-}
-
-QByteArray ReadFile(const QString& strPath)
-{
-    QFile file(strPath);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void WriteFile(const QString& strPath, const QByteArray& bytes)
-{
-    QFile file(strPath);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
 class CliTest : public ::testing::Test {
@@ -186,12 +174,15 @@ TEST_F(CliTest, DiscoverMergesByMacSortsAndPrintsJsonAndCsv)
     EXPECT_EQ(m_requests.value(0).data(), kDiscover);
     const QJsonArray list = QJsonDocument::fromJson(json.strOut.toUtf8()).array();
     ASSERT_EQ(list.size(), 2);
-    EXPECT_EQ(list[0].toObject(), (QJsonObject{{"mac", "00:1A:2B:00:00:01"}, {"ip", "10.200.1.1"}, {"serial", "NV1"}}));
+    EXPECT_EQ(list[0].toObject(), (QJsonObject{{"mac", "00:1A:2B:00:00:01"},
+                                               {"ip", "10.200.1.1"},
+                                               {"serial", "NV1"},
+                                               {"interfaces", QJsonArray{"lo"}}}));
     EXPECT_EQ(list[1].toObject()["serial"].toString(), "NV2, \"B\"");
 
     const CliRun csv = Run({"discover", "--format", "csv", "--timeout", "0.3", "--rounds", "2"}, answer);
-    EXPECT_EQ(csv.strOut, "mac,ip,serial\n00:1A:2B:00:00:01,10.200.1.1,NV1\n"
-                          "00:1A:2B:00:00:02,10.200.1.2,\"NV2, \"\"B\"\"\"\n");
+    EXPECT_EQ(csv.strOut, "mac,ip,serial,interfaces\n00:1A:2B:00:00:01,10.200.1.1,NV1,lo\n"
+                          "00:1A:2B:00:00:02,10.200.1.2,\"NV2, \"\"B\"\"\"\",lo\n");
     EXPECT_EQ(m_requests.size(), 3); // one round, then two
 }
 

@@ -4,6 +4,7 @@
 // feed in directly.
 #include "pagetest.h"
 #include "simprocess.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,19 +34,6 @@ QByteArray FormulaImage(int i)
         byte = char(x >> 24);
     }
     return image;
-}
-
-QByteArray ReadFile(const QString& strPath)
-{
-    QFile file(strPath);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void WriteFile(const QString& strPath, const QByteArray& bytes)
-{
-    QFile file(strPath);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << strPath.toStdString();
-    ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
 // Another program's hold on a file.
