@@ -9,7 +9,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QScreen>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 CWidgetUi g_widgetUi;
@@ -31,18 +34,39 @@ QString BoxCaption()
     // The executable's name, without extension, as the program's name.
     return QCoreApplication::applicationName();
 }
+
+// Runs a dialog modally. One that opens over another of these windows steps
+// down and to the right of it: each would otherwise be centred on the same
+// spot, and a stack of alike boxes would read as one.
+int ExecOverOpenWindows(QDialog& dialog)
+{
+    static QList<const QDialog*> s_open; // innermost last
+    if (!s_open.isEmpty()) {
+        const QDialog* pBelow = s_open.constLast();
+        const int nStep = 2 * dialog.fontMetrics().height();
+        const QPoint pos = pBelow->frameGeometry().topLeft() + QPoint(nStep, nStep);
+        const QRect rectScreen = pBelow->screen()->availableGeometry();
+        dialog.adjustSize();
+        dialog.move(std::min(pos.x(), rectScreen.right() + 1 - dialog.width()),
+                    std::min(pos.y(), rectScreen.bottom() + 1 - dialog.height()));
+    }
+    s_open.append(&dialog);
+    const int nResult = dialog.exec();
+    s_open.removeOne(&dialog);
+    return nResult;
+}
 } // namespace
 
 void CWidgetUi::MessageBox(const QString& strText)
 {
     QMessageBox box(QMessageBox::Warning, BoxCaption(), strText, QMessageBox::Ok);
-    box.exec();
+    ExecOverOpenWindows(box);
 }
 
 bool CWidgetUi::AskYesNo(const QString& strText)
 {
     QMessageBox box(QMessageBox::Warning, BoxCaption(), strText, QMessageBox::Yes | QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return ExecOverOpenWindows(box) == QMessageBox::Yes;
 }
 
 bool CWidgetUi::OpenUrl(const QUrl& url)
@@ -52,7 +76,7 @@ bool CWidgetUi::OpenUrl(const QUrl& url)
 
 int CWidgetUi::RunDialog(QDialog& dialog)
 {
-    return dialog.exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+    return ExecOverOpenWindows(dialog) == QDialog::Accepted ? IDOK : IDCANCEL;
 }
 
 QString CWidgetUi::GetFileName(bool bSave, const QStringList& filters, const QString& strDefaultSuffix)
@@ -66,7 +90,7 @@ QString CWidgetUi::GetFileName(bool bSave, const QStringList& filters, const QSt
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.value(0));
     dialog.setDefaultSuffix(strDefaultSuffix);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (ExecOverOpenWindows(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     QString strPath = dialog.selectedFiles().constFirst();
     // Native dialogs do not all add the default suffix themselves.

@@ -11,7 +11,9 @@
 #include "ui_choosedlg.h"
 
 #include <QHostAddress>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QTimerEvent>
 
 namespace {
@@ -38,6 +40,10 @@ CChooseDlg::CChooseDlg() : m_pUi(std::make_unique<Ui::CChooseDlg>())
     m_pUi->setupUi(this);
     ApplyDialogUnits(this, PAGE_SIZE_DLU);
     DoDataExchange();
+    // The password travels as 8-bit text: a character it cannot carry is
+    // refused as it is typed rather than sent as another one.
+    m_editPassword->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[\\x{1}-\\x{ff}]*")), m_editPassword));
 
     connect(m_pUi->IDC_CHANGE_IP, &QPushButton::clicked, this, &CChooseDlg::OnChangeIp);
     connect(m_pUi->IDC_START_CONFIG, &QPushButton::clicked, this, &CChooseDlg::OnStartConfig);
@@ -87,9 +93,8 @@ bool CChooseDlg::OnInitDialog()
 void CChooseDlg::InitDeviceList()
 {
     m_listDevices->InitStyle();
-    // Three equal columns of a third of the list's outer width; the
-    // remainder is left unused.
-    m_listDevices->InsertColumns(m_listDevices->View()->frameGeometry().width() / 3);
+    // Three equal columns that fit the list without a horizontal scroll bar.
+    m_listDevices->InsertColumns(m_listDevices->FittingColumnWidth());
 }
 
 bool CChooseDlg::OnSetActive()

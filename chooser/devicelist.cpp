@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPalette>
+#include <QScrollBar>
 #include <QTableView>
 
 #include <algorithm>
@@ -172,7 +173,9 @@ void CDeviceList::InitStyle()
     m_pView->verticalHeader()->setDefaultSectionSize(m_pView->fontMetrics().height() + 4);
     m_pView->horizontalHeader()->setSectionsClickable(false);
     m_pView->horizontalHeader()->setSortIndicatorShown(false);
-    m_pView->horizontalHeader()->setStretchLastSection(false);
+    // The last column takes what the thirds leave, so no gap shows at the
+    // right whether or not the vertical scroll bar is there.
+    m_pView->horizontalHeader()->setStretchLastSection(true);
     m_pView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_pView->horizontalHeader()->setHighlightSections(false);
 
@@ -182,6 +185,14 @@ void CDeviceList::InitStyle()
     palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
                      palette.color(QPalette::Active, QPalette::HighlightedText));
     m_pView->setPalette(palette);
+}
+
+int CDeviceList::FittingColumnWidth() const
+{
+    // Room is kept for the vertical scroll bar that a long list brings, so
+    // the three columns never need a horizontal one.
+    const int nWidth = m_pView->maximumViewportSize().width() - m_pView->verticalScrollBar()->sizeHint().width();
+    return std::max(nWidth, 0) / 3;
 }
 
 void CDeviceList::InsertColumns(int nColumnWidth)
@@ -203,5 +214,9 @@ bool CDeviceList::IsSelected(int nRow) const
 
 void CDeviceList::EnsureVisible(int nRow)
 {
+    // The view lays out inserted rows later; its scroll range would still be
+    // that of the list before them (0 right after a refresh), and the scroll
+    // fall short.
+    m_pView->doItemsLayout();
     m_pView->scrollTo(m_model.index(nRow, 0), QAbstractItemView::EnsureVisible);
 }

@@ -64,6 +64,8 @@ public:
     // shown without focus, fixed header whose clicks change nothing.
     void InitStyle();
     void InsertColumns(int nColumnWidth);
+    // A third of the width that rows get beside a vertical scroll bar.
+    int FittingColumnWidth() const;
 
     int FindItem(const QString& strLabel) const { return m_model.FindItem(strLabel); }
     int InsertItem(const QString& strLabel) { return m_model.InsertItem(strLabel); }

@@ -238,6 +238,16 @@ void ReportIgnored(CContext& ctx)
         Err(QStringLiteral("norvane: %1 datagrams ignored\n").arg(ctx.pSession->Ignored()));
 }
 
+// The system tells how many datagrams it dropped for want of buffer: those
+// replies, and their appliances, are missing from the list.
+void WarnSystemDrops(CContext& ctx)
+{
+    if (const quint64 nDrops = ctx.pSession->Stats().nSystemDrops)
+        Err(QStringLiteral("norvane: warning: the system dropped %1 replies for want of buffer; some appliances may "
+                           "be missing (--rounds 3 asks again and merges the answers)\n")
+                .arg(nDrops));
+}
+
 // A directory the image files can be written to.
 bool WritableDir(const QString& strDir)
 {
@@ -258,6 +268,7 @@ int RunDiscover(CContext& ctx)
     QList<Appliance> list;
     if (!ctx.pSession->Discover(ctx.nTimeoutMs, nRounds, list))
         return Fail(EXIT_NETWORK, Text(IDS_SEND_ERROR));
+    WarnSystemDrops(ctx);
     if (strFormat == QLatin1String("json"))
         Out(QString::fromUtf8(FormatJson(list)));
     else if (strFormat == QLatin1String("csv"))
@@ -460,6 +471,7 @@ int RunBackupAll(CContext& ctx)
     QList<Appliance> found;
     if (!ctx.pSession->Discover(ctx.nDiscoverMs, nRounds, found))
         return Fail(EXIT_NETWORK, Text(IDS_SEND_ERROR));
+    WarnSystemDrops(ctx);
     QList<Appliance> chosen;
     for (const Appliance& a : found)
         if (!ctx.IsSet("match") || match.match(a.strMac).hasMatch() || match.match(a.strIp).hasMatch() ||

@@ -11,6 +11,8 @@
 #include <QUdpSocket>
 #include <QVariant>
 
+#include <cstring>
+
 namespace {
 // A read that fills this many bytes found a datagram longer than any message.
 constexpr qint64 READ_LIMIT = DEVMSG_BUF_SIZE + 1;
@@ -23,9 +25,18 @@ public:
     bool HasPending() override { return m_udp.hasPendingDatagrams(); }
     void Read(unsigned char* pBuf, qint64 nMax, DatagramInfo& info) override
     {
-        QHostAddress sender;
-        info.nLength = m_udp.readDatagram(reinterpret_cast<char*>(pBuf), nMax, &sender, &info.nPort);
-        info.nSenderIp = sender.toIPv4Address();
+        // A datagram longer than nMax comes cut to nMax: its length says so.
+        const QNetworkDatagram datagram = m_udp.receiveDatagram(nMax);
+        if (!datagram.isValid()) {
+            info.nLength = -1;
+            return;
+        }
+        const QByteArray data = datagram.data();
+        std::memcpy(pBuf, data.constData(), std::size_t(data.size()));
+        info.nLength = data.size();
+        info.nPort = quint16(datagram.senderPort());
+        info.nSenderIp = datagram.senderAddress().toIPv4Address();
+        info.nInterface = int(datagram.interfaceIndex());
     }
 
 private:

@@ -97,6 +97,8 @@ public:
     }
 
     DeviceReceiveStats Stats() const;
+    // Bytes of received datagrams waiting for their handlers.
+    qint64 QueuedBytes() const { return m_queue.Bytes(); }
 
     bool IsOpen() const;
     quint16 LocalPort() const;

@@ -6,6 +6,8 @@
 #include "devicemsg.h"
 
 #include <arpa/inet.h>
+#include <linux/sock_diag.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
@@ -155,6 +157,17 @@ bool CLinuxUdp::SendTo(const char* pData, int nLength, quint32 nIp, quint16 nPor
     const ssize_t nSent = ::sendmsg(m_fd, &msg, 0);
     bRetry = nSent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS || errno == EINTR);
     return nSent == nLength;
+}
+
+quint64 CLinuxUdp::SystemDrops() const
+{
+    quint64 nDrops = m_nSystemDrops.load(std::memory_order_relaxed);
+    quint32 meminfo[SK_MEMINFO_VARS] = {};
+    socklen_t nSize = sizeof meminfo;
+    if (m_fd >= 0 && ::getsockopt(m_fd, SOL_SOCKET, SO_MEMINFO, meminfo, &nSize) == 0 &&
+        nSize > socklen_t(SK_MEMINFO_DROPS * sizeof(quint32)))
+        nDrops = std::max<quint64>(nDrops, meminfo[SK_MEMINFO_DROPS]);
+    return nDrops;
 }
 
 int CLinuxUdp::Drain(CDatagramQueue& queue)

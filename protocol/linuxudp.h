@@ -49,9 +49,10 @@ public:
     // receive error and ends the drain. Returns the records queued.
     int Drain(CDatagramQueue& queue);
 
-    // Datagrams the system dropped on this socket, as of the latest one
-    // read (it tells with each datagram how many it had dropped before).
-    quint64 SystemDrops() const { return m_nSystemDrops.load(std::memory_order_relaxed); }
+    // Datagrams the system dropped on this socket: what it tells with each
+    // datagram read (how many it had dropped before), or its count right
+    // now where it has one, which also covers drops at the end of a burst.
+    quint64 SystemDrops() const;
 
     // The pace timer: a descriptor that turns readable once the wait after
     // a read is over (-1 without one: read at once); Start arms it, End

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 TEST(MessageTexts, EveryTextReadsExactly)
@@ -128,6 +130,26 @@ TEST(WidgetUi, RealBoxHasIconCaptionTextAndOneOkButton)
     EXPECT_EQ(strCaption, QStringLiteral("tst_alerts"));
     EXPECT_EQ(strText, QStringLiteral("IP Address changed - OK"));
     EXPECT_EQ(buttons.size(), 1);
+}
+
+// Boxes opened over boxes step down and to the right of the one below, so
+// that a stack of alike boxes shows as several.
+TEST(WidgetUi, NestedBoxesAreOffsetFromTheOneBelow)
+{
+    QList<QRect> frames;
+    std::function<void()> onShown = [&] {
+        frames << QApplication::activeModalWidget()->frameGeometry();
+        if (frames.size() < 3) {
+            QTimer::singleShot(0, onShown);
+            ShowAlert(IDS_NO_RESPONSE);
+        }
+        static_cast<QDialog*>(QApplication::activeModalWidget())->done(0);
+    };
+    QTimer::singleShot(0, onShown);
+    ShowAlert(IDS_NO_RESPONSE);
+    ASSERT_EQ(frames.size(), 3);
+    for (int i = 1; i < 3; ++i)
+        EXPECT_TRUE(frames[i].left() > frames[i - 1].left() && frames[i].top() > frames[i - 1].top()) << i;
 }
 
 } // namespace

@@ -2,10 +2,14 @@
 #include "chooserfixture.h"
 #include "newipdlg.h"
 
+#include <QLabel>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 
+#include <algorithm>
 #include <functional>
+#include <numeric>
 
 namespace {
 
@@ -27,14 +31,123 @@ TEST_F(ChooserTest, RowsStayInMacOrderAndOneRowPerMac)
     for (const char* pszMac :
          {"00:1A:2B:00:00:03", "00:1A:2B:00:00:01", "00:1A:2B:00:00:0C", "00:1a:2b:00:00:0b", "00:1a:2b:00:00:02"})
         m_page.AddDevice(QLatin1String("NV-") + QLatin1String(pszMac).right(2), pszMac, "10.200.1.1");
-    // The same appliance again, its MAC in other capitals, with a new
-    // address: its row takes the later texts and keeps its place.
-    m_page.AddDevice("NV-02", "00:1A:2B:00:00:02", "10.200.9.2");
+    // The same appliances again, MACs in other capitals, with new addresses:
+    // each row takes the later texts and keeps its place, the first and the
+    // last included.
+    for (const char* pszMac : {"00:1A:2B:00:00:02", "00:1a:2b:00:00:01", "00:1A:2B:00:00:0c"})
+        m_page.AddDevice(QLatin1String("NV-") + QLatin1String(pszMac).right(2), pszMac, "10.200.9.9");
     EXPECT_EQ(Rows(*m_page.m_listDevices),
-              (QStringList{"00:1A:2B:00:00:01|10.200.1.1|NV-01", "00:1A:2B:00:00:02|10.200.9.2|NV-02",
+              (QStringList{"00:1a:2b:00:00:01|10.200.9.9|NV-01", "00:1A:2B:00:00:02|10.200.9.9|NV-02",
                            "00:1A:2B:00:00:03|10.200.1.1|NV-03", "00:1a:2b:00:00:0b|10.200.1.1|NV-0b",
-                           "00:1A:2B:00:00:0C|10.200.1.1|NV-0C"}));
+                           "00:1A:2B:00:00:0c|10.200.9.9|NV-0c"}));
     EXPECT_EQ(m_page.m_nDeviceCount, 5);
+}
+
+// Texts that fill their fields (24, 18 and 16 bytes) carry no terminator.
+TEST_F(ChooserTest, FullWidthTextsReachTheListWhole)
+{
+    Feed(DeviceInfo("NV-ABCDEFGHIJKLMNOPQRSTU", "00:1A:2B:00:00:01Z", "192.168.100.2001"));
+    EXPECT_EQ(Rows(*m_page.m_listDevices), QStringList{"00:1A:2B:00:00:01Z|192.168.100.2001|NV-ABCDEFGHIJKLMNOPQRSTU"});
+}
+
+QString Mac(int i)
+{
+    return QStringLiteral("00:1A:2B:00:00:%1").arg(i, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+// After a refresh 25 appliances answer in one burst, the one clicked (the
+// last row) last, first or midway: its row is selected again and scrolled
+// fully into view. Equal columns fit the list, empty or scrolling, without a
+// horizontal scroll bar.
+TEST_F(ChooserTest, LongListShowsTheClickedRowAndFitsItsColumns)
+{
+    m_sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_sheet));
+    QTableView* pView = m_page.m_listDevices->View();
+    const auto expectColumnsFit = [pView] {
+        EXPECT_FALSE(pView->horizontalScrollBar()->isVisible());
+        EXPECT_EQ(pView->columnWidth(0), pView->columnWidth(1));
+        EXPECT_EQ(pView->columnWidth(0) + pView->columnWidth(1) + pView->columnWidth(2), pView->viewport()->width());
+    };
+    std::vector<int> last(25);
+    std::iota(last.begin(), last.end(), 0);
+    std::vector<int> midway(last.begin(), last.end() - 1);
+    midway.insert(midway.begin() + 12, 24);
+    for (const auto& order : {last, std::vector<int>(last.rbegin(), last.rend()), midway}) {
+        SCOPED_TRACE(std::find(order.begin(), order.end(), 24) - order.begin());
+        for (int i : last)
+            m_page.AddDevice("NV", Mac(i), "10.200.1.1");
+        m_page.OnClickDeviceList(24);
+        pView->scrollToTop();
+        m_page.OnTimer(TIMER_REFRESH);
+        ExpectRequest(kDiscover);
+        // The replies come later, after the emptied list has been laid out.
+        ASSERT_TRUE(WaitFor([&] { return !pView->verticalScrollBar()->isVisible(); }, 1000));
+        expectColumnsFit();
+        for (int i : order)
+            m_page.AddDevice("NV", Mac(i), "10.200.1.1");
+        ASSERT_TRUE(WaitFor([&] { return pView->verticalScrollBar()->isVisible(); }, 1000));
+        expectColumnsFit();
+        EXPECT_TRUE(m_page.m_listDevices->IsSelected(24));
+        EXPECT_TRUE(pView->viewport()->rect().contains(pView->visualRect(pView->model()->index(24, 0))));
+    }
+}
+
+// Tab and Shift+Tab leave the list in page order whatever it holds; the
+// arrows move within it and Ctrl+Tab does not walk its cells.
+TEST_F(ChooserTest, TabLeavesTheListInPageOrder)
+{
+    m_sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&m_sheet));
+    QTableView* pView = m_page.m_listDevices->View();
+    const auto focus = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : ""; };
+    const QStringList cycle{"IDC_DEVICE_LIST", "IDC_PASSWORD", "IDC_START_CONFIG", "field0", "IDC_CHANGE_IP",
+                            "IDC_REBOOT", "IDOK", "qt_tabwidget_tabbar", "IDC_DEVICE_LIST"};
+    for (int nRows : {0, 3}) {
+        for (int i = 0; i < nRows; ++i)
+            m_page.AddDevice("NV", Mac(i), "10.200.1.1");
+        for (const bool bBack : {false, true}) {
+            pView->setFocus();
+            QStringList order{focus()};
+            while (order.size() < cycle.size()) {
+                QTest::keyClick(QApplication::focusWidget(), bBack ? Qt::Key_Backtab : Qt::Key_Tab,
+                                bBack ? Qt::ShiftModifier : Qt::NoModifier);
+                order << focus();
+            }
+            EXPECT_EQ(order, bBack ? QStringList(cycle.rbegin(), cycle.rend()) : cycle) << nRows << " rows";
+        }
+    }
+    const QModelIndex first = pView->model()->index(0, 0);
+    pView->setCurrentIndex(first);
+    QTest::keyClick(pView, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(pView->currentIndex(), first);
+    QTest::keyClick(pView, Qt::Key_Down);
+    EXPECT_EQ(pView->currentIndex().row(), 1);
+}
+
+TEST_F(ChooserTest, LabelsSitLevelWithTheirFields)
+{
+    for (const auto& [pszLabel, pszField] :
+         {std::pair{"labelSelectedIp", "IDC_SELECTED_IP"}, std::pair{"labelPassword", "IDC_PASSWORD"}}) {
+        const auto* pLabel = m_page.findChild<QLabel*>(QLatin1String(pszLabel));
+        const auto* pField = m_page.findChild<QWidget*>(QLatin1String(pszField));
+        ASSERT_TRUE(pLabel && pField && (pLabel->alignment() & Qt::AlignVCenter)) << pszLabel;
+        EXPECT_LE(std::abs(pLabel->geometry().center().y() - pField->geometry().center().y()), 1) << pszLabel;
+    }
+}
+
+// Requests carry the password as 8-bit text: what it cannot hold is refused
+// as it is typed or pasted, never sent as another character.
+TEST_F(ChooserTest, PasswordFieldRefusesCharactersTheWireCannotCarry)
+{
+    QLineEdit* pEdit = Password();
+    for (const char* pszKey : {"p", "\u00e4", "\u20ac", "w", "\U0001F600", "x"})
+        QTest::sendKeyEvent(QTest::Click, pEdit, Qt::Key_unknown, QString::fromUtf8(pszKey), Qt::NoModifier);
+    pEdit->insert(QString::fromUtf8("a\u20acb")); // pasted
+    EXPECT_EQ(pEdit->text(), QString::fromUtf8("p\u00e4wx"));
+    SetField("10.200.7.9");
+    m_page.OnStartConfig();
+    ExpectRequest(Msg(DM_GET_LOGIN, "p\xe4wx"), "10.200.7.9");
 }
 
 TEST_F(ChooserTest, RefreshEmptiesTheListAndReselectsTheLastClickedAppliance)
@@ -119,7 +232,7 @@ TEST_F(ChooserTest, UnicastCommandsCheckTheAddressField)
         EXPECT_TRUE(m_ui.m_messages.isEmpty());
         EXPECT_EQ(m_page.m_strPassword, "secret");
         EXPECT_EQ(m_page.m_strSelectedIp, "10.200.7.9");
-        EXPECT_TRUE(m_page.IsTimerRunning(TIMER_REPLY));
+        EXPECT_EQ(TimerPeriods(m_page), (QList<int>{5000, 5000})) << "refresh and reply";
         ExpectRequest(Msg(nType, "secret"), "10.200.7.9");
         m_page.KillTimer(TIMER_REPLY);
     }
@@ -165,6 +278,7 @@ TEST_F(ChooserTest, ChangeIpBroadcastsTheNewAddressForTheClickedMac)
     EXPECT_EQ(m_page.m_strSelectedIp, "10.200.5.0");
     EXPECT_EQ(Field(), "10.200.7.9") << "the field keeps the old address";
     EXPECT_TRUE(m_page.IsTimerRunning(TIMER_SETIP_REPLY));
+    EXPECT_EQ(TimerPeriods(m_page), (QList<int>{5000, 5000})) << "refresh and change of address";
     EXPECT_TRUE(m_ui.m_messages.isEmpty());
 }
 

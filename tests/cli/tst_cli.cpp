@@ -5,6 +5,7 @@
 #include "simprocess.h"
 #include "testfiles.h"
 #include "testmain.h"
+#include "waitfor.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -18,6 +19,8 @@
 #include <QUdpSocket>
 
 #include <functional>
+
+#include <csignal>
 #include <map>
 #include <memory>
 
@@ -340,6 +343,23 @@ TEST_F(CliSimTest, BackupAllOfTwoHundredSurvivesLostRepliesByteExact)
         nRetried += entry["attempts"].toInt() > 1;
     }
     EXPECT_GT(nRetried, 0); // the drops did hit image replies
+}
+
+TEST_F(CliSimTest, DiscoverWarnsWhenTheSystemDroppedReplies)
+{
+    const QString strLog = m_dir.filePath(QStringLiteral("sim.log"));
+    ASSERT_TRUE(m_sim.Start({"--count", "60000", "--log", strLog}));
+    QProcess process;
+    process.start(qEnvironmentVariable("NORVANE_CLI"), {"discover", "--format", "csv", "--timeout", "2"});
+    // Held still while the burst arrives: far more than any receive buffer holds.
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(strLog).contains("type=0x10"); }));
+    ::kill(pid_t(process.processId()), SIGSTOP);
+    QThread::msleep(1000);
+    ::kill(pid_t(process.processId()), SIGCONT);
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_LT(process.readAllStandardOutput().count('\n'), 60001);
+    EXPECT_TRUE(process.readAllStandardError().contains("the system dropped"));
 }
 
 } // namespace

@@ -239,6 +239,25 @@ TEST_P(DeviceSocketTest, DatagramsKeepFlowingWhileAHandlerShowsABox)
     EXPECT_EQ(owner.m_calls, (QStringList{"OnStatusError 1", "AddDevice NV-2|00:1A:2B:00:00:02|10.200.1.2"}));
 }
 
+// Regression: a datagram already waiting when a handler opened its box
+// stayed queued until the box was closed.
+TEST_P(DeviceSocketTest, WaitingDatagramsAreHandedOnInsideAnOpenBox)
+{
+    CAlertingReplies owner;
+    m_socket.Setup(&owner);
+    bool bHandedOn = false;
+    m_ui.onMessage = [&](const QString&) { bHandedOn = WaitFor([&] { return owner.m_calls.size() == 2; }, 1000); };
+    const QByteArray waiting = DeviceInfo("NV-2", "00:1A:2B:00:00:02", "10.200.1.2");
+    Reply(Msg(0x23, "", 1));
+    Reply(waiting);
+    // Both queued before this thread takes the first.
+    const qint64 nBoth = DEVMSG_HEADER_SIZE + waiting.size(); // more than either record alone
+    for (QDeadlineTimer deadline(5000); m_socket.QueuedBytes() < nBoth; QThread::msleep(1))
+        ASSERT_FALSE(deadline.hasExpired());
+    ASSERT_TRUE(WaitFor([&] { return owner.m_calls.size() == 2; }));
+    EXPECT_TRUE(bHandedOn);
+}
+
 TEST_P(DeviceSocketTest, BurstSurvivesABusyThread)
 {
     constexpr int N = 2000;

@@ -11,9 +11,24 @@
 #include "testmain.h"
 #include "waitfor.h"
 
+#include <QAbstractEventDispatcher>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
+
+#include <algorithm>
+
+// Periods of an object's running timers, shortest first; every one precise.
+inline QList<int> TimerPeriods(QObject& object)
+{
+    QList<int> periods;
+    for (const auto& timer : QAbstractEventDispatcher::instance()->registeredTimers(&object)) {
+        EXPECT_EQ(timer.timerType, Qt::PreciseTimer);
+        periods << timer.interval;
+    }
+    std::sort(periods.begin(), periods.end());
+    return periods;
+}
 
 class PageTest : public ::testing::Test {
 protected:
