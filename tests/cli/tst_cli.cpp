@@ -345,6 +345,7 @@ TEST_F(CliSimTest, BackupAllOfTwoHundredSurvivesLostRepliesByteExact)
     EXPECT_GT(nRetried, 0); // the drops did hit image replies
 }
 
+#ifdef Q_OS_UNIX // holds the process still with SIGSTOP
 TEST_F(CliSimTest, DiscoverWarnsWhenTheSystemDroppedReplies)
 {
     const QString strLog = m_dir.filePath(QStringLiteral("sim.log"));
@@ -361,6 +362,7 @@ TEST_F(CliSimTest, DiscoverWarnsWhenTheSystemDroppedReplies)
     EXPECT_LT(process.readAllStandardOutput().count('\n'), 60001);
     EXPECT_TRUE(process.readAllStandardError().contains("the system dropped"));
 }
+#endif
 
 } // namespace
 
