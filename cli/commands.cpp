@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStringDecoder>
 
 #include <cmath>
 #include <memory>
@@ -104,6 +105,15 @@ struct Target {
     int nInterface = 0;
 };
 
+// A password file's bytes: UTF-8 where they are valid UTF-8, else Latin-1,
+// so a file written on a Latin-1 system sends the bytes its owner typed.
+QString PasswordFromBytes(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString strText = utf8.decode(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : strText;
+}
+
 // The password from a file, the option, the environment or the terminal, in
 // that order; empty when none is given and nobody is there to ask.
 int ReadPassword(CContext& ctx, QString& strPassword)
@@ -115,7 +125,7 @@ int ReadPassword(CContext& ctx, QString& strPassword)
         QByteArray line = file.readLine(4096);
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
-        strPassword = QString::fromUtf8(line);
+        strPassword = PasswordFromBytes(line);
     } else if (ctx.IsSet("password")) {
         strPassword = ctx.Value("password");
     } else if (qEnvironmentVariableIsSet("NORVANE_PASSWORD")) {
@@ -124,10 +134,13 @@ int ReadPassword(CContext& ctx, QString& strPassword)
         if (!ReadSecret(QStringLiteral("Password: "), strPassword))
             return Usage(QStringLiteral("no password read"));
     }
-    // The appliance gets 8-bit text: a character it cannot carry would
-    // silently become another password.
-    if (QString::fromLatin1(strPassword.toLatin1()) != strPassword)
-        return Usage(QStringLiteral("the password holds characters an appliance cannot receive"));
+    // The appliance gets one byte per character (Latin-1): a character
+    // beyond it would silently become another password.
+    for (const QChar c : strPassword)
+        if (c.unicode() > 0xFF)
+            return Usage(QStringLiteral("the password holds '%1', which is not among the 256 characters "
+                                        "(Latin-1) an appliance receives")
+                             .arg(c));
     return EXIT_OK;
 }
 
@@ -178,12 +191,26 @@ int PasswordAndTarget(CContext& ctx, QString& strPassword, Target& target)
     return OpenSession(ctx);
 }
 
+// An address given on the command line, as canonical text; refused (with
+// the reason) when it is malformed or one no appliance may have.
+int CheckIpText(const QString& strText, QString& strIp)
+{
+    strIp = CanonicalIp(strText);
+    if (strIp.isEmpty()) {
+        const QString strWhy = IpTextProblem(strText);
+        return Usage(QStringLiteral("%1: %2").arg(Text(IDS_INVALID_IP), strWhy.isEmpty() ? strText : strWhy));
+    }
+    if (const QString strWhy = UnusableIpReason(strIp); !strWhy.isEmpty())
+        return Usage(QStringLiteral("%1: %2: %3").arg(Text(IDS_BAD_IP), strText, strWhy));
+    return EXIT_OK;
+}
+
 // Checks TARGET's form before anything is sent.
 int CheckTarget(const QString& strTarget)
 {
-    const QString strIp = CanonicalIp(strTarget);
-    if (!strIp.isEmpty())
-        return UsableIp(strIp) ? EXIT_OK : Usage(QStringLiteral("%1: %2").arg(Text(IDS_BAD_IP), strTarget));
+    QString strIp;
+    if (!CanonicalIp(strTarget).isEmpty() || !IpTextProblem(strTarget).isEmpty())
+        return CheckIpText(strTarget, strIp);
     if (CanonicalMac(strTarget).isEmpty())
         return Usage(QStringLiteral("not an IPv4 address or a MAC address: %1").arg(strTarget));
     return EXIT_OK;
@@ -285,11 +312,9 @@ int RunSetIp(CContext& ctx)
     const QString strMac = CanonicalMac(ctx.args[0]);
     if (strMac.isEmpty())
         return Usage(QStringLiteral("not a MAC address: %1").arg(ctx.args[0]));
-    const QString strNewIp = CanonicalIp(ctx.args[1]);
-    if (strNewIp.isEmpty())
-        return Usage(QStringLiteral("%1: %2").arg(Text(IDS_INVALID_IP), ctx.args[1]));
-    if (!UsableIp(strNewIp))
-        return Usage(QStringLiteral("%1: %2").arg(Text(IDS_BAD_IP), ctx.args[1]));
+    QString strNewIp;
+    if (const int nExit = CheckIpText(ctx.args[1], strNewIp))
+        return nExit;
     QString strPassword;
     if (const int nExit = ReadPassword(ctx, strPassword))
         return nExit;
@@ -601,7 +626,8 @@ QString SubHelp(const Subcommand& sub, const QCommandLineParser& parser)
 
 } // namespace
 
-int RunCli(const QStringList& args)
+namespace {
+int RunArguments(const QStringList& args)
 {
     const QString strFirst = args.value(1);
     if (strFirst.isEmpty())
@@ -659,4 +685,17 @@ int RunCli(const QStringList& args)
     const int nExit = pSub->pfnRun(ctx);
     ReportIgnored(ctx);
     return nExit;
+}
+} // namespace
+
+int RunCli(const QStringList& args)
+{
+    IgnoreBrokenPipe();
+    const int nExit = RunArguments(args);
+    // A reader that stopped reading wanted no more; a full disk or a closed
+    // stream is a failure, whatever the command did.
+    if (!StdoutError() || StdoutReaderGone())
+        return nExit;
+    Err(QStringLiteral("norvane: write error on standard output: %1\n").arg(qt_error_string(StdoutError())));
+    return nExit ? nExit : EXIT_FILE;
 }

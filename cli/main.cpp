@@ -2,11 +2,22 @@
 // (protocol/) and needs no display.
 #include "commands.h"
 #include "devicemsg.h"
+#include "exitcodes.h"
+#include "terminal.h"
 
 #include <QCoreApplication>
 
+// The event loops, the socket, the interface list and an image file with its
+// temporary twin, with some to spare.
+constexpr int kFileDescriptorsNeeded = 8;
+
 int main(int argc, char** argv)
 {
+    if (!FreeFileDescriptors(kFileDescriptorsNeeded)) {
+        Err(QStringLiteral("norvane: too many open files: at least %1 more are needed (see ulimit -n)\n")
+                .arg(kFileDescriptorsNeeded));
+        return EXIT_NETWORK;
+    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("norvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NORVANE_VERSION));

@@ -38,10 +38,19 @@ void CSession::SetInterfaces(const QList<int>& interfaces)
     m_socket.SetBroadcastInterfaces(interfaces);
 }
 
-void CSession::ReportSendFailures()
+void CSession::ReportSent(int nType, const QString& strTo)
 {
     for (const QString& strName : m_socket.SendFailures())
         Err(QStringLiteral("norvane: could not send on interface %1\n").arg(strName));
+    if (!m_bVerbose)
+        return;
+    for (const QString& strName : m_socket.SentOn())
+        Err(QStringLiteral("norvane: sent request %1 to %2:%3%4\n")
+                .arg(Hex(nType), strTo)
+                .arg(DEVICE_PORT)
+                .arg(strName.isEmpty() ? QString() : QStringLiteral(" on ") + strName));
+    if (m_socket.SentOn().isEmpty())
+        Err(QStringLiteral("norvane: could not send request %1 to %2:%3\n").arg(Hex(nType), strTo).arg(DEVICE_PORT));
 }
 
 bool CSession::Discover(int nWindowMs, int nRounds, QList<Appliance>& list, const StopWhen& stop)
@@ -54,7 +63,7 @@ bool CSession::Discover(int nWindowMs, int nRounds, QList<Appliance>& list, cons
     for (int nRound = 0; nRound < nRounds; ++nRound) {
         if (m_socket.SendDiscover())
             bSentAny = true;
-        ReportSendFailures();
+        ReportSent(DM_DISCOVER, QHostAddress(QHostAddress::Broadcast).toString());
         QEventLoop loop;
         QTimer window;
         window.setSingleShot(true);
@@ -88,7 +97,6 @@ void CSession::Start(const Request& request, int nTimeoutMs, Done done)
     switch (request.nType) {
     case DM_SET_IP:
         nSent = m_socket.SendSetIp(request.strPassword, request.strMac, request.strNewIp);
-        ReportSendFailures();
         break;
     case DM_GET_LOGIN:
         nSent = m_socket.SendGetLogin(request.strPassword, request.strIp, request.nInterface);
@@ -108,10 +116,8 @@ void CSession::Start(const Request& request, int nTimeoutMs, Done done)
     default:
         break;
     }
-    if (m_bVerbose)
-        Err(QStringLiteral("norvane: %1 request %2 for %3\n")
-                .arg(nSent ? QStringLiteral("sent") : QStringLiteral("could not send"), Hex(request.nType),
-                     request.strIp));
+    ReportSent(request.nType, request.nType == DM_SET_IP ? QHostAddress(QHostAddress::Broadcast).toString()
+                                                         : request.strIp);
 
     Pending& pending = m_pending[nAddress];
     pending.nReplyType = request.nType + 0x10;
@@ -182,13 +188,22 @@ bool CSession::AcceptReply(const DeviceOrigin& origin, int nType, int nStatus)
         return true;
     }
     ++m_nForeign;
-    if (m_bVerbose)
-        Err(QStringLiteral("norvane: ignored type %1 status %2 from %3:%4\n")
-                .arg(Hex(nType))
-                .arg(nStatus)
-                .arg(origin.addr.toString())
-                .arg(origin.nPort));
+    OnIgnored(origin, QStringLiteral("type %1 status %2: %3")
+                          .arg(Hex(nType))
+                          .arg(nStatus)
+                          .arg(!bOnOurInterface ? QStringLiteral("on an interface not chosen")
+                               : it == m_pending.end() ? QStringLiteral("no request awaits a reply from there")
+                                                       : QStringLiteral("not the reply awaited")));
     return false;
+}
+
+void CSession::OnIgnored(const DeviceOrigin& origin, const QString& strReason)
+{
+    if (m_bVerbose)
+        Err(QStringLiteral("norvane: ignored a datagram from %1:%2: %3\n")
+                .arg(origin.addr.toString())
+                .arg(origin.nPort)
+                .arg(strReason));
 }
 
 void CSession::OnReceiveError()

@@ -85,6 +85,7 @@ public:
     DeviceReceiveStats Stats() const { return m_socket.Stats(); }
 
     bool AcceptReply(const DeviceOrigin& origin, int nType, int nStatus) override;
+    void OnIgnored(const DeviceOrigin& origin, const QString& strReason) override;
     void OnReceiveError() override;
     void OnStatusError(int nStatus) override;
     void AddDevice(QString strSerial, QString strMac, QString strIp) override;
@@ -107,7 +108,9 @@ private:
     bool m_bVerbose = false;
     CDeviceSocket m_socket;
     std::unordered_map<quint32, Pending> m_pending;
-    void ReportSendFailures();
+    // Tells which interfaces the request could not leave on; with --verbose,
+    // every datagram that did leave.
+    void ReportSent(int nType, const QString& strTo);
 
     QList<int> m_interfaces;
     quint32 m_nCurrent = 0;             // sender of the reply being handled

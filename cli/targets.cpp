@@ -2,8 +2,40 @@
 
 #include "stringtable.h"
 
+#include <QHostAddress>
+#include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QStringList>
+
+namespace {
+const QRegularExpression& Dotted()
+{
+    static const QRegularExpression dotted(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+    return dotted;
+}
+
+// The network and broadcast addresses of the subnets of this host's
+// interfaces that have hosts besides them (not /31, /32), with the subnet.
+QString LocalSubnetEdge(quint32 nIp)
+{
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
+            const int nPrefix = entry.prefixLength();
+            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol || nPrefix < 1 || nPrefix > 30)
+                continue;
+            const quint32 nMask = ~quint32(0) << (32 - nPrefix);
+            const quint32 nNetwork = entry.ip().toIPv4Address() & nMask;
+            const QString strSubnet = QStringLiteral("%1/%2").arg(QHostAddress(nNetwork).toString()).arg(nPrefix);
+            if (nIp == nNetwork)
+                return QStringLiteral("the network address of the local subnet %1").arg(strSubnet);
+            if (nIp == (nNetwork | ~nMask))
+                return QStringLiteral("the broadcast address of the local subnet %1: it reaches every host there")
+                    .arg(strSubnet);
+        }
+    }
+    return {};
+}
+} // namespace
 
 QString CanonicalMac(const QString& strText)
 {
@@ -20,28 +52,60 @@ QString CanonicalMac(const QString& strText)
 
 QString CanonicalIp(const QString& strText)
 {
-    static const QRegularExpression dotted(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
-    const QRegularExpressionMatch match = dotted.match(strText);
+    const QRegularExpressionMatch match = Dotted().match(strText);
     if (!match.hasMatch())
         return {};
     QStringList octets;
     for (int i = 1; i <= 4; ++i) {
-        const int n = match.captured(i).toInt();
-        if (n > 255)
+        const QString strOctet = match.captured(i);
+        const int n = strOctet.toInt();
+        if (n > 255 || (strOctet.size() > 1 && strOctet.startsWith(QLatin1Char('0'))))
             return {};
         octets << QString::number(n);
     }
     return octets.join(QLatin1Char('.'));
 }
 
+QString IpTextProblem(const QString& strText)
+{
+    const QRegularExpressionMatch match = Dotted().match(strText);
+    if (!match.hasMatch())
+        return {};
+    for (int i = 1; i <= 4; ++i) {
+        const QString strOctet = match.captured(i);
+        if (strOctet.size() > 1 && strOctet.startsWith(QLatin1Char('0')))
+            return QStringLiteral("%1 has a leading zero, which ping and many other tools read as an octal "
+                                  "number (010 is 8); write it without")
+                .arg(strText);
+        if (strOctet.toInt() > 255)
+            return QStringLiteral("%1 has a number above 255").arg(strText);
+    }
+    return {};
+}
+
+QString UnusableIpReason(const QString& strDotted)
+{
+    const QHostAddress addr(strDotted);
+    if (addr.protocol() != QAbstractSocket::IPv4Protocol)
+        return QStringLiteral("not an IPv4 address");
+    const quint32 nIp = addr.toIPv4Address();
+    const quint32 nFirst = nIp >> 24;
+    if (nFirst == 0)
+        return QStringLiteral("0.x.x.x names this host, never an appliance");
+    if (nFirst == 127)
+        return QStringLiteral("a loopback address of this host");
+    if (nIp == 0xFFFFFFFFu)
+        return QStringLiteral("the broadcast address: it reaches every host");
+    if (nFirst >= 224 && nFirst < 240)
+        return QStringLiteral("a multicast address");
+    if (nFirst >= 240)
+        return QStringLiteral("a reserved address");
+    return LocalSubnetEdge(nIp);
+}
+
 bool UsableIp(const QString& strDotted)
 {
-    const QStringList octets = strDotted.split(QLatin1Char('.'));
-    if (octets.size() != 4)
-        return false;
-    const int nFirst = octets[0].toInt();
-    return strDotted != QLatin1String("0.0.0.0") && strDotted != QLatin1String("255.255.255.255") &&
-           (nFirst < 224 || nFirst > 239);
+    return UnusableIpReason(strDotted).isEmpty();
 }
 
 QString Text(unsigned nId)

@@ -1,7 +1,10 @@
 #include "terminal.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <iterator>
 #include <string>
 
 #ifdef Q_OS_WIN
@@ -10,6 +13,7 @@
 #define isatty _isatty
 #define fileno _fileno
 #else
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -29,11 +33,59 @@ bool StdoutIsTerminal()
     return isatty(fileno(stdout));
 }
 
+namespace {
+int g_nStdoutError = 0;
+}
+
+bool OutBytes(const QByteArray& bytes)
+{
+    if (g_nStdoutError)
+        return false;
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout) != std::size_t(bytes.size()) ||
+        std::fflush(stdout) != 0) {
+        g_nStdoutError = errno ? errno : EIO;
+        return false;
+    }
+    return true;
+}
+
 void Out(const QString& strText)
 {
-    const QByteArray bytes = strText.toUtf8();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    OutBytes(strText.toUtf8());
+}
+
+int StdoutError()
+{
+    return g_nStdoutError;
+}
+
+bool StdoutReaderGone()
+{
+    return g_nStdoutError == EPIPE;
+}
+
+void IgnoreBrokenPipe()
+{
+#ifndef Q_OS_WIN
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+bool FreeFileDescriptors(int nWanted)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(nWanted);
+    return true;
+#else
+    int fds[64];
+    int nOpen = 0;
+    while (nOpen < nWanted && nOpen < int(std::size(fds)) && (fds[nOpen] = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0)
+        ++nOpen;
+    for (int i = 0; i < nOpen; ++i)
+        close(fds[i]);
+    return nOpen >= nWanted;
+#endif
 }
 
 void Err(const QString& strText)
@@ -55,6 +107,25 @@ bool ReadLine(QString& strLine)
     return true;
 }
 
+#ifndef Q_OS_WIN
+// The terminal as it was before echo went off. A signal that ends the
+// program meanwhile (Ctrl-C, a closed terminal, kill) must not leave the
+// terminal silent for whatever runs next: the handler puts it back, then
+// lets the signal do what it would have done.
+termios g_echoSaved{};
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction g_previous[std::size(kEndingSignals)];
+
+void RestoreEchoAndReraise(int nSignal)
+{
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_echoSaved);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+        if (kEndingSignals[i] == nSignal)
+            sigaction(nSignal, &g_previous[i], nullptr);
+    raise(nSignal);
+}
+#endif
+
 // Switches terminal echo off for its lifetime.
 class CEchoOff {
 public:
@@ -66,9 +137,14 @@ public:
         if (m_bSaved)
             SetConsoleMode(m_hInput, m_nMode & ~DWORD(ENABLE_ECHO_INPUT));
 #else
-        m_bSaved = tcgetattr(STDIN_FILENO, &m_saved) == 0;
+        m_bSaved = tcgetattr(STDIN_FILENO, &g_echoSaved) == 0;
         if (m_bSaved) {
-            termios quiet = m_saved;
+            struct sigaction action {};
+            action.sa_handler = RestoreEchoAndReraise;
+            sigemptyset(&action.sa_mask);
+            for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+                sigaction(kEndingSignals[i], &action, &g_previous[i]);
+            termios quiet = g_echoSaved;
             quiet.c_lflag &= ~tcflag_t(ECHO);
             tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
         }
@@ -80,8 +156,11 @@ public:
         if (m_bSaved)
             SetConsoleMode(m_hInput, m_nMode);
 #else
-        if (m_bSaved)
-            tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_saved);
+        if (m_bSaved) {
+            tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_echoSaved);
+            for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+                sigaction(kEndingSignals[i], &g_previous[i], nullptr);
+        }
 #endif
     }
     CEchoOff(const CEchoOff&) = delete;
@@ -92,8 +171,6 @@ private:
 #ifdef Q_OS_WIN
     HANDLE m_hInput = nullptr;
     DWORD m_nMode = 0;
-#else
-    termios m_saved{};
 #endif
 };
 } // namespace

@@ -3,15 +3,29 @@
 // standard input is not a terminal.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 bool StdinIsTerminal();
 bool StderrIsTerminal();
 bool StdoutIsTerminal();
 
-// Writes to standard output / standard error, UTF-8.
+// Writes to standard output / standard error, UTF-8. After a failed write
+// to standard output nothing more is written there; StdoutError() tells the
+// errno of that failure (0 while none), and StdoutReaderGone() whether it
+// was only a reader that closed its end early (`norvane discover | head -1`).
 void Out(const QString& strText);
+bool OutBytes(const QByteArray& bytes);
+int StdoutError();
+bool StdoutReaderGone();
+// A write to a closed pipe then fails with EPIPE instead of killing the
+// program at once.
+void IgnoreBrokenPipe();
 void Err(const QString& strText);
+
+// Whether nWanted more files could be opened now. Qt's event loop aborts
+// the program when it cannot have its own, so this is asked first.
+bool FreeFileDescriptors(int nWanted);
 
 // Asks on standard error and reads a line; true only for y or yes.
 bool AskYesNo(const QString& strQuestion);

@@ -26,6 +26,12 @@ public:
         Q_UNUSED(nStatus);
         return true;
     }
+    // A datagram no handler below gets, and why (for logs; the page shows nothing).
+    virtual void OnIgnored(const DeviceOrigin& origin, const QString& strReason)
+    {
+        Q_UNUSED(origin);
+        Q_UNUSED(strReason);
+    }
     // A failed read, or a datagram that is empty or longer than any message.
     virtual void OnReceiveError() = 0;
     // A reply of any type whose status byte is not 0, widened as a signed value.

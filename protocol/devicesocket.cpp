@@ -148,6 +148,7 @@ int CDeviceSocket::SendRequest(DeviceMsg& msg, const QString& strPassword, const
     int nPos = 0;
     const int nLength = EncodeDeviceMsg(buf, nPos, msg);
     m_sendFailures.clear();
+    m_sentOn.clear();
 
     if (pstrHost) {
         QHostAddress addr;
@@ -175,8 +176,11 @@ bool CDeviceSocket::SendOn(const unsigned char* pData, int nLength, const QHostA
             m_pReceiver.get(), [&] { bSent = m_pReceiver->Send(pBytes, nLength, addr, nPort, nInterface); },
             Qt::BlockingQueuedConnection);
     }
-    if (!bSent && nInterface > 0)
-        m_sendFailures.append(QNetworkInterface::interfaceNameFromIndex(nInterface));
+    const QString strInterface = nInterface > 0 ? QNetworkInterface::interfaceNameFromIndex(nInterface) : QString();
+    if (bSent)
+        m_sentOn.append(strInterface);
+    else if (nInterface > 0)
+        m_sendFailures.append(strInterface);
     return bSent;
 }
 
@@ -222,10 +226,14 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, c
     }
     if (origin.nPort != DEVICE_PORT) {
         ++m_stats.nWrongPort;
+        if (m_pOwner)
+            m_pOwner->OnIgnored(origin, QStringLiteral("from port %1, not %2").arg(origin.nPort).arg(DEVICE_PORT));
         return;
     }
     if (nLength < DEVMSG_HEADER_SIZE || !m_pOwner) {
         ++m_stats.nTooShort;
+        if (m_pOwner)
+            m_pOwner->OnIgnored(origin, QStringLiteral("%1 bytes, shorter than any message").arg(nLength));
         return;
     }
     // An error reply needs only its header: appliances may leave the body out.
@@ -244,6 +252,9 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, c
     // were never sent and a cut-short image must never reach a file.
     if (nLength < DeviceMsgSize(nType)) {
         ++m_stats.nTooShort;
+        m_pOwner->OnIgnored(origin, QStringLiteral("%1 bytes, shorter than a message of type 0x%2")
+                                        .arg(nLength)
+                                        .arg(nType & 0xFF, 2, 16, QLatin1Char('0')));
         return;
     }
 
@@ -278,6 +289,7 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, c
         break;
     default:
         ++m_stats.nIgnored;
+        m_pOwner->OnIgnored(origin, QStringLiteral("type 0x%1 is no reply").arg(nType & 0xFF, 2, 16, QLatin1Char('0')));
         return;
     }
     ++m_stats.nReplies;

@@ -84,8 +84,10 @@ public:
     // Interfaces (by index) the broadcasts go out on; empty for every
     // broadcast interface, or the plain broadcast when there is none.
     void SetBroadcastInterfaces(const QList<int>& interfaces) { m_broadcastInterfaces = interfaces; }
-    // Names of the interfaces the last request failed to leave on.
+    // Names of the interfaces the last request failed to leave on, and of
+    // those it left on ("" where the routes chose).
     const QStringList& SendFailures() const { return m_sendFailures; }
+    const QStringList& SentOn() const { return m_sentOn; }
 
     // Handles one received datagram of nLength bytes: the whole receive path
     // after the socket read. A length below 1 or above DEVMSG_BUF_SIZE is a
@@ -121,6 +123,7 @@ private:
     CDeviceReplies* m_pOwner = nullptr;
     QList<int> m_broadcastInterfaces;
     QStringList m_sendFailures;
+    QStringList m_sentOn;
 
     DeviceReceiveStats m_stats;
     CDatagramQueue m_queue;

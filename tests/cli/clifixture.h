@@ -68,8 +68,12 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("NORVANE_PASSWORD"), strPassword);
         process.setProcessEnvironment(env);
+        if (m_prepare)
+            m_prepare(process);
         process.start(qEnvironmentVariable("NORVANE_CLI"), args);
         process.closeWriteChannel();
+        if (m_started)
+            m_started(process);
         while (!process.waitForFinished(5)) {
             for (QUdpSocket* pSocket : {&m_peer, &SocketAt(kAppliance, DEVICE_PORT)}) {
                 while (pSocket->hasPendingDatagrams()) {
@@ -99,6 +103,8 @@ protected:
 
     QString Path(const char* pszName) const { return m_dir.filePath(QString::fromLatin1(pszName)); }
 
+    // Called on the process before it starts and once it has started.
+    std::function<void(QProcess&)> m_prepare, m_started;
     QUdpSocket m_peer; // hears the broadcasts
     std::map<QString, std::unique_ptr<QUdpSocket>> m_senders;
     QList<QNetworkDatagram> m_requests;

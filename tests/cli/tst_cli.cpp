@@ -125,7 +125,8 @@ TEST_F(CliTest, ForeignDatagramsNeverEndACommand)
     };
     const CliRun run = Run({"reboot", "10.200.7.9", "--yes", "--verbose"}, answer);
     EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
-    EXPECT_EQ(run.strErr.count(QLatin1String("ignored type")), 3) << run.strErr.toStdString();
+    EXPECT_EQ(run.strErr.count(QLatin1String("ignored a datagram")), 4) << run.strErr.toStdString();
+    EXPECT_TRUE(run.strErr.contains(QLatin1String("10.200.7.9:8401: from port 8401, not 8400")));
     EXPECT_TRUE(run.strErr.contains(QLatin1String("datagrams ignored")));
     EXPECT_FALSE(run.strErr.contains(QLatin1String("abcde"))); // the password is never logged
 }

@@ -1,6 +1,202 @@
-// The command line under hostile use: refusals, streams, signals and the exit codes.
+// The command line under hostile use: refusals, streams, passwords, signals
+// and the default time-outs.
 #include "clifixture.h"
 
+#include <QStandardPaths>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
+TEST_F(CliTest, AddressesThatReachEveryHostOrNoneAreRefusedWithTheReason)
+{
+    WriteFile(Path("image.cfg"), Image(1));
+    struct Case {
+        QStringList args;
+        const char* pszReason;
+    };
+    const QList<Case> cases = {
+        {{"restore", "10.200.255.255", Path("image.cfg"), "--yes"}, "broadcast address of the local subnet 10.200.0.0/16"},
+        {{"reboot", "10.200.0.0", "--yes"}, "network address of the local subnet 10.200.0.0/16"},
+        {{"login-url", "127.0.0.1"}, "loopback"},
+        {{"backup", "0.1.2.3", Path("x.cfg")}, "names this host"},
+        {{"reboot", "224.0.0.1", "--yes"}, "multicast"},
+        {{"reboot", "240.0.0.1", "--yes"}, "reserved"},
+        {{"reboot", "010.200.001.002", "--yes"}, "leading zero"},
+        {{"set-ip", "00:1A:2B:00:00:07", "127.0.0.1"}, "loopback"},
+        {{"set-ip", "00:1A:2B:00:00:07", "240.0.0.1"}, "reserved"},
+        {{"set-ip", "00:1A:2B:00:00:07", "10.200.255.255"}, "broadcast address of the local subnet"},
+        {{"set-ip", "00:1A:2B:00:00:07", "10.200.09.9"}, "leading zero"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        m_requests.clear();
+        const CliRun run = Run(c.args, Answer(DM_REBOOT, Msg(DM_REBOOT_ACK)));
+        EXPECT_EQ(run.nExit, 2);
+        EXPECT_TRUE(run.strErr.contains(QLatin1String(c.pszReason))) << run.strErr.toStdString();
+        EXPECT_EQ(run.strErr.count(QLatin1Char('\n')), 1);
+        EXPECT_TRUE(m_requests.isEmpty());
+    }
+}
+
+TEST_F(CliTest, PasswordSourcesWinInTheDocumentedOrderAndLatin1FilesSendTheirBytes)
+{
+    WriteFile(Path("pw"), "from-file\n");
+    WriteFile(Path("latin1"), "s\xe9" "cret\n");
+    WriteFile(Path("utf8"), "s\xc3\xa9" "cret\n");
+    struct Case {
+        QStringList options;
+        QByteArray sent;
+    };
+    const QList<Case> cases = {
+        {{"--password-file", Path("pw"), "--password", "option"}, "from-file"},
+        {{"--password", "option"}, "option"},
+        {{}, "abcde"}, // NORVANE_PASSWORD
+        {{"--password-file", Path("latin1")}, "s\xe9" "cret"},
+        {{"--password-file", Path("utf8")}, "s\xe9" "cret"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.join(' ').toStdString());
+        m_requests.clear();
+        const CliRun run = Run(QStringList{"reboot", "10.200.7.9", "--yes"} + c.options,
+                               Answer(DM_REBOOT, Msg(DM_REBOOT_ACK)));
+        EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
+        ASSERT_EQ(m_requests.size(), 1);
+        EXPECT_EQ(m_requests[0].data(), '\x13' + Text(c.sent, 10) + '\0');
+    }
+    const CliRun euro = Run({"reboot", "10.200.7.9", "--yes", "--password", "s\u20accret"});
+    EXPECT_EQ(euro.nExit, 2);
+    EXPECT_TRUE(euro.strErr.contains(QLatin1String("Latin-1"))) << euro.strErr.toStdString();
+}
+
+TEST_F(CliTest, VerboseListsEveryRequestSentAndEveryDatagramIgnoredWithTheReason)
+{
+    const auto answer = [](const QNetworkDatagram& r) {
+        if (r.data().startsWith(char(DM_DISCOVER)))
+            return QList<QNetworkDatagram>{QNetworkDatagram(DeviceInfo("NV7", "00:1A:2B:00:00:07", "10.200.7.9"))};
+        return QList<QNetworkDatagram>{QNetworkDatagram(QByteArray("\x23\0\0", 3)),
+                                       QNetworkDatagram(Msg(DM_LOGIN_INFO) + "abc"),
+                                       QNetworkDatagram(LoginReply("admin", 80))};
+    };
+    const CliRun run = Run({"login-url", "00:1A:2B:00:00:07", "--verbose", "--discover-timeout", "0.3"}, answer);
+    EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
+    for (const char* pszLine : {"sent request 0x10 to 255.255.255.255:8400", "sent request 0x12 to 10.200.7.9:8400",
+                                "from 10.200.7.9:8400: 3 bytes, shorter than any message",
+                                "from 10.200.7.9:8400: 15 bytes, shorter than a message of type 0x22"})
+        EXPECT_TRUE(run.strErr.contains(QLatin1String(pszLine))) << pszLine << '\n' << run.strErr.toStdString();
+}
+
+#ifdef Q_OS_UNIX
+TEST_F(CliTest, AFullDiskOnStandardOutputFailsAndAReaderThatLeftEndsItQuietly)
+{
+    if (!QFile::exists(QStringLiteral("/dev/full")))
+        GTEST_SKIP() << "no /dev/full";
+    const auto discovered = [](const QNetworkDatagram&) {
+        return QList<QNetworkDatagram>{QNetworkDatagram(DeviceInfo("NV7", "00:1A:2B:00:00:07", "10.200.7.9"))};
+    };
+    m_prepare = [](QProcess& p) { p.setStandardOutputFile(QStringLiteral("/dev/full")); };
+    for (const QStringList& args : {QStringList{"discover", "--format", "csv", "--timeout", "0.3"},
+                                    QStringList{"login-url", "10.200.7.9"}, QStringList{"--help"}}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        const CliRun run = Run(args, args[0] == "login-url" ? Answer(DM_GET_LOGIN, LoginReply("admin", 80)) : discovered);
+        EXPECT_EQ(run.nExit, 10);
+        EXPECT_TRUE(run.strErr.contains(QLatin1String("write error on standard output"))) << run.strErr.toStdString();
+    }
+    m_prepare = nullptr;
+    m_started = [](QProcess& p) { p.closeReadChannel(QProcess::StandardOutput); };
+    const CliRun gone = Run({"discover", "--timeout", "0.3"}, discovered);
+    EXPECT_EQ(gone.nExit, 0);
+    EXPECT_EQ(gone.strErr, "");
+}
+
+TEST(CliLimits, TooFewFileDescriptorsIsANetworkFailureNotACrash)
+{
+    const QString strPrlimit = QStandardPaths::findExecutable(QStringLiteral("prlimit"));
+    if (strPrlimit.isEmpty())
+        GTEST_SKIP() << "no prlimit";
+    // One descriptor beyond the three standard ones: Qt's event loop used to abort.
+    QProcess process;
+    process.start(strPrlimit, {"--nofile=4", "--", qEnvironmentVariable("NORVANE_CLI"), "discover"});
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 9);
+    EXPECT_TRUE(process.readAllStandardError().contains("too many open files"));
+}
+
+// The terminal's echo, read on its side of a pseudo-terminal.
+bool EchoOn(int fdTerminal)
+{
+    termios mode{};
+    return tcgetattr(fdTerminal, &mode) == 0 && (mode.c_lflag & ECHO);
+}
+
+TEST_F(CliTest, ASignalAtThePasswordPromptLeavesTheTerminalEchoing)
+{
+    for (const int nSignal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(nSignal);
+        const int fdMaster = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(fdMaster, 0);
+        ASSERT_EQ(grantpt(fdMaster), 0);
+        ASSERT_EQ(unlockpt(fdMaster), 0);
+        const int fdTerminal = open(ptsname(fdMaster), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fdTerminal, 0);
+        ASSERT_TRUE(EchoOn(fdTerminal));
+
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("NORVANE_PASSWORD"));
+        process.setProcessEnvironment(env);
+        process.setChildProcessModifier([fdTerminal] { dup2(fdTerminal, STDIN_FILENO); });
+        process.start(qEnvironmentVariable("NORVANE_CLI"), {"login-url", "10.200.7.9"});
+        // Signalled only once echo is off: the prompt is waiting.
+        EXPECT_TRUE(WaitFor([&] { return !EchoOn(fdTerminal); }));
+        ::kill(pid_t(process.processId()), nSignal);
+        EXPECT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitStatus(), QProcess::CrashExit); // ended by the signal, as before
+        EXPECT_TRUE(EchoOn(fdTerminal));
+        close(fdTerminal);
+        close(fdMaster);
+    }
+}
+#endif
+
+// With no --timeout: discovery gathers for 2 s, a command waits 5 s. The
+// simulator answers late; a reply inside the default is taken, one after
+// it is not.
+TEST_F(CliSimTest, TheDefaultTimeOutsHoldWhenNoneIsGiven)
+{
+    struct Case {
+        int nDelayMs;
+        QStringList args;
+        int nExit;
+    };
+    const QList<Case> cases = {
+        {1500, {"discover", "--format", "csv"}, 0},
+        {2600, {"discover", "--format", "csv"}, 0},
+        {4000, {"backup", "10.200.1.1", m_dir.filePath("late.cfg")}, 0},
+        {6000, {"backup", "10.200.1.1", m_dir.filePath("too-late.cfg")}, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nDelayMs);
+        CSimProcess sim;
+        ASSERT_TRUE(sim.Start({"--count", "1", "--delay-ms", QString::number(c.nDelayMs)}));
+        QProcess process;
+        process.start(qEnvironmentVariable("NORVANE_CLI"), c.args);
+        process.closeWriteChannel();
+        ASSERT_TRUE(process.waitForFinished(60000));
+        const CliRun run{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                         QString::fromUtf8(process.readAllStandardError())};
+        EXPECT_EQ(run.nExit, c.nExit) << run.strErr.toStdString();
+        if (c.args[0] == "discover") {
+            EXPECT_EQ(run.strOut.contains(QLatin1String("10.200.1.1")), c.nDelayMs < 2000) << run.strOut.toStdString();
+        }
+    }
+}
 
 } // namespace
