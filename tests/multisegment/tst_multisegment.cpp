@@ -80,8 +80,14 @@ TEST_F(MultiSegment, AnInterfaceTakenDownLeavesDiscoveryOnTheOtherWithoutBoxes)
         EXPECT_TRUE(WaitFor([&] { return Rows() == kSegmentA; }));
     }
     EXPECT_TRUE(m_ui.m_messages.isEmpty()) << m_ui.m_messages.join('|').toStdString();
-    const CliRun run = Cli({"discover", "--format", "json", "--timeout", "0.5"});
+    const CliRun run = Cli({"discover", "--format", "json", "--timeout", "0.5", "--verbose"});
     EXPECT_EQ(Listed(run.strOut), kSegmentA);
+    // Discovery leaves on ca alone, and nothing is said about cb.
+    EXPECT_TRUE(run.strErr.contains(QLatin1String("255.255.255.255:8400 on ca"))) << run.strErr.toStdString();
+    EXPECT_FALSE(run.strErr.contains(QLatin1String("cb"))) << run.strErr.toStdString();
+    const CliRun listed = Cli({"--list-interfaces"});
+    EXPECT_TRUE(listed.strOut.startsWith(QLatin1String("ca "))) << listed.strOut.toStdString();
+    EXPECT_FALSE(listed.strOut.contains(QLatin1String("cb"))) << listed.strOut.toStdString();
     ASSERT_EQ(QProcess::execute("ip", {"link", "set", "cb", "up"}), 0);
 }
 
