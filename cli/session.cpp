@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "targets.h"
 #include "terminal.h"
 
 #include <QEventLoop>
@@ -12,6 +13,14 @@ namespace {
 quint32 AddressOf(const QString& strIp)
 {
     return QHostAddress(strIp).toIPv4Address();
+}
+
+// What merges an appliance: its MAC in the one form, or the text
+// upper-cased when it is no MAC, so such an appliance is still listed.
+QString MacKey(const QString& strMac)
+{
+    const QString strCanonical = CanonicalMac(strMac);
+    return strCanonical.isEmpty() ? strMac.toUpper() : strCanonical;
 }
 
 QString Hex(int n)
@@ -50,7 +59,7 @@ bool CSession::Discover(int nWindowMs, int nRounds, QList<Appliance>& list, cons
     m_pFound = &list;
     m_foundByMac.clear();
     for (qsizetype i = 0; i < list.size(); ++i)
-        m_foundByMac.insert(list[i].strMac.toUpper(), i);
+        m_foundByMac.insert(MacKey(list[i].strMac), i);
     for (int nRound = 0; nRound < nRounds; ++nRound) {
         if (m_socket.SendDiscover())
             bSentAny = true;
@@ -211,7 +220,8 @@ void CSession::AddDevice(QString strSerial, QString strMac, QString strIp)
         return;
     Appliance appliance{strMac, strIp, strSerial, m_nReplyInterface, {}};
     const QString strInterface = QNetworkInterface::interfaceNameFromIndex(m_nReplyInterface);
-    const auto it = m_foundByMac.constFind(strMac.toUpper());
+    const QString strKey = MacKey(strMac);
+    const auto it = m_foundByMac.constFind(strKey);
     if (it != m_foundByMac.constEnd()) {
         appliance.interfaces = (*m_pFound)[*it].interfaces;
         if (!strInterface.isEmpty() && !appliance.interfaces.contains(strInterface))
@@ -221,7 +231,7 @@ void CSession::AddDevice(QString strSerial, QString strMac, QString strIp)
     }
     if (!strInterface.isEmpty())
         appliance.interfaces.append(strInterface);
-    m_foundByMac.insert(strMac.toUpper(), m_pFound->size());
+    m_foundByMac.insert(strKey, m_pFound->size());
     m_pFound->append(appliance);
 }
 

@@ -55,7 +55,7 @@ public:
     void SetInterfaces(const QList<int>& interfaces);
 
     // Broadcasts discovery nRounds times and gathers the replies for
-    // nWindowMs after each, merged by MAC (case-blind), sorted by MAC. Stops
+    // nWindowMs after each, merged by MAC (in any form), sorted by MAC text. Stops
     // early once stop(list) is true. False when no request could be sent.
     using StopWhen = std::function<bool(const QList<Appliance>&)>;
     bool Discover(int nWindowMs, int nRounds, QList<Appliance>& list, const StopWhen& stop = {});
@@ -113,6 +113,6 @@ private:
     quint32 m_nCurrent = 0;             // sender of the reply being handled
     int m_nReplyInterface = 0;          // and the interface it came in on
     QList<Appliance>* m_pFound = nullptr; // set while discovering
-    QHash<QString, qsizetype> m_foundByMac; // upper-case MAC -> index in *m_pFound
+    QHash<QString, qsizetype> m_foundByMac; // MacKey -> index in *m_pFound
     quint64 m_nForeign = 0;
 };
