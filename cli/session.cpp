@@ -124,6 +124,7 @@ void CSession::Start(const Request& request, int nTimeoutMs, Done done)
 
     Pending& pending = m_pending[nAddress];
     pending.nReplyType = request.nType + 0x10;
+    pending.nAlsoFrom = request.nType == DM_SET_IP ? AddressOf(request.strNewIp) : 0;
     pending.done = std::move(done);
     pending.pTimer = std::make_unique<QTimer>();
     pending.pTimer->setSingleShot(true);
@@ -185,9 +186,12 @@ bool CSession::AcceptReply(const DeviceOrigin& origin, int nType, int nStatus)
     if (m_pFound && nType == DM_DEVICE_INFO && nStatus == DS_OK && bOnOurInterface)
         return true;
     const quint32 nAddress = origin.addr.toIPv4Address();
-    const auto it = m_pending.find(nAddress);
+    auto it = m_pending.find(nAddress);
+    if (it == m_pending.end())
+        it = std::find_if(m_pending.begin(), m_pending.end(),
+                          [nAddress](const auto& entry) { return nAddress && entry.second.nAlsoFrom == nAddress; });
     if (it != m_pending.end() && it->second.nReplyType == nType && bOnOurInterface) {
-        m_nCurrent = nAddress;
+        m_nCurrent = it->first;
         return true;
     }
     ++m_nForeign;

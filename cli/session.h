@@ -2,7 +2,8 @@
 //
 // Unlike the window, which takes any reply from port 8400, a session takes
 // for a request only a reply of the expected type from the address the
-// request went to; every other datagram is ignored and counted. Several
+// request went to (for a set-ip, also from the new address: appliances
+// answer it from either); every other datagram is ignored and counted. Several
 // requests may be in flight at once, one per appliance address, each with
 // its own time-out. Discovery takes device-info replies from anyone.
 //
@@ -97,6 +98,7 @@ public:
 private:
     struct Pending {
         int nReplyType = 0;
+        quint32 nAlsoFrom = 0; // a second sender whose reply counts; 0 for none
         Done done;
         std::unique_ptr<QTimer> pTimer;
     };
@@ -110,7 +112,7 @@ private:
     void ReportSendFailures();
 
     QList<int> m_interfaces;
-    quint32 m_nCurrent = 0;             // sender of the reply being handled
+    quint32 m_nCurrent = 0;             // the request the reply being handled answers
     int m_nReplyInterface = 0;          // and the interface it came in on
     QList<Appliance>* m_pFound = nullptr; // set while discovering
     QHash<QString, qsizetype> m_foundByMac; // MacKey -> index in *m_pFound
