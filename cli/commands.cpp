@@ -163,7 +163,7 @@ int ResolveTarget(CContext& ctx, const QString& strTarget, Target& target)
     if (const int nExit = OpenSession(ctx))
         return nExit;
     const auto matches = [&](const Appliance& a) {
-        return strMac.isEmpty() ? a.strIp == target.strIp : a.strMac.toUpper() == strMac;
+        return strMac.isEmpty() ? a.strIp == target.strIp : CanonicalMac(a.strMac) == strMac;
     };
     QList<Appliance> list;
     const auto found = [&](const QList<Appliance>& now) { return std::any_of(now.begin(), now.end(), matches); };
@@ -325,7 +325,7 @@ int RunSetIp(CContext& ctx)
     QList<Appliance> list;
     const auto findMac = [&](const QList<Appliance>& now) -> const Appliance* {
         for (const Appliance& a : now)
-            if (a.strMac.toUpper() == strMac)
+            if (CanonicalMac(a.strMac) == strMac)
                 return &a;
         return nullptr;
     };

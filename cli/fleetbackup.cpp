@@ -21,7 +21,7 @@ CFleetBackup::CFleetBackup(CSession& session, const FleetOptions& options) : m_s
 
 QString CFleetBackup::FileName(const QString& strMac)
 {
-    return QString(strMac).replace(QLatin1Char(':'), QLatin1Char('-')) + QStringLiteral(".cfg");
+    return CanonicalMac(strMac).replace(QLatin1Char(':'), QLatin1Char('-')) + QStringLiteral(".cfg");
 }
 
 int CFleetBackup::Run(const QList<Appliance>& appliances)
@@ -41,7 +41,7 @@ int CFleetBackup::Run(const QList<Appliance>& appliances)
         const Appliance& a = m_entries[i].appliance;
         // Both texts come from the network: one names a file, the other
         // is where the request goes.
-        if (CanonicalMac(a.strMac) != a.strMac.toUpper())
+        if (CanonicalMac(a.strMac).isEmpty())
             Fail(i, QStringLiteral("the appliance reports a malformed MAC address"));
         else if (CanonicalIp(a.strIp).isEmpty())
             Fail(i, QStringLiteral("the appliance reports a malformed IP address"));

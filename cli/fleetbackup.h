@@ -29,7 +29,8 @@ public:
     // Backs up every appliance of the list; returns the exit code.
     int Run(const QList<Appliance>& appliances);
 
-    // The file an appliance's image goes to: its MAC with dashes, .cfg.
+    // The file an appliance's image goes to: its MAC in upper case with
+    // dashes, whatever form the appliance writes it in, then .cfg.
     static QString FileName(const QString& strMac);
 
 private:

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "targets.h"
 #include "terminal.h"
 
 #include <QEventLoop>
@@ -12,6 +13,14 @@ namespace {
 quint32 AddressOf(const QString& strIp)
 {
     return QHostAddress(strIp).toIPv4Address();
+}
+
+// What merges an appliance: its MAC in the one form, or the text
+// upper-cased when it is no MAC, so such an appliance is still listed.
+QString MacKey(const QString& strMac)
+{
+    const QString strCanonical = CanonicalMac(strMac);
+    return strCanonical.isEmpty() ? strMac.toUpper() : strCanonical;
 }
 
 QString Hex(int n)
@@ -59,7 +68,7 @@ bool CSession::Discover(int nWindowMs, int nRounds, QList<Appliance>& list, cons
     m_pFound = &list;
     m_foundByMac.clear();
     for (qsizetype i = 0; i < list.size(); ++i)
-        m_foundByMac.insert(list[i].strMac.toUpper(), i);
+        m_foundByMac.insert(MacKey(list[i].strMac), i);
     for (int nRound = 0; nRound < nRounds; ++nRound) {
         if (m_socket.SendDiscover())
             bSentAny = true;
@@ -121,6 +130,7 @@ void CSession::Start(const Request& request, int nTimeoutMs, Done done)
 
     Pending& pending = m_pending[nAddress];
     pending.nReplyType = request.nType + 0x10;
+    pending.nAlsoFrom = request.nType == DM_SET_IP ? AddressOf(request.strNewIp) : 0;
     pending.done = std::move(done);
     pending.pTimer = std::make_unique<QTimer>();
     pending.pTimer->setSingleShot(true);
@@ -182,9 +192,12 @@ bool CSession::AcceptReply(const DeviceOrigin& origin, int nType, int nStatus)
     if (m_pFound && nType == DM_DEVICE_INFO && nStatus == DS_OK && bOnOurInterface)
         return true;
     const quint32 nAddress = origin.addr.toIPv4Address();
-    const auto it = m_pending.find(nAddress);
+    auto it = m_pending.find(nAddress);
+    if (it == m_pending.end())
+        it = std::find_if(m_pending.begin(), m_pending.end(),
+                          [nAddress](const auto& entry) { return nAddress && entry.second.nAlsoFrom == nAddress; });
     if (it != m_pending.end() && it->second.nReplyType == nType && bOnOurInterface) {
-        m_nCurrent = nAddress;
+        m_nCurrent = it->first;
         return true;
     }
     ++m_nForeign;
@@ -226,7 +239,8 @@ void CSession::AddDevice(QString strSerial, QString strMac, QString strIp)
         return;
     Appliance appliance{strMac, strIp, strSerial, m_nReplyInterface, {}};
     const QString strInterface = QNetworkInterface::interfaceNameFromIndex(m_nReplyInterface);
-    const auto it = m_foundByMac.constFind(strMac.toUpper());
+    const QString strKey = MacKey(strMac);
+    const auto it = m_foundByMac.constFind(strKey);
     if (it != m_foundByMac.constEnd()) {
         appliance.interfaces = (*m_pFound)[*it].interfaces;
         if (!strInterface.isEmpty() && !appliance.interfaces.contains(strInterface))
@@ -236,7 +250,7 @@ void CSession::AddDevice(QString strSerial, QString strMac, QString strIp)
     }
     if (!strInterface.isEmpty())
         appliance.interfaces.append(strInterface);
-    m_foundByMac.insert(strMac.toUpper(), m_pFound->size());
+    m_foundByMac.insert(strKey, m_pFound->size());
     m_pFound->append(appliance);
 }
 

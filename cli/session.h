@@ -2,7 +2,8 @@
 //
 // Unlike the window, which takes any reply from port 8400, a session takes
 // for a request only a reply of the expected type from the address the
-// request went to; every other datagram is ignored and counted. Several
+// request went to (for a set-ip, also from the new address: appliances
+// answer it from either); every other datagram is ignored and counted. Several
 // requests may be in flight at once, one per appliance address, each with
 // its own time-out. Discovery takes device-info replies from anyone.
 //
@@ -55,7 +56,7 @@ public:
     void SetInterfaces(const QList<int>& interfaces);
 
     // Broadcasts discovery nRounds times and gathers the replies for
-    // nWindowMs after each, merged by MAC (case-blind), sorted by MAC. Stops
+    // nWindowMs after each, merged by MAC (in any form), sorted by MAC text. Stops
     // early once stop(list) is true. False when no request could be sent.
     using StopWhen = std::function<bool(const QList<Appliance>&)>;
     bool Discover(int nWindowMs, int nRounds, QList<Appliance>& list, const StopWhen& stop = {});
@@ -98,6 +99,7 @@ public:
 private:
     struct Pending {
         int nReplyType = 0;
+        quint32 nAlsoFrom = 0; // a second sender whose reply counts; 0 for none
         Done done;
         std::unique_ptr<QTimer> pTimer;
     };
@@ -113,9 +115,9 @@ private:
     void ReportSent(int nType, const QString& strTo);
 
     QList<int> m_interfaces;
-    quint32 m_nCurrent = 0;             // sender of the reply being handled
+    quint32 m_nCurrent = 0;             // the request the reply being handled answers
     int m_nReplyInterface = 0;          // and the interface it came in on
     QList<Appliance>* m_pFound = nullptr; // set while discovering
-    QHash<QString, qsizetype> m_foundByMac; // upper-case MAC -> index in *m_pFound
+    QHash<QString, qsizetype> m_foundByMac; // MacKey -> index in *m_pFound
     quint64 m_nForeign = 0;
 };

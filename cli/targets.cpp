@@ -39,14 +39,16 @@ QString LocalSubnetEdge(quint32 nIp)
 
 QString CanonicalMac(const QString& strText)
 {
-    static const QRegularExpression mac(QStringLiteral(
-        "^([0-9A-Fa-f]{2})([:-]?)([0-9A-Fa-f]{2})\\2([0-9A-Fa-f]{2})\\2([0-9A-Fa-f]{2})\\2([0-9A-Fa-f]{2})\\2([0-9A-Fa-f]{2})$"));
-    const QRegularExpressionMatch match = mac.match(strText);
-    if (!match.hasMatch())
+    // Anchored to the very end: a "$" would let a MAC text from the network end in a newline.
+    static const QRegularExpression mac(QRegularExpression::anchoredPattern(
+        QStringLiteral("[0-9A-Fa-f]{2}([:-]?)[0-9A-Fa-f]{2}(\\1[0-9A-Fa-f]{2}){4}|[0-9A-Fa-f]{4}(\\.[0-9A-Fa-f]{4}){2}")));
+    if (!mac.match(strText).hasMatch())
         return {};
+    QString strHex = strText.toUpper();
+    strHex.remove(QLatin1Char(':')).remove(QLatin1Char('-')).remove(QLatin1Char('.'));
     QStringList octets;
-    for (int i : {1, 3, 4, 5, 6, 7})
-        octets << match.captured(i).toUpper();
+    for (qsizetype i = 0; i < strHex.size(); i += 2)
+        octets << strHex.mid(i, 2);
     return octets.join(QLatin1Char(':'));
 }
 

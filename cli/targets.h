@@ -4,8 +4,10 @@
 
 #include <QString>
 
-// "00:1a:2b:0a:0b:0c", "00-1A-2B-0A-0B-0C" or "001A2B0A0B0C" as
-// "00:1A:2B:0A:0B:0C"; empty when the text is not a MAC address.
+// "00:1a:2b:0a:0b:0c", "00-1A-2B-0A-0B-0C", "001A2B0A0B0C" or
+// "001a.2b0a.0b0c" as "00:1A:2B:0A:0B:0C"; empty when the text is not a MAC
+// address. Appliances write their MAC in any of these forms: compare MACs
+// by this, never by their text.
 QString CanonicalMac(const QString& strText);
 // Four decimal octets, each 0 to 255 and written without leading zeros, as
 // dotted text; empty otherwise. "010.200.001.002" is refused: tools built on

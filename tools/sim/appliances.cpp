@@ -16,6 +16,36 @@ int HexDigit(char c)
     return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
 }
 
+// The six bytes of a MAC written xx:xx:xx:xx:xx:xx, xx-xx-xx-xx-xx-xx,
+// xxxxxxxxxxxx or xxxx.xxxx.xxxx, in any case; false for anything else.
+bool ParseMac(std::string_view mac, unsigned (&nBytes)[6])
+{
+    std::size_t nGroup = 12; // hex digits between separators
+    char cSeparator = 0;
+    if (mac.size() == 17 && (mac[2] == ':' || mac[2] == '-')) {
+        nGroup = 2;
+        cSeparator = mac[2];
+    } else if (mac.size() == 14) {
+        nGroup = 4;
+        cSeparator = '.';
+    } else if (mac.size() != 12) {
+        return false;
+    }
+    int nDigits[12];
+    std::size_t nCount = 0;
+    for (std::size_t k = 0; k < mac.size(); ++k) {
+        if (k % (nGroup + 1) == nGroup) {
+            if (mac[k] != cSeparator)
+                return false;
+        } else if ((nDigits[nCount++] = HexDigit(mac[k])) < 0) {
+            return false;
+        }
+    }
+    for (std::size_t b = 0; b < 6; ++b)
+        nBytes[b] = unsigned(nDigits[2 * b] * 16 + nDigits[2 * b + 1]);
+    return true;
+}
+
 bool UsableAddress(std::uint32_t nIp)
 {
     const std::uint32_t nFirst = nIp >> 24;
@@ -39,8 +69,22 @@ CApplianceTable::CApplianceTable(const CSimOptions& opts)
 std::string CApplianceTable::MacText(int i) const
 {
     const unsigned n = unsigned(m_opts.m_nFirstIndex + i) + 1;
+    const unsigned x = (n >> 16) & 0xFF, y = (n >> 8) & 0xFF, z = n & 0xFF;
     char text[18];
-    std::snprintf(text, sizeof text, "00:1A:2B:%02X:%02X:%02X", (n >> 16) & 0xFF, (n >> 8) & 0xFF, n & 0xFF);
+    switch (m_opts.m_eMacFormat) {
+    case EMacFormat::Colon:
+        std::snprintf(text, sizeof text, "00:1A:2B:%02X:%02X:%02X", x, y, z);
+        break;
+    case EMacFormat::Dash:
+        std::snprintf(text, sizeof text, "00-1A-2B-%02X-%02X-%02X", x, y, z);
+        break;
+    case EMacFormat::Bare:
+        std::snprintf(text, sizeof text, "001A2B%02X%02X%02X", x, y, z);
+        break;
+    case EMacFormat::Dotted:
+        std::snprintf(text, sizeof text, "001a.2b%02x.%02x%02x", x, y, z);
+        break;
+    }
     return text;
 }
 
@@ -67,19 +111,12 @@ void CApplianceTable::CopyImage(int i, unsigned char* pImage) const
         FormulaImage(i, pImage);
 }
 
-// Only the exact "xx:xx:xx:xx:xx:xx" form matches, as the printed MAC in any case.
+// Any form of the MAC matches, whichever --mac-format the appliances print.
 int CApplianceTable::ApplianceOfMac(std::string_view mac) const
 {
-    if (mac.size() != 17)
-        return -1;
     unsigned nBytes[6];
-    for (std::size_t b = 0; b < 6; ++b) {
-        const int hi = HexDigit(mac[b * 3]);
-        const int lo = HexDigit(mac[b * 3 + 1]);
-        if (hi < 0 || lo < 0 || (b < 5 && mac[b * 3 + 2] != ':'))
-            return -1;
-        nBytes[b] = unsigned(hi * 16 + lo);
-    }
+    if (!ParseMac(mac, nBytes))
+        return -1;
     if (nBytes[0] != 0x00 || nBytes[1] != 0x1A || nBytes[2] != 0x2B)
         return -1;
     const int n = int((nBytes[3] << 16) | (nBytes[4] << 8) | nBytes[5]) - m_opts.m_nFirstIndex;
@@ -164,6 +201,11 @@ void CApplianceTable::Answer(int i, const DeviceMsg& req, SimClock::time_point n
     CAppliance& a = m_vecAppliances[std::size_t(i)];
     if (now < a.m_tSilentUntil)
         return;
+    const bool bLosable = m_opts.m_nLoseType < 0 ? req.type != DM_DISCOVER : req.type == m_opts.m_nLoseType;
+    if (bLosable && a.m_nLost < m_opts.m_nLoseFirst) {
+        ++a.m_nLost;
+        return;
+    }
 
     const auto nReplyType = static_cast<std::int8_t>(req.type + 0x10);
     if (const auto it = m_opts.m_mapStatus.find(req.type); it != m_opts.m_mapStatus.end()) {
@@ -219,9 +261,19 @@ void CApplianceTable::SetIp(int i, const DeviceMsg& req, const ReplyFn& reply)
         return;
     }
 
-    // The ack leaves from the old address: the appliance answers before it moves.
-    SendBare(a.m_nIp, DM_SET_IP_ACK, DS_OK, DEVMSG_HEADER_SIZE, reply);
-    if (nNewIp == a.m_nIp)
+    // By default the ack leaves from the old address: the appliance answers
+    // before it moves.
+    if (!m_opts.m_bSetIpAckFromNew)
+        SendBare(a.m_nIp, DM_SET_IP_ACK, DS_OK, DEVMSG_HEADER_SIZE, reply);
+    Move(i, nNewIp);
+    if (m_opts.m_bSetIpAckFromNew)
+        SendBare(nNewIp, DM_SET_IP_ACK, DS_OK, DEVMSG_HEADER_SIZE, reply);
+}
+
+void CApplianceTable::Move(int i, std::uint32_t nNewIp)
+{
+    CAppliance& a = m_vecAppliances[std::size_t(i)];
+    if (nNewIp == a.m_nIp || m_opts.m_bSetIpNoMove)
         return;
     const std::uint32_t nOldIp = a.m_nIp;
     m_mapByIp.erase(nOldIp);

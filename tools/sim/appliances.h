@@ -4,7 +4,9 @@
 //
 // Appliance i (0-based), n = --first-index + i:
 //   address  --first-ip + i; the --extra-ip ones come after the others
-//   MAC      "00:1A:2B:XX:YY:ZZ", XX YY ZZ the bytes of n + 1 in uppercase hex
+//   MAC      "00:1A:2B:XX:YY:ZZ", XX YY ZZ the bytes of n + 1 in uppercase hex;
+//            with --mac-format dash "00-1A-2B-XX-YY-ZZ", bare "001A2BXXYYZZ",
+//            dotted "001a.2bxx.yyzz" (lowercase)
 //   serial   "NV" and the decimal 10000000 + n + 1, e.g. NV10000001
 //   image    until a DM_PUT_FLASHINFO replaces it, byte k of 8192 is x >> 24 after
 //              x = (n + 1) * 0x9E3779B9            (mod 2^32, once)
@@ -17,9 +19,14 @@
 //   - Discovery needs no password. Every other request with --password set
 //     must carry it exactly, or gets a header-only reply with DS_BAD_PASSWORD.
 //   - DM_SET_IP is taken by the reached appliance whose MAC matches the mac
-//     field (case-insensitive). It answers from its old address, then moves. A
+//     field in any of the four forms, any case. It answers from its old
+//     address, then moves; with --setip-ack-from new it moves, then answers
+//     from its new address; with --setip-no-move it answers but stays. A
 //     new address that does not parse, is unusable (0/8, 127/8, 224.0.0.0 and
 //     up) or is held by another appliance gets DS_BAD_REQUEST and no move.
+//   - With --lose-first, each appliance ignores the first K requests it takes
+//     (of the type given, or of every type but discovery), as if lost on the
+//     way, before any other rule.
 //   - After its DM_REBOOT_ACK an appliance ignores everything, discovery
 //     included, for --reboot-seconds.
 //   - A --status override is checked first: the appliance does nothing and
@@ -67,10 +74,12 @@ private:
         std::uint32_t m_nIp = 0;
         std::unique_ptr<unsigned char[]> m_pImage; // null: still the formula's image
         SimClock::time_point m_tSilentUntil{};
+        int m_nLost = 0; // requests lost to --lose-first so far
     };
 
     void Answer(int i, const DeviceMsg& req, SimClock::time_point now, const ReplyFn& reply);
     void SetIp(int i, const DeviceMsg& req, const ReplyFn& reply);
+    void Move(int i, std::uint32_t nNewIp);
     void SendReply(int i, std::int8_t nType, std::int8_t nStatus, const ReplyFn& reply) const;
     // A reply with a zero body.
     void SendBare(std::uint32_t nFromIp, std::int8_t nType, std::int8_t nStatus, int nSize,

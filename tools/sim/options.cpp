@@ -27,6 +27,13 @@ Appliances
   --user NAME            user name in login replies (default admin)
   --web-port P           web port in login replies, any 32-bit value (default 80)
   --reboot-seconds S     silence after a reboot (default 3)
+  --mac-format FORM      how the appliances write their MAC: colon
+                         (00:1A:2B:00:00:01, the default), dash
+                         (00-1A-2B-00-00-01), bare (001A2B000001) or dotted
+                         (001a.2b00.0001); a set-ip may name it in any of these
+  --setip-ack-from old|new
+                         acknowledge a set-ip from the old address (the
+                         default), or move first and acknowledge from the new one
   --seconds S            run time (default: until SIGINT or SIGTERM)
 
 Faults
@@ -35,6 +42,10 @@ Faults
                          getflash, putflash; repeatable
   --short-status         make those --status replies header-only (12 bytes)
                          instead of full-size with a zero body
+  --setip-no-move        acknowledge a set-ip but keep the old address
+  --lose-first [TYPE=]K  each appliance ignores the first K requests it is
+                         sent, of TYPE (as for --status) or of every type but
+                         discovery
   --drop RATIO           leave this fraction (0..1) of replies unsent
   --seed N               seed of every random choice (default 1)
   --delay-ms MS          send each reply MS milliseconds late
@@ -115,6 +126,36 @@ bool ParseStatus(std::string_view text, CSimOptions& opts)
     return true;
 }
 
+bool ParseLoseFirst(std::string_view text, CSimOptions& opts)
+{
+    if (const auto eq = text.find('='); eq != std::string_view::npos) {
+        opts.m_nLoseType = RequestType(text.substr(0, eq));
+        if (opts.m_nLoseType < 0)
+            return false;
+        text = text.substr(eq + 1);
+    }
+    long long n = 0;
+    if (!ParseLong(text, 0, 1000000, n))
+        return false;
+    opts.m_nLoseFirst = int(n);
+    return true;
+}
+
+bool ParseMacFormat(std::string_view text, EMacFormat& eFormat)
+{
+    static const struct {
+        const char* pName;
+        EMacFormat eFormat;
+    } kNames[] = {{"colon", EMacFormat::Colon}, {"dash", EMacFormat::Dash}, {"bare", EMacFormat::Bare},
+                  {"dotted", EMacFormat::Dotted}};
+    for (const auto& name : kNames)
+        if (text == name.pName) {
+            eFormat = name.eFormat;
+            return true;
+        }
+    return false;
+}
+
 bool ParseEndpoint(std::string_view text, CSimOptions& opts)
 {
     const auto colon = text.rfind(':');
@@ -186,6 +227,15 @@ EParse ParseOptions(int argc, char** argv, CSimOptions& opts)
             bOk = next() && ParseDouble(value, 0.001, 1e9, opts.m_dSeconds);
         } else if (name == "--reboot-seconds") {
             bOk = next() && ParseDouble(value, 0, 1e9, opts.m_dRebootSeconds);
+        } else if (name == "--mac-format") {
+            bOk = next() && ParseMacFormat(value, opts.m_eMacFormat);
+        } else if (name == "--setip-ack-from") {
+            bOk = next() && (value == "old" || value == "new");
+            opts.m_bSetIpAckFromNew = value == "new";
+        } else if (name == "--setip-no-move") {
+            bOk = flag(opts.m_bSetIpNoMove);
+        } else if (name == "--lose-first") {
+            bOk = next() && ParseLoseFirst(value, opts);
         } else if (name == "--status") {
             bOk = next() && ParseStatus(value, opts);
         } else if (name == "--short-status") {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+enum class EMacFormat { Colon, Dash, Bare, Dotted };
+
 struct CSimOptions {
     int m_nCount = 3;
     std::uint32_t m_nFirstIp = 0x0AC80101; // 10.200.1.1, host order
@@ -17,10 +19,15 @@ struct CSimOptions {
     std::int32_t m_nWebPort = 80;
     double m_dSeconds = 0; // 0: until interrupted
     double m_dRebootSeconds = 3;
+    EMacFormat m_eMacFormat = EMacFormat::Colon;
+    bool m_bSetIpAckFromNew = false; // false: the ack leaves from the old address
+    bool m_bSetIpNoMove = false;     // acknowledge a set-ip but keep the address
 
     // Faults
     std::map<int, int> m_mapStatus; // request type -> status that replaces the action
     bool m_bShortStatus = false;
+    int m_nLoseFirst = 0;  // requests each appliance loses before it hears one
+    int m_nLoseType = -1;  // of this type; -1: of every type but discovery
     double m_dDrop = 0;
     std::uint64_t m_nSeed = 1;
     int m_nDelayMs = 0;
