@@ -10,7 +10,10 @@
 namespace {
 const QRegularExpression& Dotted()
 {
-    static const QRegularExpression dotted(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+    // ASCII digits only (\d takes any script's), to the very end of the text
+    // ("$" would let one from the network end in a newline).
+    static const QRegularExpression dotted(
+        QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\z"));
     return dotted;
 }
 
