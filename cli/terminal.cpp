@@ -1,10 +1,13 @@
 #include "terminal.h"
 
+#include <QFile>
+
 #include <cstdio>
 #include <iostream>
 #include <string>
 
 #ifdef Q_OS_WIN
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #define isatty _isatty
@@ -118,4 +121,21 @@ bool ReadSecret(const QString& strPrompt, QString& strSecret)
     }
     Err(QStringLiteral("\n"));
     return bRead;
+}
+
+bool OpenStdin(QFile& file)
+{
+#ifdef Q_OS_WIN
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    return file.open(fileno(stdin), QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
+bool OpenStdout(QFile& file)
+{
+    std::fflush(stdout);
+#ifdef Q_OS_WIN
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    return file.open(fileno(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered);
 }

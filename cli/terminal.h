@@ -5,6 +5,8 @@
 
 #include <QString>
 
+class QFile;
+
 bool StdinIsTerminal();
 bool StderrIsTerminal();
 bool StdoutIsTerminal();
@@ -17,3 +19,8 @@ void Err(const QString& strText);
 bool AskYesNo(const QString& strQuestion);
 // Reads one line from the terminal with echo switched off; false at end of input.
 bool ReadSecret(const QString& strPrompt, QString& strSecret);
+
+// Standard input / output as files of bytes, taken as they are on every
+// system (no newline translation): an image piped in or out.
+bool OpenStdin(QFile& file);
+bool OpenStdout(QFile& file);
