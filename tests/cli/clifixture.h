@@ -68,6 +68,8 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("NORVANE_PASSWORD"), strPassword);
         process.setProcessEnvironment(env);
+        if (m_prepare)
+            m_prepare(process);
         process.start(qEnvironmentVariable("NORVANE_CLI"), args);
         process.closeWriteChannel();
         while (!process.waitForFinished(5)) {
@@ -99,6 +101,8 @@ protected:
 
     QString Path(const char* pszName) const { return m_dir.filePath(QString::fromLatin1(pszName)); }
 
+    // Applied to each process before it starts: a test's redirections, limits, umask.
+    std::function<void(QProcess&)> m_prepare;
     QUdpSocket m_peer; // hears the broadcasts
     std::map<QString, std::unique_ptr<QUdpSocket>> m_senders;
     QList<QNetworkDatagram> m_requests;
