@@ -49,7 +49,10 @@ FlashFileResult CheckSaveTarget(const QString& strPath, QString& strError)
             return FlashFileResult::NotRegular;
         }
         if (!info.isWritable()) {
-            strError = QStringLiteral("Permission denied");
+            // The open fails, as isWritable() said; it tells why (permission,
+            // a read-only file system).
+            QFile file(strPath);
+            strError = file.open(QIODevice::ReadWrite) ? QStringLiteral("Permission denied") : file.errorString();
             return FlashFileResult::OpenError;
         }
     }
