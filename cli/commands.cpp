@@ -551,12 +551,12 @@ int RunBackupAll(CContext& ctx)
     // Nothing backed up is no success: a job on the wrong segment, or with a
     // mistyped --match, must not pass for one. The report says the same.
     if (chosen.isEmpty()) {
-        const int nExit =
-            found.isEmpty()
-                ? Fail(EXIT_NO_RESPONSE, QStringLiteral("no appliance answered within %1 s").arg(ctx.nDiscoverMs / 1000.0))
-                : Fail(EXIT_NONE_MATCHED, QStringLiteral("none of the %1 appliances found matches %2")
-                                              .arg(found.size())
-                                              .arg(ctx.Value("match")));
+        const int nExit = found.isEmpty()
+                              ? Fail(EXIT_NO_RESPONSE,
+                                     QStringLiteral("no appliance answered within %1 s").arg(ctx.nDiscoverMs / 1000.0))
+                              : Fail(EXIT_NONE_MATCHED, QStringLiteral("none of the %1 appliances found matches %2")
+                                                            .arg(found.size())
+                                                            .arg(ctx.Value("match")));
         return backup.SaveReport() ? nExit : EXIT_FILE;
     }
     if (!CFleetBackup::MakeDirectory(options.strDir))

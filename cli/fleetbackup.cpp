@@ -31,8 +31,9 @@ bool CFleetBackup::MakeDirectory(const QString& strDir)
         return true;
     const QString strParent = QFileInfo(strPath).path();
     // The images in it hold passwords: not even their names are shown to others.
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
     return strParent != strPath && MakeDirectory(strParent) &&
-           (QDir().mkdir(strPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) || QFileInfo(strPath).isDir());
+           (QDir().mkdir(strPath, ownerOnly) || QFileInfo(strPath).isDir());
 }
 
 int CFleetBackup::Run(const QList<Appliance>& appliances)
@@ -156,9 +157,9 @@ void CFleetBackup::OnSaved(qsizetype i, const QString& strPath, FlashFileResult 
         entry.strFile = strPath;
         ++m_nDone;
     } else {
-        Fail(i, QStringLiteral("cannot write %1: %2")
-                    .arg(strPath, saved == FlashFileResult::OpenError ? Text(IDS_FILE_OPEN_ERROR) + QStringLiteral(": ") + strError
-                                                                      : strError));
+        const QString strReason =
+            saved == FlashFileResult::OpenError ? Text(IDS_FILE_OPEN_ERROR) + QStringLiteral(": ") + strError : strError;
+        Fail(i, QStringLiteral("cannot write %1: %2").arg(strPath, strReason));
     }
     Progress(false);
     StartMore();

@@ -57,7 +57,8 @@ FlashFileResult CheckSaveTarget(const QString& strPath, QString& strError)
         }
     }
     // The new file is made beside the one it replaces.
-    const QFileInfo folder(QFileInfo(info.isSymbolicLink() ? info.canonicalFilePath() : info.absoluteFilePath()).absolutePath());
+    const QString strTarget = info.isSymbolicLink() ? info.canonicalFilePath() : info.absoluteFilePath();
+    const QFileInfo folder(QFileInfo(strTarget).absolutePath());
     if (!folder.isDir() || !folder.isWritable()) {
         strError = QString::fromLatin1(folder.isDir() ? "cannot write in the directory %1" : "no directory %1")
                        .arg(QDir::toNativeSeparators(folder.filePath()));
