@@ -282,6 +282,39 @@ bool WritableDir(const QString& strDir)
     return info.isDir() && info.isWritable();
 }
 
+// An image or report file, checked before anything is sent.
+int CheckWritable(const QString& strPath)
+{
+    QString strError;
+    switch (CheckSaveTarget(strPath, strError)) {
+    case FlashFileResult::Ok:
+        return EXIT_OK;
+    case FlashFileResult::NotRegular:
+        return Fail(EXIT_FILE, QStringLiteral("%1: %2 (a FIFO, a device, a socket or a link to nothing): refusing to "
+                                              "replace it; nothing was sent")
+                                   .arg(strPath, strError));
+    default:
+        return Usage(QStringLiteral("cannot write %1: %2").arg(strPath, strError));
+    }
+}
+
+// backup-all's DIR: a writable directory, or one that can be made, its
+// nearest existing parent being a writable directory.
+int CheckDirectory(const QString& strDir)
+{
+    QFileInfo info(QDir::cleanPath(QFileInfo(strDir).absoluteFilePath()));
+    while (!info.exists() && !info.isSymbolicLink() && info.absolutePath() != info.absoluteFilePath())
+        info.setFile(info.absolutePath());
+    if (!WritableDir(info.absoluteFilePath()))
+        return Usage(QStringLiteral("cannot write to the directory %1").arg(strDir));
+    return EXIT_OK;
+}
+
+QString OpenErrorText(const QString& strPath, const QString& strReason)
+{
+    return QStringLiteral("%1: %2: %3").arg(strPath, Text(IDS_FILE_OPEN_ERROR), strReason);
+}
+
 int RunDiscover(CContext& ctx)
 {
     int nRounds = 1;
@@ -410,9 +443,13 @@ int RunBackup(CContext& ctx)
 {
     if (const int nExit = CheckTarget(ctx.args[0]))
         return nExit;
-    const QFileInfo file(ctx.args[1]);
-    if (file.isDir() || (file.exists() && !file.isWritable()) || !WritableDir(file.absolutePath()))
-        return Usage(QStringLiteral("cannot write %1").arg(ctx.args[1]));
+    const QString& strFile = ctx.args[1];
+    const bool bStdout = strFile == QLatin1String("-");
+    if (bStdout && StdoutIsTerminal())
+        return Usage(QStringLiteral("refusing to write an image to the terminal: redirect standard output"));
+    if (!bStdout)
+        if (const int nExit = CheckWritable(strFile))
+            return nExit;
     QString strPassword;
     Target target;
     if (const int nExit = PasswordAndTarget(ctx, strPassword, target))
@@ -420,15 +457,23 @@ int RunBackup(CContext& ctx)
     const RequestResult result = Send(ctx, DM_GET_FLASHINFO, target, strPassword);
     if (const int nExit = Outcome(target.strIp, result))
         return nExit;
+    const auto* pImage = reinterpret_cast<const unsigned char*>(result.image.constData());
     QString strError;
-    switch (SaveFlashInfoFile(ctx.args[1], reinterpret_cast<const unsigned char*>(result.image.constData()), strError)) {
-    case FlashFileResult::Ok:
-        Out(QStringLiteral("%1: %2 bytes from %3\n").arg(ctx.args[1]).arg(FLASHINFO_SIZE).arg(target.strIp));
+    if (bStdout) {
+        // Nothing but the image there: it is piped into another program. A
+        // failed write is told, and ends in exit 10, once the command returns.
+        StdoutBinary();
+        OutBytes(result.image);
         return EXIT_OK;
-    case FlashFileResult::IoError:
-        return Fail(EXIT_FILE, QStringLiteral("cannot write %1: %2").arg(ctx.args[1], strError));
+    }
+    switch (SaveFlashInfoFile(strFile, pImage, strError)) {
+    case FlashFileResult::Ok:
+        Out(QStringLiteral("%1: %2 bytes from %3\n").arg(strFile).arg(FLASHINFO_SIZE).arg(target.strIp));
+        return EXIT_OK;
+    case FlashFileResult::OpenError:
+        return Fail(EXIT_FILE, OpenErrorText(strFile, strError));
     default:
-        return Fail(EXIT_FILE, QStringLiteral("%1: %2").arg(ctx.args[1], Text(IDS_FILE_OPEN_ERROR)));
+        return Fail(EXIT_FILE, QStringLiteral("cannot write %1: %2").arg(strFile, strError));
     }
 }
 
@@ -436,22 +481,36 @@ int RunRestore(CContext& ctx)
 {
     if (const int nExit = CheckTarget(ctx.args[0]))
         return nExit;
+    if (const int nExit = CheckConfirmable(ctx, "restore"))
+        return nExit;
+    const bool bStdin = ctx.args[1] == QLatin1String("-");
+    const QString strFile = bStdin ? QStringLiteral("standard input") : ctx.args[1];
+    // The question would be answered from the same terminal as the image.
+    if (bStdin && StdinIsTerminal())
+        return Usage(QStringLiteral("refusing to read an image from the terminal: pipe it into standard input"));
     QByteArray image(FLASHINFO_SIZE, '\0');
+    auto* pImage = reinterpret_cast<unsigned char*>(image.data());
     QString strError;
-    switch (LoadFlashInfoFile(ctx.args[1], reinterpret_cast<unsigned char*>(image.data()), strError)) {
+    FlashFileResult loaded = FlashFileResult::Ok;
+    QFile in;
+    if (!bStdin)
+        loaded = LoadFlashInfoFile(strFile, pImage, strError);
+    else if (OpenStdin(in))
+        loaded = ReadFlashInfo(in, pImage, strError);
+    else
+        return Usage(OpenErrorText(strFile, in.errorString()));
+    switch (loaded) {
     case FlashFileResult::Ok:
         break;
     case FlashFileResult::ShortFile:
         return Usage(QStringLiteral("%1 holds fewer than %2 bytes: not an image; nothing was sent")
-                         .arg(ctx.args[1])
+                         .arg(strFile)
                          .arg(FLASHINFO_SIZE));
-    case FlashFileResult::IoError:
-        return Usage(QStringLiteral("cannot read %1: %2").arg(ctx.args[1], strError));
+    case FlashFileResult::OpenError:
+        return Usage(OpenErrorText(strFile, strError));
     default:
-        return Usage(QStringLiteral("%1: %2").arg(ctx.args[1], Text(IDS_FILE_OPEN_ERROR)));
+        return Usage(QStringLiteral("cannot read %1: %2").arg(strFile, strError));
     }
-    if (const int nExit = CheckConfirmable(ctx, "restore"))
-        return nExit;
     QString strPassword;
     Target target;
     if (const int nExit = PasswordAndTarget(ctx, strPassword, target))
@@ -466,12 +525,9 @@ int RunRestore(CContext& ctx)
 
 int RunBackupAll(CContext& ctx)
 {
+    // Everything is checked before the directory is made or anything sent.
     FleetOptions options;
     options.strDir = ctx.args[0];
-    if (!QFileInfo::exists(options.strDir))
-        QDir().mkpath(options.strDir);
-    if (!WritableDir(options.strDir))
-        return Usage(QStringLiteral("cannot write to the directory %1").arg(options.strDir));
     int nRounds = 1;
     if (!ParseCount(ctx.Value("parallel"), 1, 256, options.nParallel))
         return Usage(QStringLiteral("--parallel takes a count from 1 to 256"));
@@ -479,15 +535,25 @@ int RunBackupAll(CContext& ctx)
         return Usage(QStringLiteral("--retries takes a count from 0 to 100"));
     if (!ParseCount(ctx.Value("rounds"), 1, 1000, nRounds))
         return Usage(QStringLiteral("--rounds takes a count from 1 to 1000"));
+    QRegularExpression match;
+    if (ctx.IsSet("match")) {
+        match = QRegularExpression::fromWildcard(ctx.Value("match"), Qt::CaseInsensitive);
+        if (!match.isValid())
+            return Usage(QStringLiteral("--match: not a valid pattern: %1").arg(ctx.Value("match")));
+    }
+    if (const int nExit = CheckDirectory(options.strDir))
+        return nExit;
     options.strReport = ctx.Value("report");
     if (!options.strReport.isEmpty()) {
-        const QFileInfo report(options.strReport);
-        if (report.isDir() || (report.exists() && !report.isWritable()) || !WritableDir(report.absolutePath()))
-            return Usage(QStringLiteral("cannot write the report %1").arg(options.strReport));
+        // Its directory may be DIR, or above it, yet to be made with it.
+        const QString strReportDir = QDir::cleanPath(QFileInfo(options.strReport).absolutePath());
+        const QString strDir = QDir::cleanPath(QFileInfo(options.strDir).absoluteFilePath());
+        const bool bMadeWithDir = !QFileInfo::exists(strReportDir) &&
+                                  (strDir == strReportDir || strDir.startsWith(strReportDir + QLatin1Char('/')));
+        if (!bMadeWithDir)
+            if (const int nExit = CheckWritable(options.strReport))
+                return nExit;
     }
-    QRegularExpression match;
-    if (ctx.IsSet("match"))
-        match = QRegularExpression::fromWildcard(ctx.Value("match"), Qt::CaseInsensitive);
     if (const int nExit = ReadPassword(ctx, options.strPassword))
         return nExit;
     if (const int nExit = OpenSession(ctx))
@@ -502,14 +568,23 @@ int RunBackupAll(CContext& ctx)
         if (!ctx.IsSet("match") || match.match(a.strMac).hasMatch() || match.match(a.strIp).hasMatch() ||
             match.match(a.strSerial).hasMatch())
             chosen.append(a);
-    if (found.isEmpty())
-        Err(QStringLiteral("norvane: no appliance answered within %1 s\n").arg(ctx.nDiscoverMs / 1000.0));
-    else if (chosen.isEmpty())
-        Err(QStringLiteral("norvane: none of the %1 appliances found matches %2\n").arg(found.size()).arg(ctx.Value("match")));
 
     options.nTimeoutMs = ctx.nTimeoutMs;
     options.bProgress = StderrIsTerminal();
     CFleetBackup backup(*ctx.pSession, options);
+    // Nothing backed up is no success: a job on the wrong segment, or with a
+    // mistyped --match, must not pass for one. The report says the same.
+    if (chosen.isEmpty()) {
+        const int nExit = found.isEmpty()
+                              ? Fail(EXIT_NO_RESPONSE,
+                                     QStringLiteral("no appliance answered within %1 s").arg(ctx.nDiscoverMs / 1000.0))
+                              : Fail(EXIT_NONE_MATCHED, QStringLiteral("none of the %1 appliances found matches %2")
+                                                            .arg(found.size())
+                                                            .arg(ctx.Value("match")));
+        return backup.SaveReport() ? nExit : EXIT_FILE;
+    }
+    if (!CFleetBackup::MakeDirectory(options.strDir))
+        return Fail(EXIT_FILE, QStringLiteral("cannot make the directory %1").arg(options.strDir));
     return backup.Run(chosen);
 }
 
@@ -521,9 +596,10 @@ const Subcommand kSubcommands[] = {
      OPT_PASSWORD | OPT_RESOLVE | OPT_YES, RunReboot},
     {"login-url", "TARGET", "Prints the URL of the appliance's web login page, password included.",
      OPT_PASSWORD | OPT_RESOLVE, RunLoginUrl},
-    {"backup", "TARGET FILE", "Saves the appliance's 8192-byte configuration image to FILE.",
+    {"backup", "TARGET FILE", "Saves the appliance's 8192-byte configuration image to FILE (-: standard output).",
      OPT_PASSWORD | OPT_RESOLVE, RunBackup},
-    {"restore", "TARGET FILE", "Loads the first 8192 bytes of FILE into the appliance as its configuration image.",
+    {"restore", "TARGET FILE",
+     "Loads the first 8192 bytes of FILE (-: standard input) into the appliance as its configuration image.",
      OPT_PASSWORD | OPT_RESOLVE | OPT_YES, RunRestore},
     {"backup-all", "DIR", "Saves the image of every appliance found (or of those --match selects) to DIR/<MAC>.cfg.",
      OPT_PASSWORD | OPT_RESOLVE | OPT_FLEET, RunBackupAll},

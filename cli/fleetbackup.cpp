@@ -12,7 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
+#include <QFileInfo>
 
 CFleetBackup::CFleetBackup(CSession& session, const FleetOptions& options) : m_session(session), m_options(options)
 {
@@ -22,6 +22,18 @@ CFleetBackup::CFleetBackup(CSession& session, const FleetOptions& options) : m_s
 QString CFleetBackup::FileName(const QString& strMac)
 {
     return CanonicalMac(strMac).replace(QLatin1Char(':'), QLatin1Char('-')) + QStringLiteral(".cfg");
+}
+
+bool CFleetBackup::MakeDirectory(const QString& strDir)
+{
+    const QString strPath = QDir::cleanPath(QFileInfo(strDir).absoluteFilePath());
+    if (QFileInfo(strPath).isDir())
+        return true;
+    const QString strParent = QFileInfo(strPath).path();
+    // The images in it hold passwords: not even their names are shown to others.
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    return strParent != strPath && MakeDirectory(strParent) &&
+           (QDir().mkdir(strPath, ownerOnly) || QFileInfo(strPath).isDir());
 }
 
 int CFleetBackup::Run(const QList<Appliance>& appliances)
@@ -68,11 +80,8 @@ int CFleetBackup::Run(const QList<Appliance>& appliances)
         if (!entry.bOk)
             Err(QStringLiteral("  %1 (%2): %3\n").arg(entry.appliance.strMac, entry.appliance.strIp, entry.strError));
 
-    QString strError;
-    if (!m_options.strReport.isEmpty() && !WriteReport(strError)) {
-        Err(QStringLiteral("norvane: cannot write the report %1: %2\n").arg(m_options.strReport, strError));
+    if (!SaveReport())
         return EXIT_FILE;
-    }
     return m_nFailed ? EXIT_SOME_FAILED : EXIT_OK;
 }
 
@@ -148,7 +157,9 @@ void CFleetBackup::OnSaved(qsizetype i, const QString& strPath, FlashFileResult 
         entry.strFile = strPath;
         ++m_nDone;
     } else {
-        Fail(i, QStringLiteral("cannot write %1: %2").arg(strPath, strError.isEmpty() ? Text(IDS_FILE_OPEN_ERROR) : strError));
+        const QString strReason =
+            saved == FlashFileResult::OpenError ? Text(IDS_FILE_OPEN_ERROR) + QStringLiteral(": ") + strError : strError;
+        Fail(i, QStringLiteral("cannot write %1: %2").arg(strPath, strReason));
     }
     Progress(false);
     StartMore();
@@ -177,8 +188,10 @@ void CFleetBackup::Progress(bool bForce)
             .arg(dRate, 0, 'f', 1));
 }
 
-bool CFleetBackup::WriteReport(QString& strError) const
+bool CFleetBackup::SaveReport() const
 {
+    if (m_options.strReport.isEmpty())
+        return true;
     QJsonArray report;
     for (const Entry& entry : m_entries) {
         report.append(QJsonObject{
@@ -193,9 +206,11 @@ bool CFleetBackup::WriteReport(QString& strError) const
             {"error", entry.bOk ? QJsonValue() : QJsonValue(entry.strError)},
         });
     }
-    QSaveFile file(m_options.strReport);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(report).toJson()) < 0 || !file.commit()) {
-        strError = file.errorString();
+    // Its directory may be the one backed up to, or above it, not made yet.
+    QString strError = QStringLiteral("cannot make its directory");
+    if (!MakeDirectory(QFileInfo(m_options.strReport).absolutePath()) ||
+        SaveWholeFile(m_options.strReport, QJsonDocument(report).toJson(), strError) != FlashFileResult::Ok) {
+        Err(QStringLiteral("norvane: cannot write the report %1: %2\n").arg(m_options.strReport, strError));
         return false;
     }
     return true;

@@ -29,9 +29,16 @@ public:
     // Backs up every appliance of the list; returns the exit code.
     int Run(const QList<Appliance>& appliances);
 
+    // Writes the report, when one is asked for; false, said on standard
+    // error, when it cannot be. Run does it too.
+    bool SaveReport() const;
+
     // The file an appliance's image goes to: its MAC in upper case with
     // dashes, whatever form the appliance writes it in, then .cfg.
     static QString FileName(const QString& strMac);
+
+    // Makes the directory and its missing parents, each its owner's alone.
+    static bool MakeDirectory(const QString& strDir);
 
 private:
     struct Entry {
@@ -50,7 +57,6 @@ private:
     void OnSaved(qsizetype i, const QString& strPath, FlashFileResult saved, const QString& strError);
     void Fail(qsizetype i, const QString& strError);
     void Progress(bool bForce);
-    bool WriteReport(QString& strError) const;
 
     CSession& m_session;
     FleetOptions m_options;

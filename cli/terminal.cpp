@@ -1,19 +1,22 @@
 #include "terminal.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
 #include <string>
 
 #ifdef Q_OS_WIN
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #define isatty _isatty
 #define fileno _fileno
 #else
-#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -195,4 +198,20 @@ bool ReadSecret(const QString& strPrompt, QString& strSecret)
     }
     Err(QStringLiteral("\n"));
     return bRead;
+}
+
+bool OpenStdin(QFile& file)
+{
+#ifdef Q_OS_WIN
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    return file.open(fileno(stdin), QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
+void StdoutBinary()
+{
+    std::fflush(stdout);
+#ifdef Q_OS_WIN
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
 }

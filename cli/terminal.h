@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QFile;
+
 bool StdinIsTerminal();
 bool StderrIsTerminal();
 bool StdoutIsTerminal();
@@ -31,3 +33,9 @@ bool FreeFileDescriptors(int nWanted);
 bool AskYesNo(const QString& strQuestion);
 // Reads one line from the terminal with echo switched off; false at end of input.
 bool ReadSecret(const QString& strPrompt, QString& strSecret);
+
+// Standard input as a file of bytes, and standard output from now on,
+// taken as they are on every system (no newline translation): an image
+// piped in or out.
+bool OpenStdin(QFile& file);
+void StdoutBinary();

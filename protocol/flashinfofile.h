@@ -6,11 +6,15 @@
 #include <QString>
 #include <QStringList>
 
+class QByteArray;
+class QFileDevice;
+
 enum class FlashFileResult {
     Ok,
-    OpenError, // cannot be opened, or another program holds it locked
-    ShortFile, // fewer than 8192 bytes: never sent, it would corrupt the appliance
-    IoError,   // the read or write failed after the open; strError says why
+    OpenError,  // cannot be opened, or another program holds it locked; strError says why
+    ShortFile,  // fewer than 8192 bytes: never sent, it would corrupt the appliance
+    IoError,    // the read or write failed after the open; strError says why
+    NotRegular, // a FIFO, a device, a socket or a link to nothing: never replaced
 };
 
 // Filters of both file dialogs, the first one initial, and the suffix added
@@ -18,9 +22,22 @@ enum class FlashFileResult {
 QStringList FlashInfoFileFilters();
 extern const char* const FLASHINFO_FILE_SUFFIX;
 
-// Replaces the file (or creates it) only once the whole image is written:
-// a failed write leaves an existing file as it was.
+// Whether SaveFlashInfoFile would write strPath, found without touching it:
+// Ok for a new file in a writable folder or a writable regular file;
+// NotRegular, or OpenError for a folder or what cannot be written, with the
+// reason in strError.
+FlashFileResult CheckSaveTarget(const QString& strPath, QString& strError);
+
+// Replaces the file (or creates it, readable by its owner alone) only once
+// the whole image is written: a failed write leaves an existing file as it
+// was. Only a regular file is ever replaced.
 FlashFileResult SaveFlashInfoFile(const QString& strPath, const unsigned char* pImage, QString& strError);
+
+// The same for any whole file, such as a report.
+FlashFileResult SaveWholeFile(const QString& strPath, const QByteArray& bytes, QString& strError);
 
 // Reads the first 8192 bytes; anything after them is ignored.
 FlashFileResult LoadFlashInfoFile(const QString& strPath, unsigned char* pImage, QString& strError);
+
+// The same on an open device, such as standard input.
+FlashFileResult ReadFlashInfo(QFileDevice& device, unsigned char* pImage, QString& strError);

@@ -103,7 +103,8 @@ protected:
 
     QString Path(const char* pszName) const { return m_dir.filePath(QString::fromLatin1(pszName)); }
 
-    // Called on the process before it starts and once it has started.
+    // Called on the process before it starts (a test's redirections,
+    // limits, umask) and once it has started.
     std::function<void(QProcess&)> m_prepare, m_started;
     QUdpSocket m_peer; // hears the broadcasts
     std::map<QString, std::unique_ptr<QUdpSocket>> m_senders;
