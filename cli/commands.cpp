@@ -626,7 +626,8 @@ QString TopHelp()
                             QLatin1String(sub.pszSummary));
     strHelp += QStringLiteral(
         "  help SUBCOMMAND\n      Shows the options of a subcommand (also: norvane SUBCOMMAND --help).\n\n"
-        "TARGET is an appliance's IPv4 address, or its MAC address (found by a discovery first).\n\n"
+        "TARGET is an appliance's IPv4 address, or its MAC address (found by a discovery first), written\n"
+        "00:1A:2B:3C:4D:5E, 00-1A-2B-3C-4D-5E, 001A2B3C4D5E or 001a.2b3c.4d5e.\n\n"
         "Passwords: --password-file FILE (its first line), or the environment variable NORVANE_PASSWORD,\n"
         "or an echo-free prompt when standard input is a terminal; otherwise none. --password TEXT works\n"
         "too, but other users of this machine can see it in the process list.\n\n"

@@ -21,18 +21,20 @@ EExit StatusExit(int nStatus)
 const char* const EXIT_CODE_HELP = R"(Exit codes:
    0  done
    1  backup-all: one or more appliances failed (the summary and the report say which)
-   2  bad input (a malformed MAC or address, 0.0.0.0, an unknown option, a file that
-      cannot be read or written, an invalid --match, a MAC nobody answers for, no --yes
-      without a terminal): nothing was sent
+   2  bad input (a malformed MAC or address, an address that reaches every host or none,
+      leading zeros, a password beyond Latin-1, an unknown option, a file that cannot be
+      read or written, an invalid --match, a MAC nobody answers for, no --yes without a
+      terminal): nothing was sent
    3  no response within the timeout: "No Response !!!"; backup-all: no appliance answered
    4  the appliance answered "Invalid Password !!!"
    5  the appliance answered "Invalid REQUEST !!!"
    6  the appliance answered "Internal Error !!!"
    7  the appliance answered "FlashInfo Version Mismatched Error !!!"
    8  the appliance answered another error status: "UnKnown Error !!!"
-   9  network: no socket could be opened, or a request could not be sent
-  10  the image file (or the report) could not be written, or is not a regular file
-      (a FIFO, a device, a socket, a link to nothing: refused before anything is sent)
+   9  network: no socket could be opened (or too few file descriptors are free), or a
+      request could not be sent
+  10  the image file (or the report, or standard output) could not be written, or is not a
+      regular file (a FIFO, a device, a socket, a link to nothing: refused before anything is sent)
   11  set-ip: the change was acknowledged, but the appliance does not answer from NEW_IP
   12  login-url: the appliance reported an unusable web port, or no URL can be formed
   13  not confirmed at the prompt: nothing was sent
