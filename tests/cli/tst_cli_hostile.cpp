@@ -167,6 +167,83 @@ TEST_F(CliTest, ASignalAtThePasswordPromptLeavesTheTerminalEchoing)
         close(fdMaster);
     }
 }
+
+// Every exit status the README's table lists, each from one run.
+TEST_F(CliTest, EveryDocumentedExitStatusIsGiven)
+{
+    using Answer = std::function<QList<QNetworkDatagram>(const QNetworkDatagram&)>;
+    const QHostAddress other(QStringLiteral("10.200.7.10"));
+    // Discovery finds 10.200.7.9 and 10.200.7.10; only the first sends its image.
+    const Answer two = [&](const QNetworkDatagram& r) {
+        QNetworkDatagram second(DeviceInfo("NV8", "00:1A:2B:00:00:08", "10.200.7.10"));
+        second.setSender(other, DEVICE_PORT);
+        if (r.data().startsWith(char(DM_DISCOVER)))
+            return QList<QNetworkDatagram>{QNetworkDatagram(DeviceInfo("NV7", "00:1A:2B:00:00:07", "10.200.7.9")),
+                                           second};
+        return r.destinationAddress() == kAppliance ? QList<QNetworkDatagram>{QNetworkDatagram(ImageReply(Image(1)))}
+                                                    : QList<QNetworkDatagram>{};
+    };
+    // Acknowledges the change of address but keeps answering from the old one.
+    const Answer stays = [](const QNetworkDatagram& r) {
+        return QList<QNetworkDatagram>{QNetworkDatagram(
+            r.data().startsWith(char(DM_DISCOVER)) ? DeviceInfo("NV7", "00:1A:2B:00:00:07", "10.200.7.9")
+                                                   : Msg(DM_SET_IP_ACK))};
+    };
+    const auto status = [](int nStatus) { return Answer(CliTest::Answer(DM_REBOOT, Msg(DM_REBOOT_ACK, "", nStatus))); };
+    const auto reboot = QStringList{"reboot", "10.200.7.9", "--yes", "--timeout", "0.3"};
+    const auto fewFiles = [](QProcess& p) {
+        p.setChildProcessModifier([] {
+            for (int fd = 3; fd < 1024; ++fd)
+                if (const int nFlags = fcntl(fd, F_GETFD); nFlags >= 0 && !(nFlags & FD_CLOEXEC))
+                    close(fd);
+            const rlimit limit{4, 4};
+            setrlimit(RLIMIT_NOFILE, &limit);
+        });
+    };
+    const auto fullDisk = [](QProcess& p) { p.setStandardOutputFile(QStringLiteral("/dev/full")); };
+    // A terminal on standard input whose user answers No.
+    const int fdMaster = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(fdMaster, 0);
+    ASSERT_EQ(grantpt(fdMaster) | unlockpt(fdMaster), 0);
+    const int fdTerminal = open(ptsname(fdMaster), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fdTerminal, 0);
+    ASSERT_EQ(write(fdMaster, "n\n", 2), 2);
+    const auto answersNo = [fdTerminal](QProcess& p) {
+        p.setChildProcessModifier([fdTerminal] { dup2(fdTerminal, STDIN_FILENO); });
+    };
+
+    struct Case {
+        int nExit;
+        QStringList args;
+        Answer answer;
+        std::function<void(QProcess&)> prepare;
+    };
+    const QList<Case> cases = {
+        {0, reboot, status(0), {}},
+        {1, {"backup-all", Path("all"), "--discover-timeout", "0.3", "--timeout", "0.3", "--retries", "0"}, two, {}},
+        {2, {"reboot", "10.200.7.9"}, status(0), {}},
+        {3, reboot, {}, {}},
+        {4, reboot, status(1), {}},
+        {5, reboot, status(2), {}},
+        {6, reboot, status(3), {}},
+        {7, reboot, status(4), {}},
+        {8, reboot, status(77), {}},
+        {9, reboot, status(0), fewFiles},
+        {10, {"login-url", "10.200.7.9"}, CliTest::Answer(DM_GET_LOGIN, LoginReply("admin", 80)), fullDisk},
+        {11, {"set-ip", "00:1A:2B:00:00:07", "10.200.9.9", "--discover-timeout", "0.3", "--timeout", "1"}, stays, {}},
+        {12, {"login-url", "10.200.7.9"}, CliTest::Answer(DM_GET_LOGIN, LoginReply("admin", 0)), {}},
+        {13, {"reboot", "10.200.7.9"}, status(0), answersNo},
+        {14, {"backup-all", Path("none"), "--match", "NV9*", "--discover-timeout", "0.3"}, two, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nExit);
+        m_prepare = c.prepare;
+        const CliRun run = Run(c.args, c.answer);
+        EXPECT_EQ(run.nExit, c.nExit) << run.strErr.toStdString();
+    }
+    close(fdTerminal);
+    close(fdMaster);
+}
 #endif
 
 // With no --timeout: discovery gathers for 2 s, a command waits 5 s. The
