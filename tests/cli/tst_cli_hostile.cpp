@@ -113,11 +113,10 @@ TEST_F(CliTest, AFullDiskOnStandardOutputFailsAndAReaderThatLeftEndsItQuietly)
     EXPECT_EQ(gone.strErr, "");
 }
 
-TEST(CliLimits, TooFewFileDescriptorsIsANetworkFailureNotACrash)
+// The child gets one descriptor beyond the three standard ones (Qt's event
+// loop used to abort then); what the test runner left open is closed first.
+void OneFreeFileDescriptor(QProcess& process)
 {
-    // One descriptor beyond the three standard ones (Qt's event loop used to
-    // abort): what the test runner left open is closed first.
-    QProcess process;
     process.setChildProcessModifier([] {
         for (int fd = 3; fd < 1024; ++fd)
             if (const int nFlags = fcntl(fd, F_GETFD); nFlags >= 0 && !(nFlags & FD_CLOEXEC))
@@ -125,6 +124,38 @@ TEST(CliLimits, TooFewFileDescriptorsIsANetworkFailureNotACrash)
         const rlimit limit{4, 4};
         setrlimit(RLIMIT_NOFILE, &limit);
     });
+}
+
+// A pseudo-terminal; its terminal side becomes a child's standard input.
+struct PseudoTerminal {
+    PseudoTerminal()
+    {
+        fdMaster = posix_openpt(O_RDWR | O_NOCTTY);
+        if (fdMaster >= 0 && grantpt(fdMaster) == 0 && unlockpt(fdMaster) == 0)
+            fdTerminal = open(ptsname(fdMaster), O_RDWR | O_NOCTTY);
+    }
+    ~PseudoTerminal()
+    {
+        close(fdTerminal);
+        close(fdMaster);
+    }
+    void BecomeStdinOf(QProcess& process) const
+    {
+        process.setChildProcessModifier([fd = fdTerminal] { dup2(fd, STDIN_FILENO); });
+    }
+    bool EchoOn() const
+    {
+        termios mode{};
+        return tcgetattr(fdTerminal, &mode) == 0 && (mode.c_lflag & ECHO);
+    }
+    int fdMaster = -1;
+    int fdTerminal = -1;
+};
+
+TEST(CliLimits, TooFewFileDescriptorsIsANetworkFailureNotACrash)
+{
+    QProcess process;
+    OneFreeFileDescriptor(process);
     process.start(qEnvironmentVariable("NORVANE_CLI"), {"discover"});
     ASSERT_TRUE(process.waitForFinished(10000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
@@ -132,39 +163,25 @@ TEST(CliLimits, TooFewFileDescriptorsIsANetworkFailureNotACrash)
     EXPECT_TRUE(process.readAllStandardError().contains("too many open files"));
 }
 
-// The terminal's echo, read on its side of a pseudo-terminal.
-bool EchoOn(int fdTerminal)
-{
-    termios mode{};
-    return tcgetattr(fdTerminal, &mode) == 0 && (mode.c_lflag & ECHO);
-}
-
 TEST_F(CliTest, ASignalAtThePasswordPromptLeavesTheTerminalEchoing)
 {
     for (const int nSignal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(nSignal);
-        const int fdMaster = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(fdMaster, 0);
-        ASSERT_EQ(grantpt(fdMaster), 0);
-        ASSERT_EQ(unlockpt(fdMaster), 0);
-        const int fdTerminal = open(ptsname(fdMaster), O_RDWR | O_NOCTTY);
-        ASSERT_GE(fdTerminal, 0);
-        ASSERT_TRUE(EchoOn(fdTerminal));
+        const PseudoTerminal terminal;
+        ASSERT_TRUE(terminal.EchoOn());
 
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("NORVANE_PASSWORD"));
         process.setProcessEnvironment(env);
-        process.setChildProcessModifier([fdTerminal] { dup2(fdTerminal, STDIN_FILENO); });
+        terminal.BecomeStdinOf(process);
         process.start(qEnvironmentVariable("NORVANE_CLI"), {"login-url", "10.200.7.9"});
         // Signalled only once echo is off: the prompt is waiting.
-        EXPECT_TRUE(WaitFor([&] { return !EchoOn(fdTerminal); }));
+        EXPECT_TRUE(WaitFor([&] { return !terminal.EchoOn(); }));
         ::kill(pid_t(process.processId()), nSignal);
         EXPECT_TRUE(process.waitForFinished(10000));
         EXPECT_EQ(process.exitStatus(), QProcess::CrashExit); // ended by the signal, as before
-        EXPECT_TRUE(EchoOn(fdTerminal));
-        close(fdTerminal);
-        close(fdMaster);
+        EXPECT_TRUE(terminal.EchoOn());
     }
 }
 
@@ -191,26 +208,11 @@ TEST_F(CliTest, EveryDocumentedExitStatusIsGiven)
     };
     const auto status = [](int nStatus) { return Answer(CliTest::Answer(DM_REBOOT, Msg(DM_REBOOT_ACK, "", nStatus))); };
     const auto reboot = QStringList{"reboot", "10.200.7.9", "--yes", "--timeout", "0.3"};
-    const auto fewFiles = [](QProcess& p) {
-        p.setChildProcessModifier([] {
-            for (int fd = 3; fd < 1024; ++fd)
-                if (const int nFlags = fcntl(fd, F_GETFD); nFlags >= 0 && !(nFlags & FD_CLOEXEC))
-                    close(fd);
-            const rlimit limit{4, 4};
-            setrlimit(RLIMIT_NOFILE, &limit);
-        });
-    };
     const auto fullDisk = [](QProcess& p) { p.setStandardOutputFile(QStringLiteral("/dev/full")); };
     // A terminal on standard input whose user answers No.
-    const int fdMaster = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(fdMaster, 0);
-    ASSERT_EQ(grantpt(fdMaster) | unlockpt(fdMaster), 0);
-    const int fdTerminal = open(ptsname(fdMaster), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fdTerminal, 0);
-    ASSERT_EQ(write(fdMaster, "n\n", 2), 2);
-    const auto answersNo = [fdTerminal](QProcess& p) {
-        p.setChildProcessModifier([fdTerminal] { dup2(fdTerminal, STDIN_FILENO); });
-    };
+    const PseudoTerminal terminal;
+    ASSERT_EQ(write(terminal.fdMaster, "n\n", 2), 2);
+    const auto answersNo = [&](QProcess& p) { terminal.BecomeStdinOf(p); };
 
     struct Case {
         int nExit;
@@ -228,7 +230,7 @@ TEST_F(CliTest, EveryDocumentedExitStatusIsGiven)
         {6, reboot, status(3), {}},
         {7, reboot, status(4), {}},
         {8, reboot, status(77), {}},
-        {9, reboot, status(0), fewFiles},
+        {9, reboot, status(0), OneFreeFileDescriptor},
         {10, {"login-url", "10.200.7.9"}, CliTest::Answer(DM_GET_LOGIN, LoginReply("admin", 80)), fullDisk},
         {11, {"set-ip", "00:1A:2B:00:00:07", "10.200.9.9", "--discover-timeout", "0.3", "--timeout", "1"}, stays, {}},
         {12, {"login-url", "10.200.7.9"}, CliTest::Answer(DM_GET_LOGIN, LoginReply("admin", 0)), {}},
@@ -241,8 +243,6 @@ TEST_F(CliTest, EveryDocumentedExitStatusIsGiven)
         const CliRun run = Run(c.args, c.answer);
         EXPECT_EQ(run.nExit, c.nExit) << run.strErr.toStdString();
     }
-    close(fdTerminal);
-    close(fdMaster);
 }
 #endif
 
