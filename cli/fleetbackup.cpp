@@ -2,6 +2,7 @@
 
 #include "exitcodes.h"
 #include "flashinfofile.h"
+#include "messages.h"
 #include "resource.h"
 #include "stringtable.h"
 #include "targets.h"
@@ -210,7 +211,7 @@ bool CFleetBackup::SaveReport() const
     QString strError = QStringLiteral("cannot make its directory");
     if (!MakeDirectory(QFileInfo(m_options.strReport).absolutePath()) ||
         SaveWholeFile(m_options.strReport, QJsonDocument(report).toJson(), strError) != FlashFileResult::Ok) {
-        Err(QStringLiteral("norvane: cannot write the report %1: %2\n").arg(m_options.strReport, strError));
+        Note(QStringLiteral("cannot write the report %1: %2").arg(m_options.strReport, strError));
         return false;
     }
     return true;

@@ -1,8 +1,9 @@
 // norvane: the command line of Norvane Setup. It shares the window's engine
 // (protocol/) and needs no display.
-#include "commands.h"
+#include "dispatch.h"
 #include "devicemsg.h"
 #include "exitcodes.h"
+#include "messages.h"
 #include "terminal.h"
 
 #include <QCoreApplication>
@@ -14,8 +15,8 @@ constexpr int kFileDescriptorsNeeded = 8;
 int main(int argc, char** argv)
 {
     if (!FreeFileDescriptors(kFileDescriptorsNeeded)) {
-        Err(QStringLiteral("norvane: too many open files: at least %1 more are needed (see ulimit -n)\n")
-                .arg(kFileDescriptorsNeeded));
+        Note(QStringLiteral("too many open files: at least %1 more are needed (see ulimit -n)")
+                 .arg(kFileDescriptorsNeeded));
         return EXIT_NETWORK;
     }
     QCoreApplication app(argc, argv);

@@ -1,7 +1,7 @@
 #include "session.h"
 
+#include "messages.h"
 #include "targets.h"
-#include "terminal.h"
 
 #include <QEventLoop>
 #include <QNetworkInterface>
@@ -50,16 +50,16 @@ void CSession::SetInterfaces(const QList<int>& interfaces)
 void CSession::ReportSent(int nType, const QString& strTo)
 {
     for (const QString& strName : m_socket.SendFailures())
-        Err(QStringLiteral("norvane: could not send on interface %1\n").arg(strName));
+        Note(QStringLiteral("could not send on interface %1").arg(strName));
     if (!m_bVerbose)
         return;
     for (const QString& strName : m_socket.SentOn())
-        Err(QStringLiteral("norvane: sent request %1 to %2:%3%4\n")
-                .arg(Hex(nType), strTo)
-                .arg(DEVICE_PORT)
-                .arg(strName.isEmpty() ? QString() : QStringLiteral(" on ") + strName));
+        Note(QStringLiteral("sent request %1 to %2:%3%4")
+                 .arg(Hex(nType), strTo)
+                 .arg(DEVICE_PORT)
+                 .arg(strName.isEmpty() ? QString() : QStringLiteral(" on ") + strName));
     if (m_socket.SentOn().isEmpty())
-        Err(QStringLiteral("norvane: could not send request %1 to %2:%3\n").arg(Hex(nType), strTo).arg(DEVICE_PORT));
+        Note(QStringLiteral("could not send request %1 to %2:%3").arg(Hex(nType), strTo).arg(DEVICE_PORT));
 }
 
 bool CSession::Discover(int nWindowMs, int nRounds, QList<Appliance>& list, const StopWhen& stop)
@@ -213,16 +213,16 @@ bool CSession::AcceptReply(const DeviceOrigin& origin, int nType, int nStatus)
 void CSession::OnIgnored(const DeviceOrigin& origin, const QString& strReason)
 {
     if (m_bVerbose)
-        Err(QStringLiteral("norvane: ignored a datagram from %1:%2: %3\n")
-                .arg(origin.addr.toString())
-                .arg(origin.nPort)
-                .arg(strReason));
+        Note(QStringLiteral("ignored a datagram from %1:%2: %3")
+                 .arg(origin.addr.toString())
+                 .arg(origin.nPort)
+                 .arg(strReason));
 }
 
 void CSession::OnReceiveError()
 {
     if (m_bVerbose)
-        Err(QStringLiteral("norvane: ignored a datagram that is empty or longer than any message\n"));
+        Note(QStringLiteral("ignored a datagram that is empty or longer than any message"));
 }
 
 void CSession::OnStatusError(int nStatus)

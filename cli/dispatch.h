@@ -1,0 +1,17 @@
+// `norvane`, the command line, by file:
+//   dispatch      the subcommand table, the options and the help; runs one
+//   subcommands   what every subcommand is handed (CContext)
+//   discover, setip, onetarget (reboot, login-url, backup, restore),
+//   backupall     a file a subcommand or group; fleetbackup does backup-all's work
+//   steps         what they share: password, target, confirmation, outcome
+//   messages      every "norvane: " line; Fail and Usage end the command
+//   session       requests and their replies over the engine (protocol/)
+//   output, targets, terminal, exitcodes: discover's formats, addresses, the
+//                 terminal and the standard streams, the exit codes
+#pragma once
+
+#include <QStringList>
+
+// Runs the command line (arguments as QCoreApplication gives them, the
+// program first); returns the exit code.
+int RunCli(const QStringList& args);

@@ -1,0 +1,202 @@
+#include "steps.h"
+
+#include "exitcodes.h"
+#include "flashinfofile.h"
+#include "interfaces.h"
+#include "messages.h"
+#include "resource.h"
+#include "stringtable.h"
+#include "targets.h"
+#include "terminal.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+#include <algorithm>
+
+namespace {
+// A password file's bytes: UTF-8 where they are valid UTF-8, else Latin-1,
+// so a file written on a Latin-1 system sends the bytes its owner typed.
+QString PasswordFromBytes(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString strText = utf8.decode(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : strText;
+}
+
+QString PasswordFromFile(const QString& strPath)
+{
+    QFile file(strPath);
+    if (!file.open(QIODevice::ReadOnly))
+        Usage(QStringLiteral("cannot read the password file %1: %2").arg(file.fileName(), file.errorString()));
+    QByteArray line = file.readLine(4096);
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    return PasswordFromBytes(line);
+}
+
+[[noreturn]] void NotATarget(const QString& strTarget)
+{
+    Usage(QStringLiteral("not an IPv4 address or a MAC address: %1").arg(strTarget));
+}
+} // namespace
+
+void OpenSession(CContext& ctx)
+{
+    if (ctx.pSession)
+        return;
+    ctx.pSession = std::make_unique<CSession>(ctx.bVerbose);
+    if (!ctx.pSession->Open())
+        Fail(EXIT_NETWORK, Text(IDS_SOCKET_CREATE_FAILED));
+    ctx.pSession->SetInterfaces(ctx.interfaces);
+}
+
+QList<Appliance> Discover(CContext& ctx, int nWindowMs, int nRounds, const CSession::StopWhen& stop)
+{
+    OpenSession(ctx);
+    QList<Appliance> list;
+    if (!ctx.pSession->Discover(nWindowMs, nRounds, list, stop))
+        Fail(EXIT_NETWORK, Text(IDS_SEND_ERROR));
+    return list;
+}
+
+// The system tells how many datagrams it dropped for want of buffer: those
+// replies, and their appliances, are missing from the list.
+void WarnSystemDrops(const CContext& ctx)
+{
+    if (const quint64 nDrops = ctx.pSession->Stats().nSystemDrops)
+        Warn(QStringLiteral("the system dropped %1 replies for want of buffer; some appliances may "
+                            "be missing (--rounds 3 asks again and merges the answers)")
+                 .arg(nDrops));
+}
+
+int CountOption(const CContext& ctx, const char* pszName, int nMin, int nMax)
+{
+    bool bOk = false;
+    const int n = ctx.Value(pszName).toInt(&bOk);
+    if (!bOk || n < nMin || n > nMax)
+        Usage(QStringLiteral("--%1 takes a count from %2 to %3").arg(QLatin1String(pszName)).arg(nMin).arg(nMax));
+    return n;
+}
+
+QString ReadPassword(const CContext& ctx)
+{
+    QString strPassword;
+    if (ctx.IsSet("password-file")) {
+        strPassword = PasswordFromFile(ctx.Value("password-file"));
+    } else if (ctx.IsSet("password")) {
+        strPassword = ctx.Value("password");
+    } else if (qEnvironmentVariableIsSet("NORVANE_PASSWORD")) {
+        strPassword = qEnvironmentVariable("NORVANE_PASSWORD");
+    } else if (StdinIsTerminal()) {
+        if (!ReadSecret(QStringLiteral("Password: "), strPassword))
+            Usage(QStringLiteral("no password read"));
+    }
+    // The appliance gets one byte per character (Latin-1): a character
+    // beyond it would silently become another password.
+    for (const QChar c : strPassword)
+        if (c.unicode() > 0xFF)
+            Usage(QStringLiteral("the password holds '%1', which is not among the 256 characters "
+                                 "(Latin-1) an appliance receives")
+                      .arg(c));
+    return strPassword;
+}
+
+QString CheckIpText(const QString& strText)
+{
+    const QString strIp = CanonicalIp(strText);
+    if (strIp.isEmpty()) {
+        const QString strWhy = IpTextProblem(strText);
+        Usage(QStringLiteral("%1: %2").arg(Text(IDS_INVALID_IP), strWhy.isEmpty() ? strText : strWhy));
+    }
+    if (const QString strWhy = UnusableIpReason(strIp); !strWhy.isEmpty())
+        Usage(QStringLiteral("%1: %2: %3").arg(Text(IDS_BAD_IP), strText, strWhy));
+    return strIp;
+}
+
+void CheckTarget(const QString& strTarget)
+{
+    if (!CanonicalIp(strTarget).isEmpty() || !IpTextProblem(strTarget).isEmpty())
+        CheckIpText(strTarget);
+    else if (CanonicalMac(strTarget).isEmpty())
+        NotATarget(strTarget);
+}
+
+// The address given, or that of the appliance with the MAC given, found by a
+// discovery. An address outside every local subnet is looked for by a
+// discovery too, to learn which interface reaches it; when nobody answers,
+// the routes decide.
+Target ResolveTarget(CContext& ctx, const QString& strTarget)
+{
+    Target target;
+    target.strIp = CanonicalIp(strTarget);
+    const QString strMac = target.strIp.isEmpty() ? CanonicalMac(strTarget) : QString();
+    if (target.strIp.isEmpty() && strMac.isEmpty())
+        NotATarget(strTarget);
+    // One named interface: that is the way out, whatever the routes say.
+    if (ctx.interfaces.size() == 1)
+        target.nInterface = ctx.interfaces.first();
+    if (!target.strIp.isEmpty() && (target.nInterface || InLocalSubnet(QHostAddress(target.strIp))))
+        return target;
+
+    const auto matches = [&](const Appliance& a) {
+        return strMac.isEmpty() ? a.strIp == target.strIp : CanonicalMac(a.strMac) == strMac;
+    };
+    const auto found = [&](const QList<Appliance>& now) { return std::any_of(now.begin(), now.end(), matches); };
+    const QList<Appliance> list = Discover(ctx, ctx.nDiscoverMs, 1, found);
+    const auto it = std::find_if(list.begin(), list.end(), matches);
+    if (it == list.end()) {
+        if (!strMac.isEmpty())
+            Usage(QStringLiteral("no appliance answers for MAC %1").arg(strMac));
+        return target;
+    }
+    target.nInterface = it->nInterface;
+    if (strMac.isEmpty())
+        return target;
+    target.strIp = CanonicalIp(it->strIp);
+    if (target.strIp.isEmpty() || !UsableIp(target.strIp))
+        Usage(QStringLiteral("the appliance %1 reports an unusable IP address").arg(strMac));
+    return target;
+}
+
+void CheckConfirmable(const CContext& ctx, const char* pszWhat)
+{
+    if (!ctx.IsSet("yes") && !StdinIsTerminal())
+        Usage(QStringLiteral("refusing to %1 without --yes: standard input is not a terminal").arg(pszWhat));
+}
+
+void Confirm(const CContext& ctx, unsigned nQuestion)
+{
+    if (!ctx.IsSet("yes") && !AskYesNo(Text(nQuestion)))
+        Fail(EXIT_DECLINED, QStringLiteral("not confirmed; nothing was sent"));
+}
+
+void CheckOutcome(const QString& strIp, const RequestResult& result)
+{
+    switch (result.outcome) {
+    case RequestResult::EOutcome::Ok:
+        return;
+    case RequestResult::EOutcome::Status:
+        Fail(StatusExit(result.nStatus), strIp + QStringLiteral(": ") + Text(StatusTextId(result.nStatus)));
+    case RequestResult::EOutcome::NoResponse:
+        Fail(EXIT_NO_RESPONSE, strIp + QStringLiteral(": ") + Text(IDS_NO_RESPONSE));
+    case RequestResult::EOutcome::SendFailed:
+        break;
+    }
+    Fail(EXIT_NETWORK, strIp + QStringLiteral(": ") + Text(IDS_SEND_ERROR));
+}
+
+void CheckWritable(const QString& strPath)
+{
+    QString strError;
+    switch (CheckSaveTarget(strPath, strError)) {
+    case FlashFileResult::Ok:
+        return;
+    case FlashFileResult::NotRegular:
+        Fail(EXIT_FILE, QStringLiteral("%1: %2 (a FIFO, a device, a socket or a link to nothing): refusing to "
+                                       "replace it; nothing was sent")
+                            .arg(strPath, strError));
+    default:
+        Usage(QStringLiteral("cannot write %1: %2").arg(strPath, strError));
+    }
+}

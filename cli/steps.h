@@ -1,0 +1,44 @@
+// The steps the subcommands share: the session, the password, TARGET and
+// its checks, the confirmation, and what a request's outcome means. A step
+// that refuses says why and ends the command (messages.h).
+#pragma once
+
+#include "subcommands.h"
+
+// What a command goes to: the appliance's address, and the interface to send
+// out of (0: where the routes say).
+struct Target {
+    QString strIp;
+    int nInterface = 0;
+};
+
+void OpenSession(CContext& ctx);
+// The session's Discover, the session opened first; ends the command when
+// no request could be sent.
+QList<Appliance> Discover(CContext& ctx, int nWindowMs, int nRounds, const CSession::StopWhen& stop = {});
+void WarnSystemDrops(const CContext& ctx);
+
+// The option --NAME as a count from nMin to nMax.
+int CountOption(const CContext& ctx, const char* pszName, int nMin, int nMax);
+
+// The password from a file, the option, the environment or the terminal, in
+// that order; empty when none is given and nobody is there to ask.
+QString ReadPassword(const CContext& ctx);
+
+// An address given on the command line, as canonical text; refused (with
+// the reason) when it is malformed or one no appliance may have.
+QString CheckIpText(const QString& strText);
+// Checks TARGET's form before anything is sent.
+void CheckTarget(const QString& strTarget);
+// TARGET as an appliance's dotted address and interface; may discover.
+Target ResolveTarget(CContext& ctx, const QString& strTarget);
+
+// A question needs a person: without --yes and a terminal, refuse.
+void CheckConfirmable(const CContext& ctx, const char* pszWhat);
+void Confirm(const CContext& ctx, unsigned nQuestion);
+
+// Ends the command, telling how, unless the request succeeded.
+void CheckOutcome(const QString& strIp, const RequestResult& result);
+
+// An image or report file, checked before anything is sent.
+void CheckWritable(const QString& strPath);
