@@ -33,6 +33,15 @@ quint32 ParseAddress(const QString& strText)
         return addr.toIPv4Address();
     return 0xFFFFFFFFu;
 }
+
+// The file dialog of Save (bSave) or Load: image files first, then all
+// files; a name typed without a suffix gets ".cfg".
+QString GetImageFileName(bool bSave)
+{
+    return RunFileDialog(bSave,
+                         {QStringLiteral("Lumisk Configuration Files (*.cfg)"), QStringLiteral("All Files (*.*)")},
+                         QStringLiteral("cfg"));
+}
 } // namespace
 
 CChooseDlg::CChooseDlg() : m_pUi(std::make_unique<Ui::CChooseDlg>())
@@ -342,8 +351,7 @@ void CChooseDlg::OnSaveFlashInfo()
 void CChooseDlg::OnFlashInfo(const unsigned char* pImage)
 {
     KillTimer(TIMER_REPLY);
-    const QString strPath =
-        RunFileDialog(true, FlashInfoFileFilters(), QString::fromLatin1(FLASHINFO_FILE_SUFFIX));
+    const QString strPath = GetImageFileName(true);
     if (strPath.isEmpty())
         return;
     QString strError;
@@ -368,8 +376,7 @@ void CChooseDlg::OnLoadFlashInfo()
     // Asked only once the address is known to be good.
     if (!AskQuestion(IDS_CONFIRM_LOAD))
         return;
-    const QString strPath =
-        RunFileDialog(false, FlashInfoFileFilters(), QString::fromLatin1(FLASHINFO_FILE_SUFFIX));
+    const QString strPath = GetImageFileName(false);
     if (strPath.isEmpty())
         return;
 
