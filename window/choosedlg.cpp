@@ -133,24 +133,24 @@ bool CChooseDlg::OnApply()
 void CChooseDlg::SetTimer(int nId, int nElapseMs)
 {
     // Precise: a coarse timer may run out up to 5% early.
-    m_timers[std::size_t(nId)].start(nElapseMs, Qt::PreciseTimer, this);
+    m_timers[std::size_t(nId - 1)].start(nElapseMs, Qt::PreciseTimer, this);
 }
 
 void CChooseDlg::KillTimer(int nId)
 {
-    m_timers[std::size_t(nId)].stop();
+    m_timers[std::size_t(nId - 1)].stop();
 }
 
 bool CChooseDlg::IsTimerRunning(int nId) const
 {
-    return m_timers[std::size_t(nId)].isActive();
+    return m_timers[std::size_t(nId - 1)].isActive();
 }
 
 void CChooseDlg::timerEvent(QTimerEvent* pEvent)
 {
-    for (std::size_t nId = 1; nId < m_timers.size(); ++nId) {
-        if (m_timers[nId].timerId() == pEvent->timerId()) {
-            OnTimer(int(nId));
+    for (std::size_t i = 0; i < m_timers.size(); ++i) {
+        if (m_timers[i].timerId() == pEvent->timerId()) {
+            OnTimer(int(i) + 1);
             return;
         }
     }
