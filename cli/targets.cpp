@@ -1,7 +1,5 @@
 #include "targets.h"
 
-#include "stringtable.h"
-
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QRegularExpression>
@@ -111,11 +109,4 @@ QString UnusableIpReason(const QString& strDotted)
 bool UsableIp(const QString& strDotted)
 {
     return UnusableIpReason(strDotted).isEmpty();
-}
-
-QString Text(unsigned nId)
-{
-    QString strText;
-    LoadString(nId, strText);
-    return strText;
 }

@@ -1,5 +1,4 @@
-// Addresses as the command line takes them, and the texts it shares with
-// the window.
+// Addresses as the command line takes them.
 #pragma once
 
 #include <QString>
@@ -22,6 +21,3 @@ QString IpTextProblem(const QString& strText);
 // every host on it). Empty when it may.
 QString UnusableIpReason(const QString& strDotted);
 bool UsableIp(const QString& strDotted);
-
-// A message text by number, as the window shows it.
-QString Text(unsigned nId);

@@ -10,8 +10,6 @@
 
 #include <optional>
 
-const char* const FLASHINFO_FILE_SUFFIX = "cfg";
-
 namespace {
 // A short write sets no error of its own: say so plainly then.
 QString FileErrorText(const QFileDevice& file)
@@ -25,11 +23,6 @@ QString LockedText()
     return QStringLiteral("locked by another program");
 }
 } // namespace
-
-QStringList FlashInfoFileFilters()
-{
-    return {QStringLiteral("Lumisk Configuration Files (*.cfg)"), QStringLiteral("All Files (*.*)")};
-}
 
 FlashFileResult CheckSaveTarget(const QString& strPath, QString& strError)
 {

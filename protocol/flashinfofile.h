@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
 class QByteArray;
 class QFileDevice;
@@ -16,11 +15,6 @@ enum class FlashFileResult {
     IoError,    // the read or write failed after the open; strError says why
     NotRegular, // a FIFO, a device, a socket or a link to nothing: never replaced
 };
-
-// Filters of both file dialogs, the first one initial, and the suffix added
-// to a name typed without one.
-QStringList FlashInfoFileFilters();
-extern const char* const FLASHINFO_FILE_SUFFIX;
 
 // Whether SaveFlashInfoFile would write strPath, found without touching it:
 // Ok for a new file in a writable folder or a writable regular file;

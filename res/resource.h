@@ -1,4 +1,4 @@
-// Resource numbers: message texts, dialog templates, controls and the icon.
+// Resource numbers: message texts, dialog results and controls.
 #pragma once
 
 // Message texts (stringtable.cpp).
@@ -26,12 +26,6 @@ enum : unsigned {
     IDS_SHEET_CAPTION = 123,
 };
 
-// Dialog templates.
-enum : unsigned {
-    IDD_CHOOSE = 104,
-    IDD_NEW_IP = 139,
-};
-
 // Results of a modal dialog, and the ids of its standard buttons.
 enum : int {
     IDOK = 1,
@@ -50,6 +44,3 @@ enum : int {
     IDC_SAVE_FLASHINFO = 1040,
     IDC_LOAD_FLASHINFO = 1041,
 };
-
-// Program icon.
-enum : unsigned { IDR_MAINFRAME = 128 };

@@ -49,6 +49,14 @@ bool LoadString(unsigned nId, QString& strText)
     return false;
 }
 
+QString Text(unsigned nId)
+{
+    QString strText;
+    if (!LoadString(nId, strText))
+        strText = QStringLiteral("LoadString Error");
+    return strText;
+}
+
 unsigned StatusTextId(int nStatus)
 {
     switch (nStatus) {

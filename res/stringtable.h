@@ -6,5 +6,9 @@
 // Fills strText with the text numbered nId; false when the table has none.
 bool LoadString(unsigned nId, QString& strText);
 
+// The text numbered nId, as the boxes and the command line show it;
+// "LoadString Error" when the table has none.
+QString Text(unsigned nId);
+
 // The text that tells a reply's non-zero status byte.
 unsigned StatusTextId(int nStatus);

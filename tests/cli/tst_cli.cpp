@@ -17,7 +17,7 @@ TEST_F(CliTest, EachSubcommandSendsItsExactRequestAndReportsTheReply)
 {
     const QByteArray image = Image(3);
     WriteFile(Path("long.cfg"), image + "tail");
-    const QByteArray pw = Text("abcde", 10);
+    const QByteArray pw = TextField("abcde", 10);
     struct Case {
         const char* pszName;
         QStringList args;
@@ -62,7 +62,8 @@ TEST_F(CliTest, SetIpFindsTheMacTextByDiscoveryThenBroadcastsTheChange)
     ASSERT_EQ(m_requests.size(), 2);
     EXPECT_EQ(m_requests[0].data(), kDiscover);
     // The MAC goes out as the appliance spelt it.
-    EXPECT_EQ(m_requests[1].data(), '\x11' + Text("abcde", 10) + '\0' + Text("00:1a:2B:00:00:07", 18) + Text("10.200.9.9", 16));
+    EXPECT_EQ(m_requests[1].data(), '\x11' + TextField("abcde", 10) + '\0' + TextField("00:1a:2B:00:00:07", 18)
+                                        + TextField("10.200.9.9", 16));
     for (const QNetworkDatagram& request : m_requests)
         EXPECT_EQ(request.destinationAddress(), QHostAddress(QHostAddress::Broadcast));
 }
@@ -178,7 +179,7 @@ TEST_F(CliTest, PasswordComesFromItsFileAndNeverReachesTheReport)
                            QStringLiteral("from-environment"));
     EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
     ASSERT_EQ(m_requests.size(), 2);
-    EXPECT_EQ(m_requests[1].data(), '\x14' + Text("s3cret", 10) + '\0');
+    EXPECT_EQ(m_requests[1].data(), '\x14' + TextField("s3cret", 10) + '\0');
     const QByteArray report = ReadFile(Path("r.json"));
     EXPECT_FALSE(report.contains("s3cret"));
     const QJsonObject entry = QJsonDocument::fromJson(report).array().at(0).toObject();

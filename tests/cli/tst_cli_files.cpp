@@ -88,7 +88,7 @@ TEST_F(CliTest, DashIsStandardOutputForBackupAndStandardInputForRestore)
     const CliRun restore = Run({"restore", "10.200.7.9", "-", "--yes"}, Appliance7);
     EXPECT_EQ(restore.nExit, 0) << restore.strErr.toStdString();
     ASSERT_EQ(m_requests.size(), 2);
-    EXPECT_TRUE(m_requests[1].data() == '\x15' + Text("abcde", 10) + '\0' + Image(3));
+    EXPECT_TRUE(m_requests[1].data() == '\x15' + TextField("abcde", 10) + '\0' + Image(3));
 }
 
 #ifdef Q_OS_UNIX

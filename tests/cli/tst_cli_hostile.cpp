@@ -66,7 +66,7 @@ TEST_F(CliTest, PasswordSourcesWinInTheDocumentedOrderAndLatin1FilesSendTheirByt
                                Answer(DM_REBOOT, Msg(DM_REBOOT_ACK)));
         EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
         ASSERT_EQ(m_requests.size(), 1);
-        EXPECT_EQ(m_requests[0].data(), '\x13' + Text(c.sent, 10) + '\0');
+        EXPECT_EQ(m_requests[0].data(), '\x13' + TextField(c.sent, 10) + '\0');
     }
     const CliRun euro = Run({"reboot", "10.200.7.9", "--yes", "--password", "s\u20accret"});
     EXPECT_EQ(euro.nExit, 2);

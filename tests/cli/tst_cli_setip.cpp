@@ -21,7 +21,7 @@ TEST_F(CliTest, SetIpFindsAMacInAnyFormAndSendsItAsTheApplianceWritesIt)
         });
         EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
         EXPECT_EQ(m_requests.value(1).data(),
-                  '\x11' + Text("abcde", 10) + '\0' + Text(pszReported, 18) + Text("10.200.9.9", 16));
+                  '\x11' + TextField("abcde", 10) + '\0' + TextField(pszReported, 18) + TextField("10.200.9.9", 16));
     }
 }
 

@@ -85,7 +85,7 @@ TEST_P(DeviceSocketTest, RequestsGoOutWithExactBytesAndDestinations)
          Hex("10" "00000000000000000000" "00" "474f5258")},
         {"set ip", [](CDeviceSocket& s) { return s.SendSetIp("pw", "00:1A:2B:00:00:01", "10.200.9.9"); },
          "255.255.255.255",
-         Hex("11" "70770000000000000000" "00") + Text("00:1A:2B:00:00:01", 18) + Text("10.200.9.9", 16)},
+         Hex("11" "70770000000000000000" "00") + TextField("00:1A:2B:00:00:01", 18) + TextField("10.200.9.9", 16)},
         {"reboot, five-character password", [](CDeviceSocket& s) { return s.SendReboot("abcde", "10.200.7.9"); },
          "10.200.7.9", Hex("13" "61626364650000000000" "00")},
         {"login, ten-character password fills the field",
@@ -123,7 +123,7 @@ TEST_P(DeviceSocketTest, FailedSendsReturnZeroAndShowNothing)
 
 TEST_P(DeviceSocketTest, RepliesReachTheirHandlers)
 {
-    QByteArray login = Msg(0x22) + Text("operator", 10) + Hex("901f0000");
+    QByteArray login = Msg(0x22) + TextField("operator", 10) + Hex("901f0000");
     QByteArray flash = Msg(0x24);
     for (int i = 0; i < FLASHINFO_SIZE; ++i)
         flash += char(255 - i % 251);

@@ -62,13 +62,6 @@ void Require(bool bOk, const char* pszWhat, const QString& strDetail = {})
     std::abort();
 }
 
-QString Text(unsigned nId)
-{
-    QString strText;
-    LoadString(nId, strText);
-    return strText;
-}
-
 QByteArray Field(const unsigned char* p, int nWidth)
 {
     const void* pEnd = std::memchr(p, 0, std::size_t(nWidth));

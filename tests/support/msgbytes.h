@@ -7,7 +7,7 @@
 #include <QtEndian>
 
 // A fixed-width text field: zero-padded or cut to nWidth bytes.
-inline QByteArray Text(const QByteArray& text, int nWidth)
+inline QByteArray TextField(const QByteArray& text, int nWidth)
 {
     QByteArray bytes = text;
     bytes.resize(nWidth, '\0');
@@ -17,19 +17,20 @@ inline QByteArray Text(const QByteArray& text, int nWidth)
 // A header: type, ten password bytes, status.
 inline QByteArray Msg(int nType, const char* pszPassword = "", int nStatus = 0)
 {
-    return char(nType) + Text(pszPassword, DEVMSG_PASSWORD_SIZE) + char(nStatus);
+    return char(nType) + TextField(pszPassword, DEVMSG_PASSWORD_SIZE) + char(nStatus);
 }
 
 inline QByteArray DeviceInfo(const char* pszSerial, const char* pszMac, const char* pszIp, int nStatus = 0)
 {
-    return Msg(DM_DEVICE_INFO, "", nStatus) + Text(pszSerial, 24) + Text(pszMac, 18) + Text(pszIp, 16);
+    return Msg(DM_DEVICE_INFO, "", nStatus) + TextField(pszSerial, 24) + TextField(pszMac, 18)
+           + TextField(pszIp, 16);
 }
 
 inline QByteArray LoginReply(const QByteArray& userName, qint32 nPort)
 {
     QByteArray port(4, '\0');
     qToLittleEndian(nPort, port.data());
-    return Msg(DM_LOGIN_INFO) + Text(userName, 10) + port;
+    return Msg(DM_LOGIN_INFO) + TextField(userName, 10) + port;
 }
 
 inline QByteArray ImageReply(const QByteArray& image)

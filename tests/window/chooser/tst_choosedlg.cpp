@@ -274,7 +274,7 @@ TEST_F(ChooserTest, ChangeIpBroadcastsTheNewAddressForTheClickedMac)
     Password()->setText("pw");
     strNewIp = "10.200.5.";
     m_page.OnChangeIp();
-    ExpectRequest(Msg(DM_SET_IP, "pw") + Text("", 18) + Text("10.200.5.0", 16));
+    ExpectRequest(Msg(DM_SET_IP, "pw") + TextField("", 18) + TextField("10.200.5.0", 16));
     EXPECT_EQ(m_page.m_strSelectedIp, "10.200.5.0");
     EXPECT_EQ(Field(), "10.200.7.9") << "the field keeps the old address";
     EXPECT_TRUE(m_page.IsTimerRunning(TIMER_SETIP_REPLY));

@@ -33,6 +33,15 @@ quint32 ParseAddress(const QString& strText)
         return addr.toIPv4Address();
     return 0xFFFFFFFFu;
 }
+
+// The file dialog of Save (bSave) or Load: image files first, then all
+// files; a name typed without a suffix gets ".cfg".
+QString GetImageFileName(bool bSave)
+{
+    return RunFileDialog(bSave,
+                         {QStringLiteral("Lumisk Configuration Files (*.cfg)"), QStringLiteral("All Files (*.*)")},
+                         QStringLiteral("cfg"));
+}
 } // namespace
 
 CChooseDlg::CChooseDlg() : m_pUi(std::make_unique<Ui::CChooseDlg>())
@@ -124,24 +133,24 @@ bool CChooseDlg::OnApply()
 void CChooseDlg::SetTimer(int nId, int nElapseMs)
 {
     // Precise: a coarse timer may run out up to 5% early.
-    m_timers[std::size_t(nId)].start(nElapseMs, Qt::PreciseTimer, this);
+    m_timers[std::size_t(nId - 1)].start(nElapseMs, Qt::PreciseTimer, this);
 }
 
 void CChooseDlg::KillTimer(int nId)
 {
-    m_timers[std::size_t(nId)].stop();
+    m_timers[std::size_t(nId - 1)].stop();
 }
 
 bool CChooseDlg::IsTimerRunning(int nId) const
 {
-    return m_timers[std::size_t(nId)].isActive();
+    return m_timers[std::size_t(nId - 1)].isActive();
 }
 
 void CChooseDlg::timerEvent(QTimerEvent* pEvent)
 {
-    for (std::size_t nId = 1; nId < m_timers.size(); ++nId) {
-        if (m_timers[nId].timerId() == pEvent->timerId()) {
-            OnTimer(int(nId));
+    for (std::size_t i = 0; i < m_timers.size(); ++i) {
+        if (m_timers[i].timerId() == pEvent->timerId()) {
+            OnTimer(int(i) + 1);
             return;
         }
     }
@@ -342,8 +351,7 @@ void CChooseDlg::OnSaveFlashInfo()
 void CChooseDlg::OnFlashInfo(const unsigned char* pImage)
 {
     KillTimer(TIMER_REPLY);
-    const QString strPath =
-        RunFileDialog(true, FlashInfoFileFilters(), QString::fromLatin1(FLASHINFO_FILE_SUFFIX));
+    const QString strPath = GetImageFileName(true);
     if (strPath.isEmpty())
         return;
     QString strError;
@@ -368,8 +376,7 @@ void CChooseDlg::OnLoadFlashInfo()
     // Asked only once the address is known to be good.
     if (!AskQuestion(IDS_CONFIRM_LOAD))
         return;
-    const QString strPath =
-        RunFileDialog(false, FlashInfoFileFilters(), QString::fromLatin1(FLASHINFO_FILE_SUFFIX));
+    const QString strPath = GetImageFileName(false);
     if (strPath.isEmpty())
         return;
 

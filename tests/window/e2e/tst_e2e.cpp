@@ -186,13 +186,13 @@ TEST_F(E2E, AppliancesAreListedInMacOrderWhateverOrderTheyAnswerIn)
     EXPECT_TRUE(m_watcher.m_boxes.empty());
 }
 
-// Runs only on the xcb platform under tests/e2e/with-xvfb.sh, whose $BROWSER
-// appends each URL it is handed to $NORVANE_URL_LOG.
+// Runs only on the xcb platform under tests/window/e2e/with-xvfb.sh, whose
+// $BROWSER appends each URL it is handed to $NORVANE_URL_LOG.
 TEST_F(E2E, StartConfigurationOpensTheLoginPageInTheBrowser)
 {
     const QString strUrlLog = qEnvironmentVariable("NORVANE_URL_LOG");
     if (QGuiApplication::platformName() != QLatin1String("xcb") || strUrlLog.isEmpty())
-        GTEST_SKIP() << "needs the xcb platform and a recording browser (tests/e2e/with-xvfb.sh)";
+        GTEST_SKIP() << "needs the xcb platform and a recording browser (tests/window/e2e/with-xvfb.sh)";
 
     // Ten characters, the whole password field; the user name fills nine of ten.
     const QString strPassword = QStringLiteral("a&b #%+/=?");

@@ -121,7 +121,7 @@ private:
 
     std::unique_ptr<Ui::CChooseDlg> m_pUi;
     QLineEdit* m_editPassword = nullptr;
-    std::array<QBasicTimer, 5> m_timers;
+    std::array<QBasicTimer, TIMER_SETIP_REPLY> m_timers; // timer nId at nId - 1
     // Interface of each address's latest discovery reply, this round and the
     // one before: a refresh empties the list, but a command given just then
     // still needs the interface.

@@ -1,8 +1,8 @@
 // The whole window on its own timers against appliances that are already
-// answering (tests/refresh/with-sim.sh starts them): it lists them, and every
-// refresh empties the list, broadcasts again and lists them all again. Run
-// under wine too, where a read of a socket with nothing pending fails
-// differently from Linux.
+// answering (tests/window/refresh/with-sim.sh starts them): it lists them,
+// and every refresh empties the list, broadcasts again and lists them all
+// again. Run under wine too, where a read of a socket with nothing pending
+// fails differently from Linux.
 #include "setupsheet.h"
 #include "testmain.h"
 #include "waitfor.h"
@@ -23,7 +23,7 @@ TEST(Refresh, TheWindowListsTheAppliancesAfterEveryRefresh)
 {
     const QString strSimOut = qEnvironmentVariable("NORVANE_SIM_OUT");
     const QString strSimLog = qEnvironmentVariable("NORVANE_SIM_LOG");
-    ASSERT_FALSE(strSimOut.isEmpty() || strSimLog.isEmpty()) << "run by tests/refresh/with-sim.sh";
+    ASSERT_FALSE(strSimOut.isEmpty() || strSimLog.isEmpty()) << "run by tests/window/refresh/with-sim.sh";
 
     static const QRegularExpression reAppliance(QStringLiteral("^appliance mac=(\\S+) ip=(\\S+) serial=(\\S+)$"),
                                                 QRegularExpression::MultilineOption);

@@ -20,15 +20,6 @@ CUiSeam* g_pUi = &g_widgetUi;
 int g_nModalDepth = 0;
 bool g_bSendErrorOpen = false;
 
-// Text nId of the table, or "LoadString Error" when the table lacks it.
-QString LoadText(unsigned nId)
-{
-    QString strText;
-    if (!LoadString(nId, strText))
-        strText = QStringLiteral("LoadString Error");
-    return strText;
-}
-
 QString BoxCaption()
 {
     // The executable's name, without extension, as the program's name.
@@ -140,7 +131,7 @@ void ShowAlert(unsigned nId)
         return;
     if (bSendError)
         g_bSendErrorOpen = true;
-    UiSeam().MessageBox(LoadText(nId));
+    UiSeam().MessageBox(Text(nId));
     if (bSendError)
         g_bSendErrorOpen = false;
 }
@@ -150,7 +141,7 @@ bool AskQuestion(unsigned nId)
     CModalScope scope;
     if (!scope.Entered())
         return false;
-    return UiSeam().AskYesNo(LoadText(nId));
+    return UiSeam().AskYesNo(Text(nId));
 }
 
 int RunModalDialog(QDialog& dialog)
