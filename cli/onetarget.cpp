@@ -14,6 +14,7 @@
 #include "messages.h"
 #include "resource.h"
 #include "steps.h"
+#include "stringtable.h"
 #include "targets.h"
 #include "terminal.h"
 
