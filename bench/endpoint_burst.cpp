@@ -21,13 +21,13 @@ namespace {
 class CCountingReplies : public CDeviceReplies {
 public:
     void OnReceiveError() override {}
-    void OnStatusError(int) override {}
-    void AddDevice(QString, QString, QString) override { ++m_nDevices; }
-    void OnSetIpDone() override {}
-    void OnLoginInfo(const LoginInfoBody&) override {}
-    void OnRebootDone() override {}
-    void OnFlashInfo(const unsigned char*) override {}
-    void OnPutFlashInfoDone() override {}
+    void OnStatusError(const DeviceOrigin&, int) override {}
+    void AddDevice(const DeviceOrigin&, const QString&, const QString&, const QString&) override { ++m_nDevices; }
+    void OnSetIpDone(const DeviceOrigin&) override {}
+    void OnLoginInfo(const DeviceOrigin&, const LoginInfo&) override {}
+    void OnRebootDone(const DeviceOrigin&) override {}
+    void OnFlashInfo(const DeviceOrigin&, const unsigned char*) override {}
+    void OnPutFlashInfoDone(const DeviceOrigin&) override {}
     int m_nDevices = 0;
 };
 

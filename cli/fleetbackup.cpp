@@ -107,11 +107,8 @@ void CFleetBackup::Attempt(qsizetype i)
 {
     Entry& entry = m_entries[i];
     ++entry.nAttempts;
-    CSession::Request request;
-    request.nType = DM_GET_FLASHINFO;
-    request.strIp = entry.appliance.strIp;
-    request.nInterface = entry.appliance.nInterface;
-    request.strPassword = m_options.strPassword;
+    const DeviceRequest request{DM_GET_FLASHINFO, m_options.strPassword, entry.appliance.strIp,
+                                entry.appliance.nInterface, {}, {}, {}};
     m_session.Start(request, m_options.nTimeoutMs, [this, i](const RequestResult& result) { OnResult(i, result); });
 }
 

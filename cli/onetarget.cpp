@@ -37,7 +37,7 @@ void CheckFirst(const CContext& ctx, const char* pszConfirmable = nullptr)
 }
 
 // nQuestion: the text asked before sending; 0 for none.
-Exchanged Exchange(CContext& ctx, int nType, unsigned nQuestion = 0, const QByteArray& image = {})
+Exchanged Exchange(CContext& ctx, std::int8_t nType, unsigned nQuestion = 0, const QByteArray& image = {})
 {
     Exchanged done;
     done.strPassword = ReadPassword(ctx);
@@ -45,12 +45,8 @@ Exchanged Exchange(CContext& ctx, int nType, unsigned nQuestion = 0, const QByte
     OpenSession(ctx);
     if (nQuestion)
         Confirm(ctx, nQuestion);
-    CSession::Request request;
-    request.nType = nType;
-    request.strIp = done.target.strIp;
-    request.nInterface = done.target.nInterface;
-    request.strPassword = done.strPassword;
-    request.image = image;
+    const DeviceRequest request{nType, done.strPassword, done.target.strIp, done.target.nInterface,
+                                {}, {}, image};
     done.result = ctx.pSession->Run(request, ctx.nTimeoutMs);
     CheckOutcome(done.target.strIp, done.result);
     return done;
@@ -123,13 +119,10 @@ int RunLoginUrl(CContext& ctx)
 {
     CheckFirst(ctx);
     const Exchanged done = Exchange(ctx, DM_GET_LOGIN);
-    const LoginInfoBody& login = done.result.login;
-    if (login.webPort < 1 || login.webPort > 65535)
+    const LoginInfo& login = done.result.login;
+    if (login.nWebPort < 1 || login.nWebPort > 65535)
         Fail(EXIT_NO_LOGIN, Text(IDS_OLD_DEVICE_VERSION));
-    const std::string_view userName = GetTextField(login.userName, sizeof login.userName);
-    const QByteArray url = LoginUrlToOpen(done.target.strIp, login.webPort,
-                                          QString::fromLatin1(userName.data(), qsizetype(userName.size())),
-                                          done.strPassword);
+    const QByteArray url = LoginUrlToOpen(done.target.strIp, login.nWebPort, login.strUserName, done.strPassword);
     if (url.isEmpty())
         Fail(EXIT_NO_LOGIN,
              QStringLiteral("no login URL: it would be longer than %1 characters").arg(LOGIN_URL_BUF_SIZE - 1));

@@ -99,37 +99,15 @@ bool CSession::Discover(int nWindowMs, int nRounds, QList<Appliance>& list, cons
     return bSentAny;
 }
 
-void CSession::Start(const Request& request, int nTimeoutMs, Done done)
+void CSession::Start(const DeviceRequest& request, int nTimeoutMs, Done done)
 {
-    const quint32 nAddress = AddressOf(request.strIp);
-    int nSent = 0;
-    switch (request.nType) {
-    case DM_SET_IP:
-        nSent = m_socket.SendSetIp(request.strPassword, request.strMac, request.strNewIp);
-        break;
-    case DM_GET_LOGIN:
-        nSent = m_socket.SendGetLogin(request.strPassword, request.strIp, request.nInterface);
-        break;
-    case DM_REBOOT:
-        nSent = m_socket.SendReboot(request.strPassword, request.strIp, request.nInterface);
-        break;
-    case DM_GET_FLASHINFO:
-        nSent = m_socket.SendGetFlashInfo(request.strPassword, request.strIp, request.nInterface);
-        break;
-    case DM_PUT_FLASHINFO:
-        if (request.image.size() == FLASHINFO_SIZE)
-            nSent = m_socket.SendPutFlashInfo(request.strPassword, request.strIp,
-                                              reinterpret_cast<const unsigned char*>(request.image.constData()),
-                                              request.nInterface);
-        break;
-    default:
-        break;
-    }
-    ReportSent(request.nType, request.nType == DM_SET_IP ? QHostAddress(QHostAddress::Broadcast).toString()
-                                                         : request.strIp);
+    const quint32 nAddress = AddressOf(request.strDeviceIp);
+    const int nSent = m_socket.Send(request);
+    ReportSent(request.nType,
+               request.IsBroadcast() ? QHostAddress(QHostAddress::Broadcast).toString() : request.strDeviceIp);
 
     Pending& pending = m_pending[nAddress];
-    pending.nReplyType = request.nType + 0x10;
+    pending.nReplyType = ReplyTypeOf(request.nType);
     pending.nAlsoFrom = request.nType == DM_SET_IP ? AddressOf(request.strNewIp) : 0;
     pending.done = std::move(done);
     pending.pTimer = std::make_unique<QTimer>();
@@ -142,7 +120,7 @@ void CSession::Start(const Request& request, int nTimeoutMs, Done done)
     pending.pTimer->start(nSent ? nTimeoutMs : 0);
 }
 
-RequestResult CSession::Run(const Request& request, int nTimeoutMs)
+RequestResult CSession::Run(const DeviceRequest& request, int nTimeoutMs)
 {
     RequestResult result;
     QEventLoop loop;
@@ -171,11 +149,24 @@ void CSession::Finish(quint32 nAddress, const RequestResult& result)
     done(result);
 }
 
-void CSession::FinishCurrent(RequestResult result)
+std::unordered_map<quint32, CSession::Pending>::iterator CSession::PendingFrom(const DeviceOrigin& origin)
 {
+    const quint32 nAddress = origin.addr.toIPv4Address();
+    const auto it = m_pending.find(nAddress);
+    if (it != m_pending.end() || !nAddress)
+        return it;
+    return std::find_if(m_pending.begin(), m_pending.end(),
+                        [nAddress](const auto& entry) { return entry.second.nAlsoFrom == nAddress; });
+}
+
+void CSession::FinishFrom(const DeviceOrigin& origin, RequestResult result)
+{
+    const auto it = PendingFrom(origin);
+    if (it == m_pending.end())
+        return;
     if (result.outcome == RequestResult::EOutcome::NoResponse)
         result.outcome = RequestResult::EOutcome::Ok;
-    Finish(m_nCurrent, result);
+    Finish(it->first, result);
 }
 
 quint64 CSession::Ignored() const
@@ -186,20 +177,13 @@ quint64 CSession::Ignored() const
 
 bool CSession::AcceptReply(const DeviceOrigin& origin, int nType, int nStatus)
 {
-    m_nReplyInterface = origin.nInterface;
     const bool bOnOurInterface =
         m_interfaces.isEmpty() || origin.nInterface == 0 || m_interfaces.contains(origin.nInterface);
     if (m_pFound && nType == DM_DEVICE_INFO && nStatus == DS_OK && bOnOurInterface)
         return true;
-    const quint32 nAddress = origin.addr.toIPv4Address();
-    auto it = m_pending.find(nAddress);
-    if (it == m_pending.end())
-        it = std::find_if(m_pending.begin(), m_pending.end(),
-                          [nAddress](const auto& entry) { return nAddress && entry.second.nAlsoFrom == nAddress; });
-    if (it != m_pending.end() && it->second.nReplyType == nType && bOnOurInterface) {
-        m_nCurrent = it->first;
+    const auto it = PendingFrom(origin);
+    if (it != m_pending.end() && it->second.nReplyType == nType && bOnOurInterface)
         return true;
-    }
     ++m_nForeign;
     OnIgnored(origin, QStringLiteral("type %1 status %2: %3")
                           .arg(Hex(nType))
@@ -225,20 +209,21 @@ void CSession::OnReceiveError()
         Note(QStringLiteral("ignored a datagram that is empty or longer than any message"));
 }
 
-void CSession::OnStatusError(int nStatus)
+void CSession::OnStatusError(const DeviceOrigin& origin, int nStatus)
 {
     RequestResult result;
     result.outcome = RequestResult::EOutcome::Status;
     result.nStatus = nStatus;
-    FinishCurrent(result);
+    FinishFrom(origin, result);
 }
 
-void CSession::AddDevice(QString strSerial, QString strMac, QString strIp)
+void CSession::AddDevice(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
+                         const QString& strIp)
 {
     if (!m_pFound)
         return;
-    Appliance appliance{strMac, strIp, strSerial, m_nReplyInterface, {}};
-    const QString strInterface = QNetworkInterface::interfaceNameFromIndex(m_nReplyInterface);
+    Appliance appliance{strMac, strIp, strSerial, origin.nInterface, {}};
+    const QString strInterface = QNetworkInterface::interfaceNameFromIndex(origin.nInterface);
     const QString strKey = MacKey(strMac);
     const auto it = m_foundByMac.constFind(strKey);
     if (it != m_foundByMac.constEnd()) {
@@ -254,31 +239,31 @@ void CSession::AddDevice(QString strSerial, QString strMac, QString strIp)
     m_pFound->append(appliance);
 }
 
-void CSession::OnSetIpDone()
+void CSession::OnSetIpDone(const DeviceOrigin& origin)
 {
-    FinishCurrent({});
+    FinishFrom(origin, {});
 }
 
-void CSession::OnLoginInfo(const LoginInfoBody& loginInfo)
+void CSession::OnLoginInfo(const DeviceOrigin& origin, const LoginInfo& loginInfo)
 {
     RequestResult result;
     result.login = loginInfo;
-    FinishCurrent(result);
+    FinishFrom(origin, result);
 }
 
-void CSession::OnRebootDone()
+void CSession::OnRebootDone(const DeviceOrigin& origin)
 {
-    FinishCurrent({});
+    FinishFrom(origin, {});
 }
 
-void CSession::OnFlashInfo(const unsigned char* pImage)
+void CSession::OnFlashInfo(const DeviceOrigin& origin, const unsigned char* pImage)
 {
     RequestResult result;
     result.image = QByteArray(reinterpret_cast<const char*>(pImage), FLASHINFO_SIZE);
-    FinishCurrent(result);
+    FinishFrom(origin, result);
 }
 
-void CSession::OnPutFlashInfoDone()
+void CSession::OnPutFlashInfoDone(const DeviceOrigin& origin)
 {
-    FinishCurrent({});
+    FinishFrom(origin, {});
 }

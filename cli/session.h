@@ -39,7 +39,7 @@ struct Appliance {
 struct RequestResult {
     enum class EOutcome { Ok, Status, NoResponse, SendFailed } outcome = EOutcome::NoResponse;
     int nStatus = 0;
-    LoginInfoBody login{};
+    LoginInfo login;
     QByteArray image;
 };
 
@@ -61,24 +61,15 @@ public:
     using StopWhen = std::function<bool(const QList<Appliance>&)>;
     bool Discover(int nWindowMs, int nRounds, QList<Appliance>& list, const StopWhen& stop = {});
 
-    // Sends one request to the appliance at strIp (dotted) and calls done
-    // with its outcome, once. nType: DM_SET_IP (then strMac and strNewIp
-    // name the appliance and its new address; the request is broadcast),
-    // DM_GET_LOGIN, DM_REBOOT, DM_GET_FLASHINFO or DM_PUT_FLASHINFO (with
-    // image). One request per address at a time.
+    // Sends one request to the appliance at request.strDeviceIp (dotted) and
+    // calls done with its outcome, once: DM_SET_IP (broadcast; its
+    // acknowledgement is taken from the old address or from strNewIp),
+    // DM_GET_LOGIN, DM_REBOOT, DM_GET_FLASHINFO or DM_PUT_FLASHINFO. One
+    // request per address at a time.
     using Done = std::function<void(const RequestResult&)>;
-    struct Request {
-        int nType = 0;
-        QString strIp;
-        QString strPassword;
-        QString strMac;
-        QString strNewIp;
-        QByteArray image;
-        int nInterface = 0; // the interface to send out of; 0: by the routes
-    };
-    void Start(const Request& request, int nTimeoutMs, Done done);
+    void Start(const DeviceRequest& request, int nTimeoutMs, Done done);
     // Start, then wait for the outcome.
-    RequestResult Run(const Request& request, int nTimeoutMs);
+    RequestResult Run(const DeviceRequest& request, int nTimeoutMs);
     bool Busy(const QString& strIp) const;
 
     // Datagrams not taken: other senders or types, bad lengths, wrong ports.
@@ -88,13 +79,14 @@ public:
     bool AcceptReply(const DeviceOrigin& origin, int nType, int nStatus) override;
     void OnIgnored(const DeviceOrigin& origin, const QString& strReason) override;
     void OnReceiveError() override;
-    void OnStatusError(int nStatus) override;
-    void AddDevice(QString strSerial, QString strMac, QString strIp) override;
-    void OnSetIpDone() override;
-    void OnLoginInfo(const LoginInfoBody& loginInfo) override;
-    void OnRebootDone() override;
-    void OnFlashInfo(const unsigned char* pImage) override;
-    void OnPutFlashInfoDone() override;
+    void OnStatusError(const DeviceOrigin& origin, int nStatus) override;
+    void AddDevice(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
+                   const QString& strIp) override;
+    void OnSetIpDone(const DeviceOrigin& origin) override;
+    void OnLoginInfo(const DeviceOrigin& origin, const LoginInfo& loginInfo) override;
+    void OnRebootDone(const DeviceOrigin& origin) override;
+    void OnFlashInfo(const DeviceOrigin& origin, const unsigned char* pImage) override;
+    void OnPutFlashInfoDone(const DeviceOrigin& origin) override;
 
 private:
     struct Pending {
@@ -104,8 +96,11 @@ private:
         std::unique_ptr<QTimer> pTimer;
     };
     void Finish(quint32 nAddress, const RequestResult& result);
-    // Ends the request whose reply is being handled.
-    void FinishCurrent(RequestResult result);
+    // The request a reply from origin answers: the one sent to its address,
+    // or a change of address to it.
+    std::unordered_map<quint32, Pending>::iterator PendingFrom(const DeviceOrigin& origin);
+    // Ends that request with the reply's result.
+    void FinishFrom(const DeviceOrigin& origin, RequestResult result);
 
     bool m_bVerbose = false;
     CDeviceSocket m_socket;
@@ -115,8 +110,6 @@ private:
     void ReportSent(int nType, const QString& strTo);
 
     QList<int> m_interfaces;
-    quint32 m_nCurrent = 0;             // the request the reply being handled answers
-    int m_nReplyInterface = 0;          // and the interface it came in on
     QList<Appliance>* m_pFound = nullptr; // set while discovering
     QHash<QString, qsizetype> m_foundByMac; // MacKey -> index in *m_pFound
     quint64 m_nForeign = 0;

@@ -58,12 +58,7 @@ int RunSetIp(CContext& ctx)
     if (!pAppliance)
         Usage(QStringLiteral("no appliance answers for MAC %1").arg(strMac));
 
-    CSession::Request request;
-    request.nType = DM_SET_IP;
-    request.strIp = pAppliance->strIp;
-    request.strPassword = strPassword;
-    request.strMac = pAppliance->strMac;
-    request.strNewIp = strNewIp;
+    const DeviceRequest request{DM_SET_IP, strPassword, pAppliance->strIp, 0, pAppliance->strMac, strNewIp, {}};
     CheckOutcome(pAppliance->strIp, ctx.pSession->Run(request, ctx.nTimeoutMs));
     Out(Text(IDS_SET_IP_DONE) + QLatin1Char('\n'));
     if (!ctx.IsSet("no-verify"))

@@ -30,6 +30,12 @@ enum : std::int8_t {
     DM_PUT_FLASHINFO_ACK = 0x25,
 };
 
+// The type of the reply that answers a request of this type.
+constexpr std::int8_t ReplyTypeOf(std::int8_t nRequestType)
+{
+    return static_cast<std::int8_t>(nRequestType + 0x10);
+}
+
 // Reply status codes; every request carries DS_OK.
 enum : std::int8_t {
     DS_OK = 0,

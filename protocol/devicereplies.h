@@ -5,13 +5,17 @@
 #include <QHostAddress>
 #include <QString>
 
-struct LoginInfoBody;
-
 // Where a datagram came from.
 struct DeviceOrigin {
     QHostAddress addr;
     quint16 nPort = 0;
     int nInterface = 0; // index of the interface it came in on; 0 when unknown
+};
+
+// A login reply's values, decoded from the wire.
+struct LoginInfo {
+    QString strUserName;
+    qint32 nWebPort = 0;
 };
 
 class CDeviceReplies {
@@ -34,15 +38,17 @@ public:
     }
     // A failed read, or a datagram that is empty or longer than any message.
     virtual void OnReceiveError() = 0;
-    // A reply of any type whose status byte is not 0, widened as a signed value.
-    virtual void OnStatusError(int nStatus) = 0;
-    virtual void AddDevice(QString strSerial, QString strMac, QString strIp) = 0;
-    virtual void OnSetIpDone() = 0;
-    virtual void OnLoginInfo(const LoginInfoBody& loginInfo) = 0;
-    virtual void OnRebootDone() = 0;
+    // Each handler below is told who sent the reply. A reply of any type
+    // whose status byte is not 0, the status widened as a signed value:
+    virtual void OnStatusError(const DeviceOrigin& origin, int nStatus) = 0;
+    virtual void AddDevice(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
+                           const QString& strIp) = 0;
+    virtual void OnSetIpDone(const DeviceOrigin& origin) = 0;
+    virtual void OnLoginInfo(const DeviceOrigin& origin, const LoginInfo& loginInfo) = 0;
+    virtual void OnRebootDone(const DeviceOrigin& origin) = 0;
     // pImage holds FLASHINFO_SIZE bytes, valid for the whole call.
-    virtual void OnFlashInfo(const unsigned char* pImage) = 0;
-    virtual void OnPutFlashInfoDone() = 0;
+    virtual void OnFlashInfo(const DeviceOrigin& origin, const unsigned char* pImage) = 0;
+    virtual void OnPutFlashInfoDone(const DeviceOrigin& origin) = 0;
 
 protected:
     ~CDeviceReplies() = default;

@@ -77,51 +77,34 @@ DeviceReceiveStats CDeviceSocket::Stats() const
 
 int CDeviceSocket::SendDiscover()
 {
-    DeviceMsg msg{};
-    msg.type = DM_DISCOVER;
-    msg.body.magic = DISCOVER_MAGIC;
-    return SendRequest(msg, QString(), nullptr);
+    return Send(DeviceRequest{});
 }
 
 int CDeviceSocket::SendSetIp(const QString& strPassword, const QString& strMac, const QString& strNewIp)
 {
-    DeviceMsg msg{};
-    msg.type = DM_SET_IP;
-    const QByteArray mac = strMac.toLatin1();
-    const QByteArray newIp = strNewIp.toLatin1();
-    PutTextField(msg.body.setIp.mac, sizeof msg.body.setIp.mac, {mac.constData(), std::size_t(mac.size())});
-    PutTextField(msg.body.setIp.newIp, sizeof msg.body.setIp.newIp, {newIp.constData(), std::size_t(newIp.size())});
-    return SendRequest(msg, strPassword, nullptr);
+    return Send({DM_SET_IP, strPassword, {}, 0, strMac, strNewIp, {}});
 }
 
 int CDeviceSocket::SendGetLogin(const QString& strPassword, const QString& strDeviceIp, int nInterface)
 {
-    DeviceMsg msg{};
-    msg.type = DM_GET_LOGIN;
-    return SendRequest(msg, strPassword, &strDeviceIp, nInterface);
+    return Send({DM_GET_LOGIN, strPassword, strDeviceIp, nInterface, {}, {}, {}});
 }
 
 int CDeviceSocket::SendReboot(const QString& strPassword, const QString& strDeviceIp, int nInterface)
 {
-    DeviceMsg msg{};
-    msg.type = DM_REBOOT;
-    return SendRequest(msg, strPassword, &strDeviceIp, nInterface);
+    return Send({DM_REBOOT, strPassword, strDeviceIp, nInterface, {}, {}, {}});
 }
 
 int CDeviceSocket::SendGetFlashInfo(const QString& strPassword, const QString& strDeviceIp, int nInterface)
 {
-    DeviceMsg msg{};
-    msg.type = DM_GET_FLASHINFO;
-    return SendRequest(msg, strPassword, &strDeviceIp, nInterface);
+    return Send({DM_GET_FLASHINFO, strPassword, strDeviceIp, nInterface, {}, {}, {}});
 }
 
 int CDeviceSocket::SendPutFlashInfo(const QString& strPassword, const QString& strDeviceIp,
                                     const unsigned char* pImage, int nInterface)
 {
-    DeviceMsg msg{};
-    msg.type = DM_PUT_FLASHINFO;
-    std::memcpy(msg.body.image, pImage, FLASHINFO_SIZE);
-    return SendRequest(msg, strPassword, &strDeviceIp, nInterface);
+    const QByteArray image(reinterpret_cast<const char*>(pImage), FLASHINFO_SIZE);
+    return Send({DM_PUT_FLASHINFO, strPassword, strDeviceIp, nInterface, {}, {}, image});
 }
 
 bool CDeviceSocket::ResolveHost(const QString& strHost, QHostAddress& addr) const
@@ -138,21 +121,42 @@ bool CDeviceSocket::ResolveHost(const QString& strHost, QHostAddress& addr) cons
     return false;
 }
 
-// pstrHost null: broadcast; otherwise unicast to that host, port 8400.
-int CDeviceSocket::SendRequest(DeviceMsg& msg, const QString& strPassword, const QString* pstrHost, int nInterface)
+int CDeviceSocket::Send(const DeviceRequest& request)
 {
-    const QByteArray password = strPassword.toLatin1();
-    PutTextField(msg.password, DEVMSG_PASSWORD_SIZE, {password.constData(), std::size_t(password.size())});
-
+    m_sendFailures.clear();
+    m_sentOn.clear();
+    DeviceMsg msg{};
+    msg.type = request.nType;
+    const auto put = [](char* pField, int nWidth, const QString& strText) {
+        const QByteArray bytes = strText.toLatin1();
+        PutTextField(pField, nWidth, {bytes.constData(), std::size_t(bytes.size())});
+    };
+    put(msg.password, DEVMSG_PASSWORD_SIZE, request.strPassword);
+    switch (request.nType) {
+    case DM_DISCOVER:
+        msg.body.magic = DISCOVER_MAGIC;
+        break;
+    case DM_SET_IP:
+        put(msg.body.setIp.mac, sizeof msg.body.setIp.mac, request.strMac);
+        put(msg.body.setIp.newIp, sizeof msg.body.setIp.newIp, request.strNewIp);
+        break;
+    case DM_PUT_FLASHINFO:
+        if (request.image.size() != FLASHINFO_SIZE)
+            return 0;
+        std::memcpy(msg.body.image, request.image.constData(), FLASHINFO_SIZE);
+        break;
+    default:
+        break;
+    }
     unsigned char buf[DEVMSG_MAX_SIZE];
     int nPos = 0;
     const int nLength = EncodeDeviceMsg(buf, nPos, msg);
-    m_sendFailures.clear();
-    m_sentOn.clear();
 
-    if (pstrHost) {
+    if (!request.IsBroadcast()) {
         QHostAddress addr;
-        return ResolveHost(*pstrHost, addr) && SendOn(buf, nLength, addr, DEVICE_PORT, nInterface) ? 1 : 0;
+        return ResolveHost(request.strDeviceIp, addr) && SendOn(buf, nLength, addr, DEVICE_PORT, request.nInterface)
+                   ? 1
+                   : 0;
     }
     QList<int> interfaces = m_broadcastInterfaces;
     if (interfaces.isEmpty())
@@ -245,7 +249,7 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, c
     }
     if (nStatus != DS_OK) {
         ++m_stats.nStatusErrors;
-        m_pOwner->OnStatusError(nStatus);
+        m_pOwner->OnStatusError(origin, nStatus);
         return;
     }
     // A reply shorter than its type's layout is dropped: its missing bytes
@@ -261,31 +265,33 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, c
     DeviceMsg msg;
     int nPos = 0;
     DecodeDeviceMsg(pData, nPos, msg);
+    const auto text = [](const char* pField, int nWidth) {
+        const std::string_view view = GetTextField(pField, nWidth);
+        return QString::fromLatin1(view.data(), qsizetype(view.size()));
+    };
     switch (msg.type) {
     case DM_DEVICE_INFO: {
         const DeviceInfoBody& info = msg.body.deviceInfo;
-        const auto text = [](const char* pField, int nWidth) {
-            const std::string_view view = GetTextField(pField, nWidth);
-            return QString::fromLatin1(view.data(), qsizetype(view.size()));
-        };
-        m_pOwner->AddDevice(text(info.serial, sizeof info.serial), text(info.mac, sizeof info.mac),
+        m_pOwner->AddDevice(origin, text(info.serial, sizeof info.serial), text(info.mac, sizeof info.mac),
                             text(info.ip, sizeof info.ip));
         break;
     }
     case DM_SET_IP_ACK:
-        m_pOwner->OnSetIpDone();
+        m_pOwner->OnSetIpDone(origin);
         break;
-    case DM_LOGIN_INFO:
-        m_pOwner->OnLoginInfo(msg.body.loginInfo);
+    case DM_LOGIN_INFO: {
+        const LoginInfoBody& login = msg.body.loginInfo;
+        m_pOwner->OnLoginInfo(origin, {text(login.userName, sizeof login.userName), login.webPort});
         break;
+    }
     case DM_REBOOT_ACK:
-        m_pOwner->OnRebootDone();
+        m_pOwner->OnRebootDone(origin);
         break;
     case DM_FLASHINFO:
-        m_pOwner->OnFlashInfo(msg.body.image);
+        m_pOwner->OnFlashInfo(origin, msg.body.image);
         break;
     case DM_PUT_FLASHINFO_ACK:
-        m_pOwner->OnPutFlashInfoDone();
+        m_pOwner->OnPutFlashInfoDone(origin);
         break;
     default:
         ++m_stats.nIgnored;

@@ -18,6 +18,7 @@
 #include "datagramqueue.h"
 #include "devicemsg.h"
 #include "devicereplies.h"
+#include "devicerequest.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -73,6 +74,8 @@ public:
     // broadcast interface (or the chosen ones), and count as sent when they
     // left on any. A unicast goes out of nInterface when it is not 0 (the
     // interface the appliance answered on), else where the routes say.
+    int Send(const DeviceRequest& request);
+    // The same for each request, by its parts.
     int SendDiscover();
     int SendSetIp(const QString& strPassword, const QString& strMac, const QString& strNewIp);
     int SendGetLogin(const QString& strPassword, const QString& strDeviceIp, int nInterface = 0);
@@ -110,7 +113,6 @@ public:
 private:
     void PostDispatch();
     void DispatchQueued();
-    int SendRequest(DeviceMsg& msg, const QString& strPassword, const QString* pstrHost, int nInterface = 0);
     bool SendOn(const unsigned char* pData, int nLength, const QHostAddress& addr, quint16 nPort, int nInterface);
     bool ResolveHost(const QString& strHost, QHostAddress& addr) const;
 

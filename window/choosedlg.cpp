@@ -183,14 +183,6 @@ void CChooseDlg::OnTimer(int nIdEvent)
     }
 }
 
-bool CChooseDlg::AcceptReply(const DeviceOrigin& origin, int nType, int nStatus)
-{
-    Q_UNUSED(nType);
-    Q_UNUSED(nStatus);
-    m_nReplyInterface = origin.nInterface;
-    return true;
-}
-
 int CChooseDlg::InterfaceOf(const QString& strIp) const
 {
     for (const QHash<QString, int>& round : m_interfaceOfIp)
@@ -199,10 +191,11 @@ int CChooseDlg::InterfaceOf(const QString& strIp) const
     return 0;
 }
 
-void CChooseDlg::AddDevice(QString strSerial, QString strMac, QString strIp)
+void CChooseDlg::AddDevice(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
+                           const QString& strIp)
 {
-    if (m_nReplyInterface > 0)
-        m_interfaceOfIp[0].insert(strIp, m_nReplyInterface);
+    if (origin.nInterface > 0)
+        m_interfaceOfIp[0].insert(strIp, origin.nInterface);
     const int nOld = m_listDevices->FindItem(strMac);
     if (nOld >= 0) {
         m_listDevices->DeleteItem(nOld);
@@ -292,7 +285,7 @@ void CChooseDlg::OnChangeIp()
     SetTimer(TIMER_SETIP_REPLY, REPLY_TIMEOUT_MS);
 }
 
-void CChooseDlg::OnStatusError(int nStatus)
+void CChooseDlg::OnStatusError(const DeviceOrigin&, int nStatus)
 {
     KillTimer(TIMER_REPLY);
     KillTimer(TIMER_SETIP_REPLY);
@@ -311,32 +304,31 @@ int CChooseDlg::Sent(int nResult)
     return nResult;
 }
 
-void CChooseDlg::OnSetIpDone()
+void CChooseDlg::OnSetIpDone(const DeviceOrigin&)
 {
     KillTimer(TIMER_SETIP_REPLY);
     ShowAlert(IDS_SET_IP_DONE);
 }
 
-void CChooseDlg::OnLoginInfo(const LoginInfoBody& loginInfo)
+void CChooseDlg::OnLoginInfo(const DeviceOrigin&, const LoginInfo& loginInfo)
 {
     KillTimer(TIMER_REPLY);
     m_pSheet->m_strDeviceIp = m_strSelectedIp;
     m_pSheet->m_strDeviceMac = m_strSelectedMac;
     m_pSheet->m_strPassword = m_strPassword;
 
-    const std::string_view userName = GetTextField(loginInfo.userName, sizeof loginInfo.userName);
-    m_pSheet->m_strUserName = QString::fromLatin1(userName.data(), qsizetype(userName.size()));
+    m_pSheet->m_strUserName = loginInfo.strUserName;
 
-    if (loginInfo.webPort < 1 || loginInfo.webPort > 65535) {
+    if (loginInfo.nWebPort < 1 || loginInfo.nWebPort > 65535) {
         ShowAlert(IDS_OLD_DEVICE_VERSION);
         return;
     }
-    m_pSheet->m_nWebPort = loginInfo.webPort;
+    m_pSheet->m_nWebPort = loginInfo.nWebPort;
     m_pSheet->m_bConfigStarted = true;
     m_pSheet->LaunchWebLogin();
 }
 
-void CChooseDlg::OnRebootDone()
+void CChooseDlg::OnRebootDone(const DeviceOrigin&)
 {
     KillTimer(TIMER_REPLY);
     ShowAlert(IDS_REBOOT_DONE);
@@ -348,7 +340,7 @@ void CChooseDlg::OnSaveFlashInfo()
 }
 
 // Any image reply is saved, asked for or not, from whichever appliance.
-void CChooseDlg::OnFlashInfo(const unsigned char* pImage)
+void CChooseDlg::OnFlashInfo(const DeviceOrigin&, const unsigned char* pImage)
 {
     KillTimer(TIMER_REPLY);
     const QString strPath = GetImageFileName(true);
@@ -398,7 +390,7 @@ void CChooseDlg::OnLoadFlashInfo()
     SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
 }
 
-void CChooseDlg::OnPutFlashInfoDone()
+void CChooseDlg::OnPutFlashInfoDone(const DeviceOrigin&)
 {
     KillTimer(TIMER_REPLY);
     ShowAlert(IDS_LOAD_DONE);

@@ -74,16 +74,17 @@ public:
     void OnSaveFlashInfo();
     void OnLoadFlashInfo();
 
-    // Replies, called by m_socket.
-    bool AcceptReply(const DeviceOrigin& origin, int nType, int nStatus) override;
-    void AddDevice(QString strSerial, QString strMac, QString strIp) override;
+    // Replies, called by m_socket. The page takes each reply whoever sent
+    // it; only discovery's sender is kept, for its interface.
+    void AddDevice(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
+                   const QString& strIp) override;
     void OnReceiveError() override;
-    void OnStatusError(int nStatus) override;
-    void OnSetIpDone() override;
-    void OnLoginInfo(const LoginInfoBody& loginInfo) override;
-    void OnRebootDone() override;
-    void OnFlashInfo(const unsigned char* pImage) override;
-    void OnPutFlashInfoDone() override;
+    void OnStatusError(const DeviceOrigin& origin, int nStatus) override;
+    void OnSetIpDone(const DeviceOrigin& origin) override;
+    void OnLoginInfo(const DeviceOrigin& origin, const LoginInfo& loginInfo) override;
+    void OnRebootDone(const DeviceOrigin& origin) override;
+    void OnFlashInfo(const DeviceOrigin& origin, const unsigned char* pImage) override;
+    void OnPutFlashInfoDone(const DeviceOrigin& origin) override;
 
     // Window timers by id: setting a running id restarts its period.
     void SetTimer(int nId, int nElapseMs);
@@ -126,5 +127,4 @@ private:
     // one before: a refresh empties the list, but a command given just then
     // still needs the interface.
     std::array<QHash<QString, int>, 2> m_interfaceOfIp;
-    int m_nReplyInterface = 0; // of the reply being handled
 };

@@ -142,6 +142,12 @@ TEST_P(DeviceSocketTest, RepliesReachTheirHandlers)
                                               "OnPutFlashInfoDone", "OnLoginInfo ABCDEFGHIJ|-1"}));
     EXPECT_EQ(m_replies.m_lastImage, flash.mid(12));
     EXPECT_TRUE(m_ui.m_messages.isEmpty());
+    // Each call is told who sent its reply.
+    ASSERT_EQ(m_replies.m_origins.size(), 7u);
+    for (const DeviceOrigin& origin : m_replies.m_origins) {
+        EXPECT_EQ(origin.addr, QHostAddress(QHostAddress::LocalHost));
+        EXPECT_EQ(origin.nPort, DEVICE_PORT);
+    }
 }
 
 TEST_P(DeviceSocketTest, StatusDecidesBeforeType)
@@ -214,9 +220,9 @@ TEST_P(DeviceSocketTest, TheOwnerSeesEachSenderAndMayRefuseIt)
 // An owner whose status handler opens a box, as the page does.
 class CAlertingReplies : public CRecordingReplies {
 public:
-    void OnStatusError(int nStatus) override
+    void OnStatusError(const DeviceOrigin& origin, int nStatus) override
     {
-        CRecordingReplies::OnStatusError(nStatus);
+        CRecordingReplies::OnStatusError(origin, nStatus);
         ShowAlert(110);
     }
 };

@@ -432,8 +432,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     QString strAll;
     for (int c = 1; c < 256; ++c)
         strAll += QChar(c);
-    Page().AddDevice(strAll, strAll, strAll);
-    Page().AddDevice(strAll, Page().m_strSelectedMac, QStringLiteral("10.200.1.2"));
+    Page().AddDevice({}, strAll, strAll, strAll);
+    Page().AddDevice({}, strAll, Page().m_strSelectedMac, QStringLiteral("10.200.1.2"));
     Page().OnClickDeviceList(0);
     list.View()->resizeColumnsToContents();
     list.View()->resizeRowsToContents();

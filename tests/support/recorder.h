@@ -90,17 +90,41 @@ private:
 class CRecordingReplies : public CDeviceReplies {
 public:
     void OnReceiveError() override { m_calls << QStringLiteral("OnReceiveError"); }
-    void OnStatusError(int nStatus) override { m_calls << QStringLiteral("OnStatusError %1").arg(nStatus); }
-    void AddDevice(QString strSerial, QString strMac, QString strIp) override
+    void OnStatusError(const DeviceOrigin& origin, int nStatus) override
     {
+        Heard(origin);
+        m_calls << QStringLiteral("OnStatusError %1").arg(nStatus);
+    }
+    void AddDevice(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
+                   const QString& strIp) override
+    {
+        Heard(origin);
         m_calls << QStringLiteral("AddDevice %1|%2|%3").arg(strSerial, strMac, strIp);
     }
-    void OnSetIpDone() override { m_calls << QStringLiteral("OnSetIpDone"); }
-    void OnLoginInfo(const LoginInfoBody& loginInfo) override;
-    void OnRebootDone() override { m_calls << QStringLiteral("OnRebootDone"); }
-    void OnFlashInfo(const unsigned char* pImage) override;
-    void OnPutFlashInfoDone() override { m_calls << QStringLiteral("OnPutFlashInfoDone"); }
+    void OnSetIpDone(const DeviceOrigin& origin) override
+    {
+        Heard(origin);
+        m_calls << QStringLiteral("OnSetIpDone");
+    }
+    void OnLoginInfo(const DeviceOrigin& origin, const LoginInfo& loginInfo) override
+    {
+        Heard(origin);
+        m_calls << QStringLiteral("OnLoginInfo %1|%2").arg(loginInfo.strUserName).arg(loginInfo.nWebPort);
+    }
+    void OnRebootDone(const DeviceOrigin& origin) override
+    {
+        Heard(origin);
+        m_calls << QStringLiteral("OnRebootDone");
+    }
+    void OnFlashInfo(const DeviceOrigin& origin, const unsigned char* pImage) override;
+    void OnPutFlashInfoDone(const DeviceOrigin& origin) override
+    {
+        Heard(origin);
+        m_calls << QStringLiteral("OnPutFlashInfoDone");
+    }
+    void Heard(const DeviceOrigin& origin) { m_origins.push_back(origin); }
 
     QStringList m_calls;
+    std::vector<DeviceOrigin> m_origins; // the sender of each reply call
     QByteArray m_lastImage;
 };

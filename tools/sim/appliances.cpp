@@ -207,7 +207,7 @@ void CApplianceTable::Answer(int i, const DeviceMsg& req, SimClock::time_point n
         return;
     }
 
-    const auto nReplyType = static_cast<std::int8_t>(req.type + 0x10);
+    const std::int8_t nReplyType = ReplyTypeOf(req.type);
     if (const auto it = m_opts.m_mapStatus.find(req.type); it != m_opts.m_mapStatus.end()) {
         SendBare(a.m_nIp, nReplyType, static_cast<std::int8_t>(it->second),
                  m_opts.m_bShortStatus ? DEVMSG_HEADER_SIZE : DeviceMsgSize(nReplyType), reply);

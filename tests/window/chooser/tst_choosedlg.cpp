@@ -30,12 +30,12 @@ TEST_F(ChooserTest, RowsStayInMacOrderAndOneRowPerMac)
 {
     for (const char* pszMac :
          {"00:1A:2B:00:00:03", "00:1A:2B:00:00:01", "00:1A:2B:00:00:0C", "00:1a:2b:00:00:0b", "00:1a:2b:00:00:02"})
-        m_page.AddDevice(QLatin1String("NV-") + QLatin1String(pszMac).right(2), pszMac, "10.200.1.1");
+        m_page.AddDevice({}, QLatin1String("NV-") + QLatin1String(pszMac).right(2), pszMac, "10.200.1.1");
     // The same appliances again, MACs in other capitals, with new addresses:
     // each row takes the later texts and keeps its place, the first and the
     // last included.
     for (const char* pszMac : {"00:1A:2B:00:00:02", "00:1a:2b:00:00:01", "00:1A:2B:00:00:0c"})
-        m_page.AddDevice(QLatin1String("NV-") + QLatin1String(pszMac).right(2), pszMac, "10.200.9.9");
+        m_page.AddDevice({}, QLatin1String("NV-") + QLatin1String(pszMac).right(2), pszMac, "10.200.9.9");
     EXPECT_EQ(Rows(*m_page.m_listDevices),
               (QStringList{"00:1a:2b:00:00:01|10.200.9.9|NV-01", "00:1A:2B:00:00:02|10.200.9.9|NV-02",
                            "00:1A:2B:00:00:03|10.200.1.1|NV-03", "00:1a:2b:00:00:0b|10.200.1.1|NV-0b",
@@ -76,7 +76,7 @@ TEST_F(ChooserTest, LongListShowsTheClickedRowAndFitsItsColumns)
     for (const auto& order : {last, std::vector<int>(last.rbegin(), last.rend()), midway}) {
         SCOPED_TRACE(std::find(order.begin(), order.end(), 24) - order.begin());
         for (int i : last)
-            m_page.AddDevice("NV", Mac(i), "10.200.1.1");
+            m_page.AddDevice({}, "NV", Mac(i), "10.200.1.1");
         m_page.OnClickDeviceList(24);
         pView->scrollToTop();
         m_page.OnTimer(TIMER_REFRESH);
@@ -85,7 +85,7 @@ TEST_F(ChooserTest, LongListShowsTheClickedRowAndFitsItsColumns)
         ASSERT_TRUE(WaitFor([&] { return !pView->verticalScrollBar()->isVisible(); }, 1000));
         expectColumnsFit();
         for (int i : order)
-            m_page.AddDevice("NV", Mac(i), "10.200.1.1");
+            m_page.AddDevice({}, "NV", Mac(i), "10.200.1.1");
         ASSERT_TRUE(WaitFor([&] { return pView->verticalScrollBar()->isVisible(); }, 1000));
         expectColumnsFit();
         EXPECT_TRUE(m_page.m_listDevices->IsSelected(24));
@@ -105,7 +105,7 @@ TEST_F(ChooserTest, TabLeavesTheListInPageOrder)
                             "IDC_REBOOT", "IDOK", "qt_tabwidget_tabbar", "IDC_DEVICE_LIST"};
     for (int nRows : {0, 3}) {
         for (int i = 0; i < nRows; ++i)
-            m_page.AddDevice("NV", Mac(i), "10.200.1.1");
+            m_page.AddDevice({}, "NV", Mac(i), "10.200.1.1");
         for (const bool bBack : {false, true}) {
             pView->setFocus();
             QStringList order{focus()};
@@ -152,8 +152,8 @@ TEST_F(ChooserTest, PasswordFieldRefusesCharactersTheWireCannotCarry)
 
 TEST_F(ChooserTest, RefreshEmptiesTheListAndReselectsTheLastClickedAppliance)
 {
-    m_page.AddDevice("NV-1", "00:1a:2b:00:00:01", "10.200.1.1");
-    m_page.AddDevice("NV-2", "00:1A:2B:00:00:02", "10.200.1.2");
+    m_page.AddDevice({}, "NV-1", "00:1a:2b:00:00:01", "10.200.1.1");
+    m_page.AddDevice({}, "NV-2", "00:1A:2B:00:00:02", "10.200.1.2");
     m_page.OnClickDeviceList(0);
     m_page.OnTimer(TIMER_REFRESH);
     EXPECT_EQ(m_page.m_listDevices->GetItemCount(), 0);
@@ -163,9 +163,9 @@ TEST_F(ChooserTest, RefreshEmptiesTheListAndReselectsTheLastClickedAppliance)
 
     // The clicked appliance answers last, its MAC in capitals, with a new
     // address; the selection follows its row as others land before it.
-    m_page.AddDevice("NV-2", "00:1A:2B:00:00:02", "10.200.1.2");
-    m_page.AddDevice("NV-1", "00:1A:2B:00:00:01", "10.200.5.5");
-    m_page.AddDevice("NV-0", "00:1A:2B:00:00:00", "10.200.1.9");
+    m_page.AddDevice({}, "NV-2", "00:1A:2B:00:00:02", "10.200.1.2");
+    m_page.AddDevice({}, "NV-1", "00:1A:2B:00:00:01", "10.200.5.5");
+    m_page.AddDevice({}, "NV-0", "00:1A:2B:00:00:00", "10.200.1.9");
     EXPECT_EQ(Rows(*m_page.m_listDevices),
               (QStringList{"00:1A:2B:00:00:00|10.200.1.9|NV-0", "00:1A:2B:00:00:01|10.200.5.5|NV-1*",
                            "00:1A:2B:00:00:02|10.200.1.2|NV-2"}));
@@ -178,7 +178,7 @@ TEST_F(ChooserTest, RefreshEmptiesTheListAndReselectsTheLastClickedAppliance)
 TEST_F(ChooserTest, OnlyAClickOnARowChangesTheTarget)
 {
     for (int i = 1; i <= 3; ++i)
-        m_page.AddDevice("NV", QStringLiteral("00:1A:2B:00:00:0%1").arg(i), QStringLiteral("10.200.1.%1").arg(i));
+        m_page.AddDevice({}, "NV", QStringLiteral("00:1A:2B:00:00:0%1").arg(i), QStringLiteral("10.200.1.%1").arg(i));
     m_sheet.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_sheet));
     QTableView* pView = m_page.m_listDevices->View();
@@ -200,7 +200,7 @@ TEST_F(ChooserTest, OnlyAClickOnARowChangesTheTarget)
     // An address text that is no IPv4 address shows as all ones.
     for (const char* pszIp : {"", "unknown", "10.200.1.300", "::1"}) {
         SCOPED_TRACE(pszIp);
-        m_page.AddDevice("NV", "00:1A:2B:00:00:04", pszIp);
+        m_page.AddDevice({}, "NV", "00:1A:2B:00:00:04", pszIp);
         m_page.OnClickDeviceList(3);
         EXPECT_EQ(m_page.m_strSelectedIp, pszIp);
         EXPECT_EQ(Field(), "255.255.255.255");

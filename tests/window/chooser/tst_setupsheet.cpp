@@ -93,7 +93,7 @@ TEST_F(ChooserTest, OkLeavesThePageRunningUntilConfigurationStarted)
 
 TEST_F(ChooserTest, LoginReplyFillsTheSheetAndOpensTheBrowserAtTheTarget)
 {
-    m_page.AddDevice("NV-4", "00:1A:2B:00:00:04", "10.200.4.4");
+    m_page.AddDevice({}, "NV-4", "00:1A:2B:00:00:04", "10.200.4.4");
     m_page.OnClickDeviceList(0);
     m_page.m_strPassword = "pw";
     m_page.SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
