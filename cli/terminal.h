@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdio>
+
 class QFile;
 
 bool StdinIsTerminal();
@@ -39,3 +41,23 @@ bool ReadSecret(const QString& strPrompt, QString& strSecret);
 // piped in or out.
 bool OpenStdin(QFile& file);
 void StdoutBinary();
+
+// What differs between systems, given by terminal_posix.cpp or
+// terminal_win.cpp (the build picks one).
+bool IsTerminal(std::FILE* pStream);
+// No newline translation on the stream from now on.
+void SetBinary(std::FILE* pStream);
+
+// Terminal echo on standard input switched off for the object's lifetime;
+// on POSIX systems also put back when a signal ends the program meanwhile.
+class CEchoOff {
+public:
+    CEchoOff();
+    ~CEchoOff();
+    CEchoOff(const CEchoOff&) = delete;
+    CEchoOff& operator=(const CEchoOff&) = delete;
+
+private:
+    bool m_bSaved = false;
+    unsigned long m_nMode = 0; // the console mode to put back (Windows)
+};

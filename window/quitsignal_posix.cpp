@@ -1,8 +1,7 @@
+// Signals on POSIX systems, turned into an orderly end through the event loop.
 #include "quitsignal.h"
 
 #include <QCoreApplication>
-
-#ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -67,11 +66,3 @@ void CQuitOnSignal::OnSignal()
     // further is sent to an appliance.
     QCoreApplication::exit(0);
 }
-
-#else
-
-CQuitOnSignal::CQuitOnSignal(QObject* pParent) : QObject(pParent) {}
-CQuitOnSignal::~CQuitOnSignal() = default;
-void CQuitOnSignal::OnSignal() {}
-
-#endif
