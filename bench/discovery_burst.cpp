@@ -17,6 +17,7 @@
 #include "benchsupport.h"
 #include "choosedlg.h"
 #include "devicemsg.h"
+#include "residentmemory.h"
 #include "setupsheet.h"
 
 #include <QAbstractItemModel>
@@ -24,7 +25,6 @@
 #include <QTableView>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QThread>
 #include <QTimer>
 
@@ -40,18 +40,6 @@
 namespace {
 constexpr int CAPPED_RCVBUF = 212992;
 constexpr int BUSY_MS = 200;
-
-
-double RssMb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
 
 // The reference: a bare socket and a recvfrom loop, nothing else. Returns
 // the time to the last reply, or -1 when some were lost (pnReceived: how many came).
@@ -174,7 +162,7 @@ void RunOne(int nAppliances, int nRcvBuf, const QString& strSim)
     std::printf("burst appliances=%d listed=%d ms_to_full_list=%.1f limit_ms=%.1f ratio=%.2f max_stall_ms=%.1f "
                 "rss_mb=%.1f\n",
                 nAppliances, nListed, dFullMs, dLimitMs, dLimitMs > 0 && dFullMs > 0 ? dFullMs / dLimitMs : -1.0,
-                dMaxStallMs, RssMb());
+                dMaxStallMs, ResidentMiB());
     if (nRcvBuf != DEVICE_RCVBUF_SIZE)
         std::printf("# a bare recvfrom loop with the same buffer kept %d of %d\n", nBareKept, nAppliances);
     if (!ListSortedAndUnique(page) || nListed != page.m_nDeviceCount)

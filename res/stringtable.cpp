@@ -4,11 +4,6 @@
 #include "resource.h"
 
 namespace {
-struct StringEntry {
-    unsigned nId;
-    const char* pszText;
-};
-
 // Texts are shown exactly as written here, capitals, spaces and all.
 constexpr StringEntry kStringTable[] = {
     {IDS_SOCKET_STARTUP_FAILED, "Windows sockets initialization failed."},
@@ -37,6 +32,11 @@ constexpr StringEntry kStringTable[] = {
     {IDS_SHEET_CAPTION, "Norvane Setup v" NORVANE_VERSION},
 };
 } // namespace
+
+std::span<const StringEntry> StringTable()
+{
+    return kStringTable;
+}
 
 bool LoadString(unsigned nId, QString& strText)
 {

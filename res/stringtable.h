@@ -3,6 +3,16 @@
 
 #include <QString>
 
+#include <span>
+
+struct StringEntry {
+    unsigned nId;
+    const char* pszText; // Latin-1
+};
+
+// Every text of the program with its number, as LoadString finds them.
+std::span<const StringEntry> StringTable();
+
 // Fills strText with the text numbered nId; false when the table has none.
 bool LoadString(unsigned nId, QString& strText);
 

@@ -222,6 +222,17 @@ void CChooseDlg::OnClickDeviceList(int nRow)
     m_ipSelected->SetAddress(ParseAddress(m_strSelectedIp));
 }
 
+void CChooseDlg::ClearListAndSelect(const QString& strIp, const QString& strMac, const QString& strPassword)
+{
+    m_listDevices->DeleteAllItems();
+    m_nDeviceCount = 0;
+    m_strSelectedMac = strMac;
+    m_strSelectedIp = strIp;
+    m_ipSelected->SetAddress(ParseAddress(strIp));
+    m_strPassword = strPassword;
+    UpdateData(false);
+}
+
 bool CChooseDlg::CommandAddress(QString& strAddress)
 {
     quint8 nField0 = 0, nField1 = 0, nField2 = 0, nField3 = 0;

@@ -66,6 +66,10 @@ public:
     void OnTimer(int nIdEvent);
     // The row under a mouse click; -1 when the click hit no row.
     void OnClickDeviceList(int nRow);
+    // Empties the list and aims the commands at strIp and strMac with
+    // strPassword, as a click on that row and typing the password would: a
+    // known state for a test that reuses one page.
+    void ClearListAndSelect(const QString& strIp, const QString& strMac, const QString& strPassword);
 
     // Commands.
     void OnChangeIp();

@@ -27,15 +27,14 @@
 #include "datagramqueue.h"
 #include "devicelist.h"
 #include "devicemsg.h"
-#include "ipaddressctrl.h"
 #include "privatesegment.h"
 #include "recorder.h"
 #include "resource.h"
 #include "setupsheet.h"
 #include "stringtable.h"
+#include "testfiles.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QHostAddress>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -73,20 +72,6 @@ QByteArray Field(const unsigned char* p, int nWidth)
 qint32 WebPort(const unsigned char* p)
 {
     return qint32(quint32(p[22]) | quint32(p[23]) << 8 | quint32(p[24]) << 16 | quint32(p[25]) << 24);
-}
-
-// Wire sizes, written out here rather than taken from the codec.
-int LayoutSize(std::uint8_t nType)
-{
-    switch (nType) {
-    case 0x10: return 16;
-    case 0x11: return 46;
-    case 0x12: case 0x13: case 0x14: case 0x21: case 0x23: case 0x25: return 12;
-    case 0x15: case 0x24: return 8204;
-    case 0x20: return 70;
-    case 0x22: return 26;
-    default: return 0;
-    }
 }
 
 struct Frame {
@@ -223,7 +208,8 @@ void CheckEffect(const Frame& frame, quint16 nPort, qsizetype nMessages, std::si
                                            IDS_STATUS_INTERNAL_ERROR, IDS_STATUS_VERSION_MISMATCH};
         return firstBox(p[11] <= 4 ? kStatus[p[11]] : IDS_STATUS_OTHER);
     }
-    if (nPort != DEVICE_PORT || n < DEVMSG_HEADER_SIZE || p[0] < 0x20 || p[0] > 0x25 || n < LayoutSize(p[0])) {
+    if (nPort != DEVICE_PORT || n < DEVMSG_HEADER_SIZE || p[0] < 0x20 || p[0] > 0x25 ||
+        n < DeviceMsgSize(std::int8_t(p[0]))) {
         Require(g_pUi->m_messages.size() == nMessages && g_pUi->m_urls.size() == nUrls &&
                     g_pUi->m_fileDialogs.size() == nDialogs && Page().m_listDevices->GetItemCount() == nRows,
                 "an ignored datagram had an effect");
@@ -254,12 +240,9 @@ void CheckEffect(const Frame& frame, quint16 nPort, qsizetype nMessages, std::si
     case 0x24:
         Require(!bBoxes || g_pUi->m_fileDialogs.size() > nDialogs, "an image reply asked for no file");
         // Saved without complaint: the file holds exactly the image bytes.
-        if (frame.nSavedAt >= 0 && g_pUi->m_messages.size() == frame.nSavedAt) {
-            QFile file(g_strImage);
-            Require(file.open(QIODevice::ReadOnly) &&
-                        file.readAll() == QByteArray(reinterpret_cast<const char*>(p + 12), FLASHINFO_SIZE),
+        if (frame.nSavedAt >= 0 && g_pUi->m_messages.size() == frame.nSavedAt)
+            Require(ReadFile(g_strImage) == QByteArray(reinterpret_cast<const char*>(p + 12), FLASHINFO_SIZE),
                     "saved image differs from the reply's");
-        }
         break;
     default: break;
     }
@@ -272,7 +255,7 @@ void Count(const unsigned char* p, qint64 n, quint16 nPort)
         ++g_expected.nReceiveErrors;
     else if (nPort != DEVICE_PORT)
         ++g_expected.nWrongPort;
-    else if (n < DEVMSG_HEADER_SIZE || (p[11] == 0 && n < LayoutSize(p[0])))
+    else if (n < DEVMSG_HEADER_SIZE || (p[11] == 0 && n < DeviceMsgSize(std::int8_t(p[0]))))
         ++g_expected.nTooShort;
     else if (p[11] != 0)
         ++g_expected.nStatusErrors;
@@ -351,10 +334,8 @@ void Feed()
     const quint16 nPort = (nFlags & 1) ? DEVICE_PORT + 1 : DEVICE_PORT;
 
     CChooseDlg& page = Page();
-    if (nFlags & 32) {
-        page.m_listDevices->DeleteAllItems();
-        page.m_nDeviceCount = 0;
-    }
+    if (nFlags & 32)
+        page.ClearListAndSelect(page.m_strSelectedIp, page.m_strSelectedMac, page.m_strPassword);
     if (nClick > 0)
         page.OnClickDeviceList(nClick - 1);
 
@@ -381,13 +362,7 @@ void Feed()
 // The page as after Start Configuration on a listed appliance, list empty.
 void Reset()
 {
-    CChooseDlg& page = Page();
-    page.m_listDevices->DeleteAllItems();
-    page.m_nDeviceCount = 0;
-    page.m_ipSelected->ClearAddress();
-    page.m_strSelectedIp = QStringLiteral("10.200.1.2");
-    page.m_strSelectedMac = QStringLiteral("00:1A:2B:00:00:02");
-    page.m_strPassword = kPassword;
+    Page().ClearListAndSelect(QStringLiteral("10.200.1.2"), QStringLiteral("00:1A:2B:00:00:02"), kPassword);
     g_pSheet->m_nWebPort = 80;
     g_pSheet->m_strUserName = QStringLiteral("admin");
     g_pSheet->m_strDeviceIp.clear();

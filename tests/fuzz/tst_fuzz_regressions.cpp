@@ -28,12 +28,10 @@ TEST(FuzzRegressions, LoginUrlHostFromAClickedRowWithNonAddressIpText)
     CSetupSheet sheet(QStringLiteral("Norvane Setup v1.2"));
     CChooseDlg& page = sheet.m_pageChoose;
     page.m_socket.Setup(&page);
-    page.m_strPassword = QStringLiteral("pw");
 
     for (const char* pszIp : {"", "10.20..10", "elsewhere.test", "10.200.1.2#", "h/?USER_NAME=x&", "a:1"}) {
         SCOPED_TRACE(pszIp);
-        page.m_listDevices->DeleteAllItems();
-        page.m_nDeviceCount = 0;
+        page.ClearListAndSelect({}, {}, QStringLiteral("pw"));
         ui.Clear();
         Receive(page, DeviceInfo("NV-1", "00:1A:2B:00:00:01", pszIp));
         page.OnClickDeviceList(0);

@@ -2,8 +2,8 @@
 // box, for tests that drive the page directly.
 #pragma once
 
+#include "addressfields.h"
 #include "choosedlg.h"
-#include "ipaddressctrl.h"
 #include "msgbytes.h"
 #include "recorder.h"
 #include "resource.h"
@@ -14,7 +14,6 @@
 #include <QAbstractEventDispatcher>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStringList>
 
 #include <algorithm>
 
@@ -52,22 +51,8 @@ protected:
         pButton->click();
     }
 
-    // An address control as its four texts joined by dots ("10.200..1").
-    static QString FieldText(const CIPAddressCtrl* pCtrl)
-    {
-        QStringList fields;
-        for (int i = 0; i < CIPAddressCtrl::FIELD_COUNT; ++i)
-            fields << pCtrl->Field(i)->text();
-        return fields.join('.');
-    }
-    static void SetFieldText(CIPAddressCtrl* pCtrl, const QString& strText)
-    {
-        const QStringList fields = strText.split('.');
-        for (int i = 0; i < CIPAddressCtrl::FIELD_COUNT; ++i)
-            pCtrl->Field(i)->setText(fields.value(i));
-    }
-    QString Field() const { return FieldText(m_page.m_ipSelected); }
-    void SetField(const QString& strText) { SetFieldText(m_page.m_ipSelected, strText); }
+    QString Field() const { return FieldText(*m_page.m_ipSelected); }
+    void SetField(const QString& strText) { SetFieldText(*m_page.m_ipSelected, strText); }
     QLineEdit* Password() const { return m_page.findChild<QLineEdit*>(QStringLiteral("IDC_PASSWORD")); }
 
     CRecorderUi m_ui;

@@ -12,6 +12,12 @@ inline QByteArray ReadFile(const QString& strPath)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+// The same as Latin-1 text, for QString and QRegularExpression matching.
+inline QString ReadText(const QString& strPath)
+{
+    return QString::fromLatin1(ReadFile(strPath));
+}
+
 inline void WriteFile(const QString& strPath, const QByteArray& bytes)
 {
     QFile file(strPath);

@@ -1,5 +1,5 @@
-// Shared by the test programs that open sockets: a main that refuses to run
-// outside the private segment, and Qt texts printed readably on failure.
+// The mains of the test programs (those that open sockets refuse to run
+// outside the private segment), and Qt texts printed readably on failure.
 #pragma once
 
 #include "privatesegment.h"
@@ -23,10 +23,15 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* pOut)
     *pOut << (bText ? '"' + bytes.toStdString() + '"' : "0x" + bytes.toHex().toStdString());
 }
 
-inline int RunSegmentTests(int argc, char** argv)
+inline int RunTests(int argc, char** argv)
 {
-    RequirePrivateSegmentOrExit();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+inline int RunSegmentTests(int argc, char** argv)
+{
+    RequirePrivateSegmentOrExit();
+    return RunTests(argc, argv);
 }

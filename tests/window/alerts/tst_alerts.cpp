@@ -3,6 +3,7 @@
 #include "recorder.h"
 #include "resource.h"
 #include "stringtable.h"
+#include "testmain.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,43 +12,38 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <set>
+#include <string_view>
 
 namespace {
 
-TEST(MessageTexts, EveryTextReadsExactly)
+// The table, not a copy of it: every number from the first text's to the
+// last's has one entry, each number finds its own entry's text, and the
+// texts are plain ASCII (fromLatin1 would show a UTF-8 character as two).
+TEST(MessageTexts, EveryNumberFindsItsOwnText)
 {
-    const std::pair<unsigned, const char*> expected[] = {
-        {103, "Windows sockets initialization failed."},
-        {104, "UDP Socket Creation fails"},
-        {105, "No Response !!!"},
-        {106, "Invalid IP Address"},
-        {107, "Bad IP Address"},
-        {108, "The old-version Norvane detected.\nUse Norvane Setup Program v1.0"},
-        {109, "Rebooting ... OK."},
-        {110, "Invalid Password !!!"},
-        {111, "Invalid REQUEST !!!"},
-        {112, "Internal Error !!!"},
-        {113, "FlashInfo Version Mismatched Error !!!"},
-        {114, "UnKnown Error !!!"},
-        {115, "IP Address changed - OK"},
-        {116, "The selected Norvane will be rebooted. It takes 10 or 20 seconds. Do you want to reboot ... ?"},
-        {117, "After replacing the configuration information, The Norvane will be rebooted. Are you sure?"},
-        {118, "File Open Error"},
-        {119, "Load FlashInfo ... OK."},
-        {120, "ReceiveFrom error"},
-        {121, "SendTo Error"},
-        {122, "the Internet Explorer or Netscape Navigator not installed properly in your system."},
-        {123, "Norvane Setup v1.2"},
-    };
-    for (const auto& [nId, pszText] : expected) {
+    const auto table = StringTable();
+    ASSERT_EQ(table.size(), IDS_SHEET_CAPTION - IDS_SOCKET_STARTUP_FAILED + 1);
+    std::set<unsigned> ids;
+    for (const auto& [nId, pszText] : table) {
+        SCOPED_TRACE(nId);
+        ids.insert(nId);
+        const std::string_view text(pszText);
+        EXPECT_FALSE(text.empty());
+        EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x80; }));
         QString strText;
-        EXPECT_TRUE(LoadString(nId, strText)) << nId;
-        EXPECT_EQ(strText, QString::fromLatin1(pszText)) << nId;
+        EXPECT_TRUE(LoadString(nId, strText));
+        EXPECT_EQ(strText, QString::fromLatin1(pszText));
     }
+    EXPECT_EQ(ids.size(), table.size()) << "a number twice";
+    EXPECT_EQ(*ids.begin(), IDS_SOCKET_STARTUP_FAILED);
+    EXPECT_EQ(*ids.rbegin(), IDS_SHEET_CAPTION);
     QString strText = QStringLiteral("unchanged");
-    EXPECT_FALSE(LoadString(102, strText));
-    EXPECT_FALSE(LoadString(124, strText));
+    EXPECT_FALSE(LoadString(IDS_SOCKET_STARTUP_FAILED - 1, strText));
+    EXPECT_FALSE(LoadString(IDS_SHEET_CAPTION + 1, strText));
+    EXPECT_EQ(strText, QStringLiteral("unchanged"));
 }
 
 TEST(ShowAlert, ShowsTheTextOrLoadStringError)
@@ -156,7 +152,5 @@ TEST(WidgetUi, NestedBoxesAreOffsetFromTheOneBelow)
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return RunTests(argc, argv);
 }

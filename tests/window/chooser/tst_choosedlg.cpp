@@ -1,5 +1,6 @@
 // The chooser page: the device list, the command target and the commands.
 #include "chooserfixture.h"
+#include "keys.h"
 #include "newipdlg.h"
 
 #include <QLabel>
@@ -100,7 +101,6 @@ TEST_F(ChooserTest, TabLeavesTheListInPageOrder)
     m_sheet.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&m_sheet));
     QTableView* pView = m_page.m_listDevices->View();
-    const auto focus = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : ""; };
     const QStringList cycle{"IDC_DEVICE_LIST", "IDC_PASSWORD", "IDC_START_CONFIG", "field0", "IDC_CHANGE_IP",
                             "IDC_REBOOT", "IDOK", "qt_tabwidget_tabbar", "IDC_DEVICE_LIST"};
     for (int nRows : {0, 3}) {
@@ -108,11 +108,10 @@ TEST_F(ChooserTest, TabLeavesTheListInPageOrder)
             m_page.AddDevice({}, "NV", Mac(i), "10.200.1.1");
         for (const bool bBack : {false, true}) {
             pView->setFocus();
-            QStringList order{focus()};
+            QStringList order{FocusName()};
             while (order.size() < cycle.size()) {
-                QTest::keyClick(QApplication::focusWidget(), bBack ? Qt::Key_Backtab : Qt::Key_Tab,
-                                bBack ? Qt::ShiftModifier : Qt::NoModifier);
-                order << focus();
+                TypeKey(bBack ? '^' : '\t');
+                order << FocusName();
             }
             EXPECT_EQ(order, bBack ? QStringList(cycle.rbegin(), cycle.rend()) : cycle) << nRows << " rows";
         }
@@ -246,7 +245,7 @@ TEST_F(ChooserTest, ChangeIpBroadcastsTheNewAddressForTheClickedMac)
         auto& dlg = static_cast<CNewIpDlg&>(dialog);
         if (strNewIp.isNull())
             return int(IDCANCEL);
-        SetFieldText(dlg.m_ipNew, strNewIp);
+        SetFieldText(*dlg.m_ipNew, strNewIp);
         dlg.accept();
         return int(IDOK);
     };

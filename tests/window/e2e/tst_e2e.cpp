@@ -3,14 +3,15 @@
 // watcher the way a user would answer them. The exact texts and requests are
 // checked in the page tests; these check what only the real parts prove.
 #include "ipaddressctrl.h"
+#include "keys.h"
 #include "newipdlg.h"
 #include "setupsheet.h"
 #include "simprocess.h"
+#include "testfiles.h"
 #include "testmain.h"
 #include "waitfor.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -31,12 +32,6 @@ QString Address(const CIPAddressCtrl& ctrl)
     quint8 n0 = 0, n1 = 0, n2 = 0, n3 = 0;
     EXPECT_EQ(ctrl.GetAddress(n0, n1, n2, n3), 4);
     return QStringLiteral("%1.%2.%3.%4").arg(n0).arg(n1).arg(n2).arg(n3);
-}
-
-QString ReadFile(const QString& strPath)
-{
-    QFile file(strPath);
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
 }
 
 // Answers every modal window as it comes up: a box is recorded and closed
@@ -200,8 +195,8 @@ TEST_F(E2E, StartConfigurationOpensTheLoginPageInTheBrowser)
     TypePassword(strPassword);
     ClickRow(RowOfIp("10.200.1.2"));
     Click("IDC_START_CONFIG");
-    ASSERT_TRUE(WaitFor([&] { return ReadFile(strUrlLog).endsWith('\n'); })) << "the browser was not started";
-    EXPECT_EQ(ReadFile(strUrlLog), "http://10.200.1.2:8080/cgi-bin/qx_login-act.cgi?USER_NAME=op%20er%26%231%25"
+    ASSERT_TRUE(WaitFor([&] { return ReadText(strUrlLog).endsWith('\n'); })) << "the browser was not started";
+    EXPECT_EQ(ReadText(strUrlLog), "http://10.200.1.2:8080/cgi-bin/qx_login-act.cgi?USER_NAME=op%20er%26%231%25"
                                    "&USER_PASSWD=a%26b%20%23%25%2B%2F%3D%3F\n");
     EXPECT_TRUE(m_sheet.m_bConfigStarted);
     EXPECT_TRUE(m_watcher.m_boxes.empty()) << m_watcher.Texts().join(QLatin1String(" | ")).toStdString();
@@ -222,8 +217,7 @@ TEST_F(E2E, ChangeIpMovesTheApplianceAndTheRefreshShowsItThere)
         EXPECT_TRUE(QTest::qWaitForWindowActive(&dlg));
         dlg.m_ipNew->ClearAddress();
         dlg.m_ipNew->Field(0)->setFocus();
-        for (const char c : QByteArrayLiteral("10.200.5.5"))
-            QTest::keyClick(QApplication::focusWidget(), c);
+        TypeKeys("10.200.5.5");
         QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("IDOK")), Qt::LeftButton);
     };
     Click("IDC_CHANGE_IP");
@@ -257,7 +251,7 @@ TEST_F(E2E, RebootAskedFirstAndSentOnlyOnYes)
     EXPECT_TRUE(m_watcher.m_boxes[1].bQuestion);
     EXPECT_EQ(m_watcher.Texts()[2], QStringLiteral("Rebooting ... OK."));
     // The No sent nothing: the one reboot request is the Yes.
-    EXPECT_EQ(ReadFile(m_strLog).count(QStringLiteral("req type=0x13")), 1);
+    EXPECT_EQ(ReadText(m_strLog).count(QStringLiteral("req type=0x13")), 1);
 }
 
 // The suite's one real wait: the five-second reply time-out.
@@ -275,7 +269,7 @@ TEST_F(E2E, SilentApplianceGivesNoResponseAfterFiveSeconds)
     // The request did reach the appliance; it just never answered.
     static const QRegularExpression re(QStringLiteral("^req type=0x12 .* to=10\\.200\\.1\\.2 "),
                                        QRegularExpression::MultilineOption);
-    EXPECT_TRUE(ReadFile(m_strLog).contains(re));
+    EXPECT_TRUE(ReadText(m_strLog).contains(re));
 }
 
 } // namespace

@@ -5,12 +5,12 @@
 // and a discovery afterwards lists exactly the appliances present.
 #include "alerts.h"
 #include "recorder.h"
+#include "residentmemory.h"
 #include "setupsheet.h"
 #include "simprocess.h"
 #include "testmain.h"
 #include "waitfor.h"
 
-#include <QFile>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -18,17 +18,6 @@
 #include <cstdio>
 
 namespace {
-
-double RssMb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
-}
 
 TEST(HostileSegment, FloodLeavesThePageWhole)
 {
@@ -48,7 +37,7 @@ TEST(HostileSegment, FloodLeavesThePageWhole)
         if (++nBoxes % 64 == 0)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
     };
-    const double dRssBefore = RssMb();
+    const double dRssBefore = ResidentMiB();
 
     CSimProcess sim;
     ASSERT_TRUE(sim.Start({"--count", "3", "--flood", QString::number(FLOOD), "--unsolicited-to",
@@ -74,7 +63,7 @@ TEST(HostileSegment, FloodLeavesThePageWhole)
                 static_cast<unsigned long long>(stats.nStatusErrors),
                 static_cast<unsigned long long>(stats.nReceiveErrors),
                 static_cast<unsigned long long>(stats.nWrongPort), static_cast<unsigned long long>(stats.nTooShort),
-                static_cast<long long>(ui.m_messages.size()), ui.m_nMaxDepth, RssMb() - dRssBefore);
+                static_cast<long long>(ui.m_messages.size()), ui.m_nMaxDepth, ResidentMiB() - dRssBefore);
 
     EXPECT_GT(handled(), quint64(FLOOD / 2)); // most of the flood got through the kernel buffer
     EXPECT_GT(stats.nStatusErrors, 0u);
@@ -83,9 +72,9 @@ TEST(HostileSegment, FloodLeavesThePageWhole)
     EXPECT_EQ(ui.m_nMaxDepth, MAX_MODAL_DEPTH);
     EXPECT_EQ(ModalDepth(), 0);
 #if defined(__SANITIZE_ADDRESS__)
-    EXPECT_LT(RssMb() - dRssBefore, 256.0); // the sanitizer keeps freed memory aside
+    EXPECT_LT(ResidentMiB() - dRssBefore, 256.0); // the sanitizer keeps freed memory aside
 #else
-    EXPECT_LT(RssMb() - dRssBefore, 100.0);
+    EXPECT_LT(ResidentMiB() - dRssBefore, 100.0);
 #endif
     EXPECT_EQ(page.m_nDeviceCount, page.m_listDevices->GetItemCount());
 

@@ -1,5 +1,8 @@
 // CIPAddressCtrl: typing, reading and writing the address, focus and size.
+#include "addressfields.h"
 #include "ipaddressctrl.h"
+#include "keys.h"
+#include "testmain.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -10,35 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
-#include <map>
 
 namespace {
-
-// Keys to whatever has focus: '<' '>' arrows, '\b' Backspace, '~' Delete, '\t' Tab, '^' Shift+Tab.
-void Type(std::string_view keys)
-{
-    static const std::map<char, Qt::Key> named = {{'<', Qt::Key_Left}, {'>', Qt::Key_Right},
-                                                  {'\b', Qt::Key_Backspace}, {'~', Qt::Key_Delete},
-                                                  {'\t', Qt::Key_Tab}, {'^', Qt::Key_Backtab}};
-    QWidget* const pFocus = nullptr;
-    for (const char c : keys) {
-        if (const auto it = named.find(c); it != named.end())
-            QTest::keyClick(pFocus, it->second, c == '^' ? Qt::ShiftModifier : Qt::NoModifier);
-        else
-            QTest::keyClick(pFocus, c);
-    }
-}
-
-// The field texts joined by dots: "1...4" is 1, blank, blank, 4.
-QString Shown(const CIPAddressCtrl& ip)
-{
-    QStringList texts;
-    for (int i = 0; i < CIPAddressCtrl::FIELD_COUNT; ++i)
-        texts << ip.Field(i)->text();
-    return texts.join('.');
-}
-
-QString FocusName() { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); }
 
 // Buttons before and after the control, in tab order.
 struct CWindow {
@@ -89,8 +65,8 @@ TEST(Typing, FieldsFollowTheKeys)
         if (c.bPreset)
             w.m_ip->SetAddress(1, 2, 3, 4);
         w.m_ip->setFocus(Qt::TabFocusReason);
-        Type(c.pszKeys);
-        EXPECT_EQ(Shown(*w.m_ip), QLatin1String(c.pszShown));
+        TypeKeys(c.pszKeys);
+        EXPECT_EQ(FieldText(*w.m_ip), QLatin1String(c.pszShown));
         EXPECT_EQ(FocusName(), QLatin1String(c.pszFocusAfter));
     }
 }
@@ -115,7 +91,7 @@ TEST(Address, SetClearAndRead)
         SCOPED_TRACE(c.pszName);
         CIPAddressCtrl ip;
         c.set(ip);
-        EXPECT_EQ(Shown(ip), QLatin1String(c.pszShown));
+        EXPECT_EQ(FieldText(ip), QLatin1String(c.pszShown));
         quint32 dwAddress = 0xDEADBEEF;
         EXPECT_EQ(ip.GetAddress(dwAddress), c.nFilled);
         EXPECT_EQ(dwAddress, c.dwAddress);
@@ -137,7 +113,7 @@ TEST(Focus, TheControlIsOneTabStop)
     w.m_btnBefore->setFocus();
     QStringList order;
     for (const char* pszKeys : {"\t", "\t", "^", "^", "\t", "1.", "\t", "^", ".", "^"}) {
-        Type(pszKeys);
+        TypeKeys(pszKeys);
         order << FocusName();
     }
     EXPECT_EQ(order, (QStringList{"field0", "After", "field0", "Before", "field0", "field1", "After", "field0",
@@ -171,7 +147,5 @@ TEST(Size, EveryFieldShowsThreeDigitsAtAnyFont)
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return RunTests(argc, argv);
 }

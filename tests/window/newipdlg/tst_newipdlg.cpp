@@ -1,8 +1,10 @@
 // CNewIpDlg: running it modally, its results, tab order and its layout in
 // dialog units at small and large fonts.
+#include "addressfields.h"
 #include "dialogunits.h"
-#include "ipaddressctrl.h"
+#include "keys.h"
 #include "newipdlg.h"
+#include "testmain.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -17,7 +19,6 @@
 
 #include <cmath>
 #include <functional>
-#include <map>
 
 namespace {
 
@@ -28,37 +29,20 @@ QString Result(const CNewIpDlg& dlg)
     return QStringLiteral("%1.%2.%3.%4").arg(n[0]).arg(n[1]).arg(n[2]).arg(n[3]);
 }
 
-// The field texts joined by dots.
-QString Shown(const CNewIpDlg& dlg)
-{
-    QStringList texts;
-    for (int i = 0; i < CIPAddressCtrl::FIELD_COUNT; ++i)
-        texts << dlg.m_ipNew->Field(i)->text();
-    return texts.join('.');
-}
-
 QPushButton* Button(const QWidget& dlg, const char* pszName) { return dlg.findChild<QPushButton*>(pszName); }
 
-QString FocusName() { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); }
-
-// Keys to whatever has focus: '>' Right, '~' Delete, '\t' Tab, '^' Shift+Tab, '\r' Return,
-// '\x1b' Escape; 'O' and 'C' click OK and Cancel, 'X' is the close box.
+// Keys as TypeKey types them, but 'O' and 'C' click OK and Cancel, and 'X'
+// is the close box.
 void Type(std::string_view keys)
 {
-    static const std::map<char, Qt::Key> named = {{'>', Qt::Key_Right}, {'~', Qt::Key_Delete},
-                                                  {'\t', Qt::Key_Tab}, {'^', Qt::Key_Backtab},
-                                                  {'\r', Qt::Key_Return}, {'\x1b', Qt::Key_Escape}};
-    QWidget* const pFocus = nullptr;
     for (const char c : keys) {
         QWidget* pWindow = QApplication::activeWindow();
         if (c == 'O' || c == 'C')
             QTest::mouseClick(Button(*pWindow, c == 'O' ? "IDOK" : "IDCANCEL"), Qt::LeftButton);
         else if (c == 'X')
             pWindow->close();
-        else if (const auto it = named.find(c); it != named.end())
-            QTest::keyClick(pFocus, it->second, c == '^' ? Qt::ShiftModifier : Qt::NoModifier);
         else
-            QTest::keyClick(pFocus, c);
+            TypeKey(c);
     }
 }
 
@@ -70,7 +54,7 @@ int RunModal(CNewIpDlg& dlg, const char* pszKeys, QString* pShown = nullptr)
         EXPECT_EQ(QApplication::activeModalWidget(), &dlg);
         EXPECT_TRUE(QTest::qWaitForWindowActive(&dlg));
         if (pShown)
-            *pShown = Shown(dlg);
+            *pShown = FieldText(*dlg.m_ipNew);
         Type(pszKeys);
         if (dlg.isVisible()) {
             ADD_FAILURE() << "the keys left the dialog open";
@@ -122,7 +106,7 @@ TEST(Run, EachRunStartsFromTheStoredAddress)
     dlg.SetAddress(5, 6, 7, 8);
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
-    EXPECT_EQ(Shown(dlg), QStringLiteral("5.6.7.8"));
+    EXPECT_EQ(FieldText(*dlg.m_ipNew), QStringLiteral("5.6.7.8"));
     EXPECT_EQ(FocusName(), QStringLiteral("IDOK"));
     dlg.m_ipNew->SetAddress(9, 8, 7, 6);
     dlg.accept();
@@ -261,7 +245,5 @@ TEST(DialogUnits, UnitsGrowOnlyForTextThatWouldBeClipped)
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return RunTests(argc, argv);
 }

@@ -4,20 +4,14 @@
 // again. Run under wine too, where a read of a socket with nothing pending
 // fails differently from Linux.
 #include "setupsheet.h"
+#include "testfiles.h"
 #include "testmain.h"
 #include "waitfor.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QTableView>
 
 namespace {
-
-QString ReadFile(const QString& strPath)
-{
-    QFile file(strPath);
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
-}
 
 TEST(Refresh, TheWindowListsTheAppliancesAfterEveryRefresh)
 {
@@ -28,7 +22,7 @@ TEST(Refresh, TheWindowListsTheAppliancesAfterEveryRefresh)
     static const QRegularExpression reAppliance(QStringLiteral("^appliance mac=(\\S+) ip=(\\S+) serial=(\\S+)$"),
                                                 QRegularExpression::MultilineOption);
     QStringList expected;
-    for (auto it = reAppliance.globalMatch(ReadFile(strSimOut)); it.hasNext();)
+    for (auto it = reAppliance.globalMatch(ReadText(strSimOut)); it.hasNext();)
         expected << it.next().capturedTexts().mid(1).join('|');
     ASSERT_EQ(expected.size(), 3);
 
@@ -60,9 +54,9 @@ TEST(Refresh, TheWindowListsTheAppliancesAfterEveryRefresh)
         QStringLiteral("^req type=0x10 from=\\S+:%1 to=255\\.255\\.255\\.255 ").arg(sheet.m_pageChoose.m_socket.LocalPort()),
         QRegularExpression::MultilineOption);
     ASSERT_TRUE(WaitFor([&] { return nFills >= 3; }, 2 * REFRESH_MS + FIRST_DISCOVERY_MS + 5000))
-        << nFills << " fills, " << ReadFile(strSimLog).count(reDiscover) << " discoveries seen";
+        << nFills << " fills, " << ReadText(strSimLog).count(reDiscover) << " discoveries seen";
     EXPECT_EQ(rows(), expected);
-    EXPECT_GE(ReadFile(strSimLog).count(reDiscover), 3);
+    EXPECT_GE(ReadText(strSimLog).count(reDiscover), 3);
 }
 
 } // namespace
