@@ -25,6 +25,12 @@ only_loopback() {
     [ "$(ip -o link show 2>/dev/null | cut -d: -f2 | tr -d ' \n')" = lo ]
 }
 
+# True in a network namespace just made: loopback alone, and down. Check it
+# before configuring one, lest a mistake configure the host's.
+fresh_netns() {
+    only_loopback && ! ip -o link show lo | grep -q '[<,]UP[,>]'
+}
+
 # The program's name for messages: a script's, or an `sh -c` script's $0.
 lib_me() { basename "$0"; }
 
