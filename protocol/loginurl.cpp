@@ -24,8 +24,8 @@ QByteArray LoginUrlToOpen(const QString& strDeviceIp, int nWebPort, const QStrin
     if (addr.protocol() != QAbstractSocket::IPv4Protocol || addr.toString() != strDeviceIp)
         return {};
     QByteArray url = FormatLoginUrl(strDeviceIp, nWebPort, strUserName, strPassword);
-    // Only a very long password makes the URL longer than the buffer it was
-    // always formatted into; such a URL is not opened.
+    // Only a very long password makes the URL this long; the window and
+    // `norvane login-url` refuse it alike.
     if (url.size() > LOGIN_URL_BUF_SIZE - 1)
         return {};
     return url;

@@ -6,29 +6,11 @@
 # log in $NORVANE_SIM_LOG.
 #
 #   with-sim.sh SIM COMMAND [ARGS...]
+. "$(dirname "$0")/../../../tools/lib.sh"
 sim=$1
 shift
-dir=$(mktemp -d) || exit 1
-pid=
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-    rm -rf "$dir"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+make_workdir norvane-refresh
+start_ready sim "$sim" --count 3 --first-ip 10.200.4.1 --log "$work/sim.log"
 
-"$sim" --count 3 --first-ip 10.200.4.1 --log "$dir/sim.log" >"$dir/sim.out" 2>"$dir/sim.err" &
-pid=$!
-tries=0
-until grep -qs '^ready$' "$dir/sim.out"; do
-    tries=$((tries + 1))
-    if [ $tries -gt 100 ] || ! kill -0 "$pid" 2>/dev/null; then
-        echo "with-sim.sh: norvane-sim did not start" >&2
-        cat "$dir/sim.err" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
-
-export NORVANE_SIM_OUT="$dir/sim.out" NORVANE_SIM_LOG="$dir/sim.log"
+export NORVANE_SIM_OUT="$work/sim.out" NORVANE_SIM_LOG="$work/sim.log"
 "$@"
