@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -168,123 +169,130 @@ bool ParseEndpoint(std::string_view text, CSimOptions& opts)
     return true;
 }
 
+
+// A whole number in [nMin, nMax] into a field of any integer type.
+template <typename T>
+bool SetLong(std::string_view text, long long nMin, long long nMax, T& field)
+{
+    long long n = 0;
+    if (!ParseLong(text, nMin, nMax, n))
+        return false;
+    field = T(n);
+    return true;
+}
+
+bool SetText(std::string_view text, std::string& field)
+{
+    field = text;
+    return !text.empty();
+}
+
+using SetFn = bool (*)(std::string_view value, CSimOptions& opts);
+
+// Options with a value, each setting what its value says.
+const struct {
+    std::string_view name;
+    SetFn pfnSet;
+} kValued[] = {
+    {"--count", [](std::string_view v, CSimOptions& o) { return SetLong(v, 1, 1000000, o.m_nCount); }},
+    {"--first-ip", [](std::string_view v, CSimOptions& o) { return ParseIp(v, o.m_nFirstIp); }},
+    {"--first-index", [](std::string_view v, CSimOptions& o) { return SetLong(v, 0, 1000000, o.m_nFirstIndex); }},
+    {"--extra-ip",
+     [](std::string_view v, CSimOptions& o) { return ParseIp(v, o.m_vecExtraIps.emplace_back()); }},
+    {"--password",
+     [](std::string_view v, CSimOptions& o) {
+         o.m_bPassword = true;
+         o.m_strPassword = v;
+         return v.size() <= DEVMSG_PASSWORD_SIZE;
+     }},
+    {"--user",
+     [](std::string_view v, CSimOptions& o) {
+         o.m_strUser = v;
+         return v.size() <= sizeof(LoginInfoBody::userName);
+     }},
+    {"--web-port", [](std::string_view v, CSimOptions& o) { return SetLong(v, INT32_MIN, INT32_MAX, o.m_nWebPort); }},
+    {"--seconds", [](std::string_view v, CSimOptions& o) { return ParseDouble(v, 0.001, 1e9, o.m_dSeconds); }},
+    {"--reboot-seconds",
+     [](std::string_view v, CSimOptions& o) { return ParseDouble(v, 0, 1e9, o.m_dRebootSeconds); }},
+    {"--mac-format", [](std::string_view v, CSimOptions& o) { return ParseMacFormat(v, o.m_eMacFormat); }},
+    {"--setip-ack-from",
+     [](std::string_view v, CSimOptions& o) {
+         o.m_bSetIpAckFromNew = v == "new";
+         return v == "old" || v == "new";
+     }},
+    {"--lose-first", [](std::string_view v, CSimOptions& o) { return ParseLoseFirst(v, o); }},
+    {"--status", [](std::string_view v, CSimOptions& o) { return ParseStatus(v, o); }},
+    {"--drop", [](std::string_view v, CSimOptions& o) { return ParseDouble(v, 0, 1, o.m_dDrop); }},
+    {"--seed", [](std::string_view v, CSimOptions& o) { return SetLong(v, 0, INT64_MAX, o.m_nSeed); }},
+    {"--delay-ms", [](std::string_view v, CSimOptions& o) { return SetLong(v, 0, 3600000, o.m_nDelayMs); }},
+    {"--unsolicited", [](std::string_view v, CSimOptions& o) { return SetLong(v, 0, 1000000000, o.m_nUnsolicited); }},
+    {"--flood", [](std::string_view v, CSimOptions& o) { return SetLong(v, 0, 1000000000, o.m_nFlood); }},
+    {"--unsolicited-to", [](std::string_view v, CSimOptions& o) { return ParseEndpoint(v, o); }},
+    {"--log", [](std::string_view v, CSimOptions& o) { return SetText(v, o.m_strLog); }},
+    {"--dump-dir", [](std::string_view v, CSimOptions& o) { return SetText(v, o.m_strDumpDir); }},
+};
+
+// Options without a value, each setting one switch.
+const struct {
+    std::string_view name;
+    bool CSimOptions::*pbSwitch;
+    bool bValue;
+} kSwitches[] = {
+    {"--setip-no-move", &CSimOptions::m_bSetIpNoMove, true},
+    {"--short-status", &CSimOptions::m_bShortStatus, true},
+    {"--truncate", &CSimOptions::m_bTruncate, true},
+    {"--oversize", &CSimOptions::m_bOversize, true},
+    {"--garbage", &CSimOptions::m_bGarbage, true},
+    {"--wrong-port", &CSimOptions::m_bWrongPort, true},
+    {"--verbose", &CSimOptions::m_bVerbose, true},
+    {"--no-segment-check", &CSimOptions::m_bSegmentCheck, false},
+};
+
+// Sets the option named; false for an unknown name (bKnown false) or a bad
+// or missing value. The value comes from "--name=value" or the next argument.
+bool SetOption(std::string_view name, std::optional<std::string_view> value, int& i, int argc, char** argv,
+               CSimOptions& opts, bool& bKnown)
+{
+    bKnown = true;
+    for (const auto& option : kSwitches)
+        if (name == option.name) {
+            opts.*option.pbSwitch = option.bValue;
+            return !value;
+        }
+    for (const auto& option : kValued)
+        if (name == option.name) {
+            if (!value && i + 1 < argc)
+                value = argv[++i];
+            return value && option.pfnSet(*value, opts);
+        }
+    bKnown = false;
+    return false;
+}
+
 } // namespace
 
 EParse ParseOptions(int argc, char** argv, CSimOptions& opts)
 {
     for (int i = 1; i < argc; ++i) {
         std::string_view name = argv[i];
-        std::string_view value;
-        bool bHasValue = false;
+        std::optional<std::string_view> value;
         if (const auto eq = name.find('='); name.starts_with("--") && eq != std::string_view::npos) {
             value = name.substr(eq + 1);
             name = name.substr(0, eq);
-            bHasValue = true;
         }
-        // Takes the option's value from "--name=value" or the next argument.
-        auto next = [&]() -> bool {
-            if (bHasValue)
-                return true;
-            if (i + 1 >= argc)
-                return false;
-            value = argv[++i];
-            return true;
-        };
-        auto flag = [&](bool& b) {
-            b = true;
-            return !bHasValue;
-        };
-
-        long long n = 0;
-        bool bOk = true;
         if (name == "--help") {
             std::fputs(kUsage, stdout);
             return EParse::Help;
-        } else if (name == "--count") {
-            bOk = next() && ParseLong(value, 1, 1000000, n);
-            opts.m_nCount = int(n);
-        } else if (name == "--first-ip") {
-            bOk = next() && ParseIp(value, opts.m_nFirstIp);
-        } else if (name == "--first-index") {
-            long long n = 0;
-            bOk = next() && ParseLong(value, 0, 1000000, n);
-            opts.m_nFirstIndex = int(n);
-        } else if (name == "--extra-ip") {
-            std::uint32_t nIp = 0;
-            bOk = next() && ParseIp(value, nIp);
-            opts.m_vecExtraIps.push_back(nIp);
-        } else if (name == "--password") {
-            bOk = next() && value.size() <= DEVMSG_PASSWORD_SIZE;
-            opts.m_strPassword = value;
-            opts.m_bPassword = true;
-        } else if (name == "--user") {
-            bOk = next() && value.size() <= sizeof(LoginInfoBody::userName);
-            opts.m_strUser = value;
-        } else if (name == "--web-port") {
-            bOk = next() && ParseLong(value, INT32_MIN, INT32_MAX, n);
-            opts.m_nWebPort = std::int32_t(n);
-        } else if (name == "--seconds") {
-            bOk = next() && ParseDouble(value, 0.001, 1e9, opts.m_dSeconds);
-        } else if (name == "--reboot-seconds") {
-            bOk = next() && ParseDouble(value, 0, 1e9, opts.m_dRebootSeconds);
-        } else if (name == "--mac-format") {
-            bOk = next() && ParseMacFormat(value, opts.m_eMacFormat);
-        } else if (name == "--setip-ack-from") {
-            bOk = next() && (value == "old" || value == "new");
-            opts.m_bSetIpAckFromNew = value == "new";
-        } else if (name == "--setip-no-move") {
-            bOk = flag(opts.m_bSetIpNoMove);
-        } else if (name == "--lose-first") {
-            bOk = next() && ParseLoseFirst(value, opts);
-        } else if (name == "--status") {
-            bOk = next() && ParseStatus(value, opts);
-        } else if (name == "--short-status") {
-            bOk = flag(opts.m_bShortStatus);
-        } else if (name == "--drop") {
-            bOk = next() && ParseDouble(value, 0, 1, opts.m_dDrop);
-        } else if (name == "--seed") {
-            bOk = next() && ParseLong(value, 0, INT64_MAX, n);
-            opts.m_nSeed = std::uint64_t(n);
-        } else if (name == "--delay-ms") {
-            bOk = next() && ParseLong(value, 0, 3600000, n);
-            opts.m_nDelayMs = int(n);
-        } else if (name == "--truncate") {
-            bOk = flag(opts.m_bTruncate);
-        } else if (name == "--oversize") {
-            bOk = flag(opts.m_bOversize);
-        } else if (name == "--garbage") {
-            bOk = flag(opts.m_bGarbage);
-        } else if (name == "--wrong-port") {
-            bOk = flag(opts.m_bWrongPort);
-        } else if (name == "--unsolicited") {
-            bOk = next() && ParseLong(value, 0, 1000000000, n);
-            opts.m_nUnsolicited = long(n);
-        } else if (name == "--flood") {
-            bOk = next() && ParseLong(value, 0, 1000000000, n);
-            opts.m_nFlood = long(n);
-        } else if (name == "--unsolicited-to") {
-            bOk = next() && ParseEndpoint(value, opts);
-        } else if (name == "--log") {
-            bOk = next() && !value.empty();
-            opts.m_strLog = value;
-        } else if (name == "--dump-dir") {
-            bOk = next() && !value.empty();
-            opts.m_strDumpDir = value;
-        } else if (name == "--verbose") {
-            bOk = flag(opts.m_bVerbose);
-        } else if (name == "--no-segment-check") {
-            bool bAnyNetwork = false;
-            bOk = flag(bAnyNetwork);
-            opts.m_bSegmentCheck = !bAnyNetwork;
-        } else {
-            std::fprintf(stderr, "norvane-sim: unknown option %s (see --help)\n", argv[i]);
-            return EParse::Error;
         }
-        if (!bOk) {
+        bool bKnown = false;
+        if (SetOption(name, value, i, argc, argv, opts, bKnown))
+            continue;
+        if (bKnown)
             std::fprintf(stderr, "norvane-sim: bad or missing value for %.*s (see --help)\n", int(name.size()),
                          name.data());
-            return EParse::Error;
-        }
+        else
+            std::fprintf(stderr, "norvane-sim: unknown option %s (see --help)\n", argv[i]);
+        return EParse::Error;
     }
 
     // The last appliance must still have an ordinary address.
