@@ -28,7 +28,7 @@
 #include <atomic>
 #include <memory>
 
-class CDatagramReceiver;
+class CSocketWorker;
 
 // Kernel receive buffer asked for, so that a burst of replies survives while
 // the user-interface thread is busy; the system caps it at its own maximum.
@@ -117,7 +117,7 @@ private:
     int m_nReceiveBufferRequest = DEVICE_RCVBUF_SIZE;
     bool m_bPortableReceive = false;
     QThread m_thread;
-    std::unique_ptr<CDatagramReceiver> m_pReceiver;
+    std::unique_ptr<CSocketWorker> m_pWorker;
     QHostAddress m_addrBroadcast;
     quint16 m_nBroadcastPort = 0;
     CDeviceReplies* m_pOwner = nullptr;

@@ -1,15 +1,16 @@
 // The receive path between the socket and the handlers: the read loop and
 // the queue, against a stand-in for the system's socket.
 #include "datagramqueue.h"
-#include "datagramreceiver.h"
 #include "devicemsg.h"
-#include "linuxudp.h"
+#include "portableudp.h"
 
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
 #ifdef Q_OS_LINUX
+#include "linuxudp.h"
+
 #include <net/if.h>
 #endif
 
@@ -62,13 +63,14 @@ TEST(ReadLoop, DrainEndsWhenNothingIsPendingAndQueuesNoFailedRead)
 {
     CFakeSource source;
     source.m_pending = {QByteArray(70, 'a'), QByteArray(12, 'b'), QByteArray(8204, 'c')};
+    CPortableUdp udp(source);
     CDatagramQueue queue;
-    EXPECT_EQ(DrainDatagrams(source, queue), 3);
+    EXPECT_EQ(DrainDatagrams(udp, queue), 3);
     EXPECT_EQ(source.m_nReads, 3);
     EXPECT_EQ(PopLengths(queue), (std::vector<qint64>{70, 12, 8204}));
 
     // Nothing pending: no read at all.
-    EXPECT_EQ(DrainDatagrams(source, queue), 0);
+    EXPECT_EQ(DrainDatagrams(udp, queue), 0);
     EXPECT_EQ(source.m_nReads, 3);
 }
 
@@ -77,8 +79,9 @@ TEST(ReadLoop, AFailedReadWithDatagramsPendingEndsTheDrain)
     CFakeSource source;
     source.m_pending = {QByteArray(70, 'a')};
     source.m_nFailures = 1000;
+    CPortableUdp udp(source);
     CDatagramQueue queue;
-    EXPECT_EQ(DrainDatagrams(source, queue), 1);
+    EXPECT_EQ(DrainDatagrams(udp, queue), 1);
     EXPECT_EQ(source.m_nReads, 1);
     EXPECT_EQ(PopLengths(queue), (std::vector<qint64>{-1}));
 }
@@ -89,7 +92,8 @@ TEST(ReadLoop, DrainStopsWhenTheQueuePausesTheReader)
     source.m_pending.assign(10, QByteArray(100, 'a'));
     CDatagramQueue queue;
     queue.SetLimit(250);
-    const int nQueued = DrainDatagrams(source, queue);
+    CPortableUdp udp(source);
+    const int nQueued = DrainDatagrams(udp, queue);
     EXPECT_TRUE(queue.IsPaused());
     EXPECT_EQ(source.m_pending.size() + std::size_t(nQueued), 10u);
     EXPECT_LT(nQueued, 10);
@@ -152,7 +156,7 @@ TEST(BatchedRead, RecordsCarryLengthSenderAndInterface)
                   nSize);
     // Loopback delivers within the send.
     CDatagramQueue queue;
-    EXPECT_EQ(udp.Drain(queue), 4);
+    EXPECT_EQ(DrainDatagrams(udp, queue), 4);
     unsigned char buf[DEVMSG_BUF_SIZE];
     DatagramInfo info;
     bool bMore = false, bResume = false;
@@ -163,7 +167,7 @@ TEST(BatchedRead, RecordsCarryLengthSenderAndInterface)
         EXPECT_EQ(info.nSenderIp, 0x7F000001u);
         EXPECT_EQ(info.nInterface, int(if_nametoindex("lo")));
     }
-    EXPECT_EQ(udp.Drain(queue), 0);
+    EXPECT_EQ(DrainDatagrams(udp, queue), 0);
 }
 #endif
 
