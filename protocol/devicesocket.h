@@ -13,6 +13,11 @@
 // responsive under a burst. Handlers may open modal boxes whose nested event
 // loops deliver further datagrams (and their own boxes) while the outer
 // handler waits, exactly as on the outermost loop.
+//
+// The parts, in the order a datagram meets them: CDatagramSocket, the socket
+// as a platform gives it (linuxudp.h, portableudp.h); CSocketWorker, which
+// owns it on that thread, drains it and sends (socketworker.h); and
+// CDatagramQueue between the two threads (datagramqueue.h).
 #pragma once
 
 #include "datagramqueue.h"

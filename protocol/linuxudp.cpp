@@ -23,10 +23,12 @@ constexpr int READ_LIMIT = DEVMSG_BUF_SIZE + 1;
 constexpr int BATCH_SIZE = 64;
 constexpr std::size_t CONTROL_SIZE = CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(quint32));
 
-// The wait after a read that found datagrams. Measured against a burst
-// from a sender on the same two-core machine: 2 ms lets a few in a hundred
-// overflow the buffer, 0.25 to 1 ms keep them all.
-constexpr long PACE_NS = 500'000;
+// The wait after a read that found datagrams: between the two bounds, as
+// long as lets about 1/PACE_FILL_SHARE of the buffer fill, so that the rest
+// is left for a reader that wakes late.
+constexpr qint64 PACE_MAX_NS = 500'000;
+constexpr qint64 PACE_MIN_NS = 50'000;
+constexpr quint32 PACE_FILL_SHARE = 4;
 
 // The thread's time slice asked for: the shortest the kernel grants.
 constexpr quint64 SHORT_SLICE_NS = 100'000;
@@ -108,6 +110,7 @@ bool CLinuxUdp::Open(int nReceiveBuffer)
     ::getsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &m_nReceiveBuffer, &nIntSize);
     m_nLocalPort = ntohs(local.sin_port);
     m_paceFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    m_nPaceNs = PACE_MIN_NS;
 
     m_pBatch = std::make_unique<Batch>();
     for (int i = 0; i < BATCH_SIZE; ++i) {
@@ -146,10 +149,25 @@ void CLinuxUdp::Pace()
     if (m_paceFd < 0)
         return;
     itimerspec once{};
-    once.it_value.tv_nsec = PACE_NS;
+    once.it_value.tv_nsec = long(m_nPaceNs);
     ::timerfd_settime(m_paceFd, 0, &once, nullptr);
     m_bPacing = true;
     UpdateNotifier();
+}
+
+// Scales the next wait by how full this one let the buffer get: down at
+// once, up at most twice as long, within the bounds. A wait that nothing
+// came in tells no rate, and leaves it as it was for the next burst.
+void CLinuxUdp::AdjustPace()
+{
+    quint32 meminfo[SK_MEMINFO_VARS] = {};
+    socklen_t nSize = sizeof meminfo;
+    if (::getsockopt(m_fd, SOL_SOCKET, SO_MEMINFO, meminfo, &nSize) != 0 ||
+        nSize <= socklen_t(SK_MEMINFO_RCVBUF * sizeof(quint32)) || meminfo[SK_MEMINFO_RMEM_ALLOC] == 0)
+        return;
+    const qint64 nTarget = meminfo[SK_MEMINFO_RCVBUF] / PACE_FILL_SHARE;
+    const qint64 nFilled = meminfo[SK_MEMINFO_RMEM_ALLOC];
+    m_nPaceNs = std::clamp(std::min(m_nPaceNs * nTarget / nFilled, m_nPaceNs * 2), PACE_MIN_NS, PACE_MAX_NS);
 }
 
 void CLinuxUdp::OnPaceEnd()
@@ -157,6 +175,7 @@ void CLinuxUdp::OnPaceEnd()
     quint64 nExpired = 0;
     [[maybe_unused]] const ssize_t nRead = ::read(m_paceFd, &nExpired, sizeof nExpired);
     m_bPacing = false;
+    AdjustPace();
     UpdateNotifier();
     if (m_bListening)
         emit Readable();

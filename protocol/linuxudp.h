@@ -12,8 +12,11 @@
 // whole time slice (several milliseconds) overflows a stock kernel's buffer
 // (212,992 bytes: some 500 small replies). So after a read that found
 // datagrams the reader waits a moment (the pace timer) before it reads
-// again: a burst is read a few hundred datagrams at a time with a fraction
-// of the processor time, and the reader is let in when it wakes.
+// again: a burst is read a hundred datagrams or more at a time with a
+// fraction of the processor time, and the reader is let in when it wakes.
+// A sender on the same machine fills a stock buffer in under a millisecond,
+// so the wait is kept as short as lets about a quarter of the buffer fill:
+// the rest covers a reader that wakes late.
 #pragma once
 
 #include "datagramsocket.h"
@@ -49,10 +52,12 @@ public:
 private:
     struct Batch;
     void OnPaceEnd();
+    void AdjustPace();
     void UpdateNotifier();
 
     int m_fd = -1;
     int m_paceFd = -1;
+    qint64 m_nPaceNs = 0;
     quint16 m_nLocalPort = 0;
     int m_nReceiveBuffer = 0;
     bool m_bListening = true;

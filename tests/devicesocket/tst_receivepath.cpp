@@ -14,6 +14,7 @@
 #include <net/if.h>
 #endif
 
+#include <algorithm>
 #include <deque>
 #include <tuple>
 #include <stdexcept>
@@ -139,6 +140,38 @@ TEST(DatagramQueue, PausesAtItsLimitAndThePopThatEmptiesItResumes)
     EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(buf), 300), bytes);
     EXPECT_EQ(std::tuple(info.nLength, info.nPort, info.nSenderIp, info.nInterface),
               std::tuple(qint64(300), DEVICE_PORT, quint32(0x0AC80101), 7));
+}
+
+// A backlog of many bursts' worth comes back whole and in order, twice over
+// (the second time in reused memory): runs of each size, every run longer
+// than 64 KiB, so that records of each size meet the end of a block.
+TEST(DatagramQueue, ALargeBacklogComesBackWholeAndInOrder)
+{
+    std::vector<qint64> lengths;
+    for (qint64 nLength : {70, 1, DEVMSG_BUF_SIZE, -1, DEVMSG_BUF_SIZE + 1, 12, 8204})
+        lengths.insert(lengths.end(), std::size_t(128 * 1024 / (std::clamp<qint64>(nLength, 1, DEVMSG_BUF_SIZE) + 16)),
+                       nLength);
+    const int N = int(lengths.size());
+    CDatagramQueue queue;
+    std::vector<unsigned char> bytes(DEVMSG_BUF_SIZE);
+    for (quint32 nRound = 0; nRound < 2; ++nRound) {
+        for (int i = 0; i < N; ++i) {
+            std::fill(bytes.begin(), bytes.end(), static_cast<unsigned char>(i));
+            ASSERT_FALSE(queue.Push(bytes.data(), {lengths[std::size_t(i)], quint16(i), nRound, i}));
+        }
+        unsigned char buf[DEVMSG_BUF_SIZE];
+        DatagramInfo info;
+        bool bMore = false, bResume = false;
+        for (int i = 0; i < N; ++i) {
+            ASSERT_TRUE(queue.Pop(buf, info, bMore, bResume));
+            ASSERT_EQ(std::tuple(info.nLength, info.nPort, info.nSenderIp, info.nInterface),
+                      std::tuple(lengths[std::size_t(i)], quint16(i), nRound, i));
+            const qint64 nKept = info.nLength <= DEVMSG_BUF_SIZE ? qMax<qint64>(info.nLength, 0) : 0;
+            ASSERT_TRUE(std::all_of(buf, buf + nKept, [&](unsigned char c) { return c == (i & 0xFF); })) << i;
+            ASSERT_EQ(bMore, i < N - 1);
+        }
+        EXPECT_EQ(queue.Bytes(), 0);
+    }
 }
 
 #ifdef Q_OS_LINUX
