@@ -263,8 +263,6 @@ private:
 
 int main(int argc, char** argv)
 {
-    InitByteOrder();
-
     for (std::int8_t type : kTypes) {
         const std::string name = TypeName(type);
         const std::string shifted = "/buffer+" + std::to_string(kShiftedBuffer);

@@ -22,6 +22,5 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("norvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NORVANE_VERSION));
-    InitByteOrder();
     return RunCli(QCoreApplication::arguments());
 }

@@ -13,6 +13,9 @@ struct RecordHeader {
     qint32 nInterface;
 };
 constexpr qint64 RECORD_HEADER_SIZE = sizeof(RecordHeader);
+// Holds several of the largest records, and hundreds of small ones.
+constexpr qint64 BLOCK_SIZE = 64 * 1024;
+static_assert(BLOCK_SIZE >= RECORD_HEADER_SIZE + DEVMSG_BUF_SIZE);
 
 // Receive errors keep no bytes.
 qint64 StoredLength(qint64 nLength)
@@ -20,29 +23,6 @@ qint64 StoredLength(qint64 nLength)
     return nLength >= 1 && nLength <= DEVMSG_BUF_SIZE ? nLength : 0;
 }
 } // namespace
-
-void CDatagramQueue::Reserve(qint64 nBytes)
-{
-    if (m_nTail + nBytes <= m_nCapacity)
-        return;
-    const qint64 nUsed = m_nTail - m_nHead;
-    if (m_nHead > 0 && nUsed + nBytes <= m_nCapacity) {
-        std::memmove(m_pBuffer.get(), m_pBuffer.get() + m_nHead, std::size_t(nUsed));
-        m_nHead = 0;
-        m_nTail = nUsed;
-        return;
-    }
-    qint64 nCapacity = m_nCapacity ? m_nCapacity * 2 : 64 * 1024;
-    while (nCapacity < nUsed + nBytes)
-        nCapacity *= 2;
-    auto pBuffer = std::make_unique<unsigned char[]>(std::size_t(nCapacity));
-    if (nUsed > 0)
-        std::memcpy(pBuffer.get(), m_pBuffer.get() + m_nHead, std::size_t(nUsed));
-    m_pBuffer = std::move(pBuffer);
-    m_nCapacity = nCapacity;
-    m_nHead = 0;
-    m_nTail = nUsed;
-}
 
 void CDatagramQueue::SetLimit(qint64 nBytes)
 {
@@ -53,15 +33,27 @@ void CDatagramQueue::SetLimit(qint64 nBytes)
 bool CDatagramQueue::Push(const unsigned char* pData, const DatagramInfo& info)
 {
     const qint64 nStored = StoredLength(info.nLength);
+    const qint64 nRecord = RECORD_HEADER_SIZE + nStored;
     const RecordHeader header{info.nLength < 0 ? -1 : qint32(qMin<qint64>(info.nLength, DEVMSG_BUF_SIZE + 1)),
                               info.nPort, 0, info.nSenderIp, info.nInterface};
     QMutexLocker lock(&m_mutex);
-    Reserve(RECORD_HEADER_SIZE + nStored);
-    std::memcpy(m_pBuffer.get() + m_nTail, &header, sizeof header);
+    if (m_blocks.empty() || BLOCK_SIZE - m_blocks.back().nTail < nRecord) {
+        Block block;
+        if (m_spare.empty()) {
+            block.pBytes = std::make_unique_for_overwrite<unsigned char[]>(std::size_t(BLOCK_SIZE));
+        } else {
+            block.pBytes = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+        m_blocks.push_back(std::move(block));
+    }
+    Block& block = m_blocks.back();
+    std::memcpy(block.pBytes.get() + block.nTail, &header, sizeof header);
     if (nStored > 0)
-        std::memcpy(m_pBuffer.get() + m_nTail + RECORD_HEADER_SIZE, pData, std::size_t(nStored));
-    m_nTail += RECORD_HEADER_SIZE + nStored;
-    if (m_nTail - m_nHead >= m_nLimit)
+        std::memcpy(block.pBytes.get() + block.nTail + RECORD_HEADER_SIZE, pData, std::size_t(nStored));
+    block.nTail += nRecord;
+    m_nBytes += nRecord;
+    if (m_nBytes >= m_nLimit)
         m_bPaused = true;
     return m_bPaused;
 }
@@ -70,16 +62,21 @@ bool CDatagramQueue::Pop(unsigned char* pBuf, DatagramInfo& info, bool& bMore, b
 {
     QMutexLocker lock(&m_mutex);
     bMore = bResume = false;
-    if (m_nHead == m_nTail)
+    if (m_blocks.empty())
         return false;
+    Block& block = m_blocks.front();
     RecordHeader header;
-    std::memcpy(&header, m_pBuffer.get() + m_nHead, sizeof header);
+    std::memcpy(&header, block.pBytes.get() + block.nHead, sizeof header);
     const qint64 nStored = StoredLength(header.nLength);
     if (nStored > 0)
-        std::memcpy(pBuf, m_pBuffer.get() + m_nHead + RECORD_HEADER_SIZE, std::size_t(nStored));
-    m_nHead += RECORD_HEADER_SIZE + nStored;
-    if (m_nHead == m_nTail) {
-        m_nHead = m_nTail = 0;
+        std::memcpy(pBuf, block.pBytes.get() + block.nHead + RECORD_HEADER_SIZE, std::size_t(nStored));
+    block.nHead += RECORD_HEADER_SIZE + nStored;
+    m_nBytes -= RECORD_HEADER_SIZE + nStored;
+    if (block.nHead == block.nTail) {
+        m_spare.push_back(std::move(block.pBytes));
+        m_blocks.pop_front();
+    }
+    if (m_blocks.empty()) {
         bResume = m_bPaused;
         m_bPaused = false;
     }
@@ -87,7 +84,7 @@ bool CDatagramQueue::Pop(unsigned char* pBuf, DatagramInfo& info, bool& bMore, b
     info.nPort = header.nPort;
     info.nSenderIp = header.nSenderIp;
     info.nInterface = header.nInterface;
-    bMore = m_nTail > m_nHead;
+    bMore = !m_blocks.empty();
     return true;
 }
 
@@ -100,5 +97,5 @@ bool CDatagramQueue::IsPaused() const
 qint64 CDatagramQueue::Bytes() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_nTail - m_nHead;
+    return m_nBytes;
 }

@@ -10,7 +10,9 @@
 
 #include <QMutex>
 
+#include <deque>
 #include <memory>
+#include <vector>
 
 // What the queue keeps beside a datagram's bytes.
 struct DatagramInfo {
@@ -42,15 +44,19 @@ public:
     qint64 Bytes() const;
 
 private:
-    void Reserve(qint64 nBytes);
+    // Records of [header][bytes], packed in blocks: a burst only ever adds
+    // a block, so a push never waits for the backlog to be copied.
+    struct Block {
+        std::unique_ptr<unsigned char[]> pBytes;
+        qint64 nHead = 0; // first record not yet popped
+        qint64 nTail = 0; // end of the last record pushed
+    };
 
     mutable QMutex m_mutex;
-    // Records of [header][bytes] packed in one buffer that grows to the
-    // largest backlog and is reused.
-    std::unique_ptr<unsigned char[]> m_pBuffer;
-    qint64 m_nCapacity = 0;
-    qint64 m_nHead = 0;
-    qint64 m_nTail = 0;
+    std::deque<Block> m_blocks; // oldest first; none empty
+    // Blocks emptied by Pop, kept for the next burst.
+    std::vector<std::unique_ptr<unsigned char[]>> m_spare;
+    qint64 m_nBytes = 0;
     qint64 m_nLimit = DATAGRAM_QUEUE_LIMIT;
     bool m_bPaused = false;
 };

@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-bool g_bSwapLong = false;
+bool g_bSwapLong = std::endian::native == std::endian::big;
 
 void InitByteOrder()
 {

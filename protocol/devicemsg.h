@@ -83,10 +83,11 @@ struct DeviceMsg {
     } body;
 };
 
-// True on a host that stores integers most significant byte first; set once
-// by InitByteOrder before the first message is built.
+// True on a host that stores integers most significant byte first, known
+// when compiling: nothing has to run before the first message is built.
 extern bool g_bSwapLong;
 
+// Sets g_bSwapLong from this host again.
 void InitByteOrder();
 std::uint32_t SwapLong(std::uint32_t value);
 

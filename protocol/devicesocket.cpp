@@ -1,6 +1,6 @@
 #include "devicesocket.h"
 
-#include "datagramreceiver.h"
+#include "socketworker.h"
 #include "interfaces.h"
 
 #include <QElapsedTimer>
@@ -17,8 +17,8 @@ CDeviceSocket::CDeviceSocket() = default;
 
 CDeviceSocket::~CDeviceSocket()
 {
-    if (m_pReceiver) {
-        QMetaObject::invokeMethod(m_pReceiver.get(), [this] { m_pReceiver->Close(); }, Qt::BlockingQueuedConnection);
+    if (m_pWorker) {
+        QMetaObject::invokeMethod(m_pWorker.get(), [this] { m_pWorker->Close(); }, Qt::BlockingQueuedConnection);
         m_thread.quit();
         m_thread.wait();
     }
@@ -26,19 +26,19 @@ CDeviceSocket::~CDeviceSocket()
 
 bool CDeviceSocket::Create()
 {
-    m_pReceiver = std::make_unique<CDatagramReceiver>(m_queue, [this] { PostDispatch(); });
-    m_pReceiver->moveToThread(&m_thread);
+    m_pWorker = std::make_unique<CSocketWorker>(m_queue, [this] { PostDispatch(); });
+    m_pWorker->moveToThread(&m_thread);
     m_thread.setObjectName(QStringLiteral("device-receive"));
     m_thread.start();
     bool bOpened = false;
     const int nRequest = m_nReceiveBufferRequest;
     const bool bPortable = m_bPortableReceive;
     QMetaObject::invokeMethod(
-        m_pReceiver.get(), [&] { bOpened = m_pReceiver->Open(nRequest, bPortable); }, Qt::BlockingQueuedConnection);
+        m_pWorker.get(), [&] { bOpened = m_pWorker->Open(nRequest, bPortable); }, Qt::BlockingQueuedConnection);
     if (!bOpened) {
         m_thread.quit();
         m_thread.wait();
-        m_pReceiver.reset();
+        m_pWorker.reset();
         return false;
     }
     return true;
@@ -55,23 +55,23 @@ void CDeviceSocket::Setup(CDeviceReplies* pOwner)
 
 bool CDeviceSocket::IsOpen() const
 {
-    return m_pReceiver != nullptr;
+    return m_pWorker != nullptr;
 }
 
 quint16 CDeviceSocket::LocalPort() const
 {
-    return m_pReceiver ? m_pReceiver->LocalPort() : 0;
+    return m_pWorker ? m_pWorker->LocalPort() : 0;
 }
 
 int CDeviceSocket::ReceiveBufferSize() const
 {
-    return m_pReceiver ? m_pReceiver->ReceiveBufferSize() : 0;
+    return m_pWorker ? m_pWorker->ReceiveBufferSize() : 0;
 }
 
 DeviceReceiveStats CDeviceSocket::Stats() const
 {
     DeviceReceiveStats stats = m_stats;
-    stats.nSystemDrops = m_pReceiver ? m_pReceiver->SystemDrops() : 0;
+    stats.nSystemDrops = m_pWorker ? m_pWorker->SystemDrops() : 0;
     return stats;
 }
 
@@ -174,10 +174,10 @@ bool CDeviceSocket::SendOn(const unsigned char* pData, int nLength, const QHostA
                            int nInterface)
 {
     bool bSent = false;
-    if (m_pReceiver && !addr.isNull() && nPort != 0) {
+    if (m_pWorker && !addr.isNull() && nPort != 0) {
         const char* pBytes = reinterpret_cast<const char*>(pData);
         QMetaObject::invokeMethod(
-            m_pReceiver.get(), [&] { bSent = m_pReceiver->Send(pBytes, nLength, addr, nPort, nInterface); },
+            m_pWorker.get(), [&] { bSent = m_pWorker->Send(pBytes, nLength, addr, nPort, nInterface); },
             Qt::BlockingQueuedConnection);
     }
     const QString strInterface = nInterface > 0 ? QNetworkInterface::interfaceNameFromIndex(nInterface) : QString();
@@ -206,8 +206,8 @@ void CDeviceSocket::DispatchQueued()
     DatagramInfo info;
     bool bMore = false, bResume = false;
     while (m_queue.Pop(buf, info, bMore, bResume)) {
-        if (bResume && m_pReceiver)
-            QMetaObject::invokeMethod(m_pReceiver.get(), [this] { m_pReceiver->Resume(); }, Qt::QueuedConnection);
+        if (bResume && m_pWorker)
+            QMetaObject::invokeMethod(m_pWorker.get(), [this] { m_pWorker->Resume(); }, Qt::QueuedConnection);
         // Should this handler open a box, its event loop takes the datagrams
         // still waiting, as it takes those that arrive while it is open.
         if (bMore)

@@ -13,6 +13,11 @@
 // responsive under a burst. Handlers may open modal boxes whose nested event
 // loops deliver further datagrams (and their own boxes) while the outer
 // handler waits, exactly as on the outermost loop.
+//
+// The parts, in the order a datagram meets them: CDatagramSocket, the socket
+// as a platform gives it (linuxudp.h, portableudp.h); CSocketWorker, which
+// owns it on that thread, drains it and sends (socketworker.h); and
+// CDatagramQueue between the two threads (datagramqueue.h).
 #pragma once
 
 #include "datagramqueue.h"
@@ -29,7 +34,7 @@
 #include <atomic>
 #include <memory>
 
-class CDatagramReceiver;
+class CSocketWorker;
 
 // Kernel receive buffer asked for, so that a burst of replies survives while
 // the user-interface thread is busy; the system caps it at its own maximum.
@@ -119,7 +124,7 @@ private:
     int m_nReceiveBufferRequest = DEVICE_RCVBUF_SIZE;
     bool m_bPortableReceive = false;
     QThread m_thread;
-    std::unique_ptr<CDatagramReceiver> m_pReceiver;
+    std::unique_ptr<CSocketWorker> m_pWorker;
     QHostAddress m_addrBroadcast;
     quint16 m_nBroadcastPort = 0;
     CDeviceReplies* m_pOwner = nullptr;

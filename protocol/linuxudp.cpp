@@ -1,9 +1,8 @@
 #include "linuxudp.h"
 
-#ifdef Q_OS_LINUX
-
-#include "datagramqueue.h"
 #include "devicemsg.h"
+
+#include <QSocketNotifier>
 
 #include <arpa/inet.h>
 #include <linux/sock_diag.h>
@@ -24,10 +23,12 @@ constexpr int READ_LIMIT = DEVMSG_BUF_SIZE + 1;
 constexpr int BATCH_SIZE = 64;
 constexpr std::size_t CONTROL_SIZE = CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(quint32));
 
-// The wait after a read that found datagrams. Measured against a burst
-// from a sender on the same two-core machine: 2 ms lets a few in a hundred
-// overflow the buffer, 0.25 to 1 ms keep them all.
-constexpr long PACE_NS = 500'000;
+// The wait after a read that found datagrams: between the two bounds, as
+// long as lets about 1/PACE_FILL_SHARE of the buffer fill, so that the rest
+// is left for a reader that wakes late.
+constexpr qint64 PACE_MAX_NS = 500'000;
+constexpr qint64 PACE_MIN_NS = 50'000;
+constexpr quint32 PACE_FILL_SHARE = 4;
 
 // The thread's time slice asked for: the shortest the kernel grants.
 constexpr quint64 SHORT_SLICE_NS = 100'000;
@@ -46,9 +47,24 @@ struct SchedAttr {
     quint32 utilMin;
     quint32 utilMax;
 };
+
+// Asks the scheduler to let the calling thread in soon after it wakes, by a
+// short time slice; this takes no more processor time. Kernels before 6.12
+// ignore the request.
+void RequestShortSlice()
+{
+    // Policy and nice value stay as they are: read them, change the slice.
+    SchedAttr attr{};
+    if (::syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0)
+        return;
+    attr.size = sizeof attr;
+    attr.runtime = SHORT_SLICE_NS;
+    ::syscall(SYS_sched_setattr, 0, &attr, 0);
+}
 } // namespace
 
 struct CLinuxUdp::Batch {
+    ReceivedDatagram received[BATCH_SIZE];
     mmsghdr headers[BATCH_SIZE];
     iovec vectors[BATCH_SIZE];
     sockaddr_in senders[BATCH_SIZE];
@@ -60,6 +76,8 @@ CLinuxUdp::CLinuxUdp() = default;
 
 CLinuxUdp::~CLinuxUdp()
 {
+    m_pPaceNotifier.reset();
+    m_pNotifier.reset();
     if (m_fd >= 0)
         ::close(m_fd);
     if (m_paceFd >= 0)
@@ -92,6 +110,7 @@ bool CLinuxUdp::Open(int nReceiveBuffer)
     ::getsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &m_nReceiveBuffer, &nIntSize);
     m_nLocalPort = ntohs(local.sin_port);
     m_paceFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    m_nPaceNs = PACE_MIN_NS;
 
     m_pBatch = std::make_unique<Batch>();
     for (int i = 0; i < BATCH_SIZE; ++i) {
@@ -99,40 +118,76 @@ bool CLinuxUdp::Open(int nReceiveBuffer)
         msghdr& msg = m_pBatch->headers[i].msg_hdr;
         msg.msg_iov = &m_pBatch->vectors[i];
         msg.msg_iovlen = 1;
+        m_pBatch->received[i].pData = m_pBatch->data[i];
     }
+
+    m_pNotifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+    connect(m_pNotifier.get(), &QSocketNotifier::activated, this, &CLinuxUdp::Readable);
+    if (m_paceFd >= 0) {
+        m_pPaceNotifier = std::make_unique<QSocketNotifier>(m_paceFd, QSocketNotifier::Read);
+        connect(m_pPaceNotifier.get(), &QSocketNotifier::activated, this, &CLinuxUdp::OnPaceEnd);
+    }
+    RequestShortSlice();
     return true;
 }
 
-void CLinuxUdp::StartPace()
+void CLinuxUdp::Listen(bool bOn)
 {
-    itimerspec once{};
-    once.it_value.tv_nsec = PACE_NS;
-    ::timerfd_settime(m_paceFd, 0, &once, nullptr);
+    m_bListening = bOn;
+    UpdateNotifier();
 }
 
-void CLinuxUdp::EndPace()
+// The notifier reports a readable socket for as long as it is one: it is
+// off while the reader is paused or pacing.
+void CLinuxUdp::UpdateNotifier()
+{
+    m_pNotifier->setEnabled(m_bListening && !m_bPacing);
+}
+
+void CLinuxUdp::Pace()
+{
+    if (m_paceFd < 0)
+        return;
+    itimerspec once{};
+    once.it_value.tv_nsec = long(m_nPaceNs);
+    ::timerfd_settime(m_paceFd, 0, &once, nullptr);
+    m_bPacing = true;
+    UpdateNotifier();
+}
+
+// Scales the next wait by how full this one let the buffer get: down at
+// once, up at most twice as long, within the bounds. A wait that nothing
+// came in tells no rate, and leaves it as it was for the next burst.
+void CLinuxUdp::AdjustPace()
+{
+    quint32 meminfo[SK_MEMINFO_VARS] = {};
+    socklen_t nSize = sizeof meminfo;
+    if (::getsockopt(m_fd, SOL_SOCKET, SO_MEMINFO, meminfo, &nSize) != 0 ||
+        nSize <= socklen_t(SK_MEMINFO_RCVBUF * sizeof(quint32)) || meminfo[SK_MEMINFO_RMEM_ALLOC] == 0)
+        return;
+    const qint64 nTarget = meminfo[SK_MEMINFO_RCVBUF] / PACE_FILL_SHARE;
+    const qint64 nFilled = meminfo[SK_MEMINFO_RMEM_ALLOC];
+    m_nPaceNs = std::clamp(std::min(m_nPaceNs * nTarget / nFilled, m_nPaceNs * 2), PACE_MIN_NS, PACE_MAX_NS);
+}
+
+void CLinuxUdp::OnPaceEnd()
 {
     quint64 nExpired = 0;
     [[maybe_unused]] const ssize_t nRead = ::read(m_paceFd, &nExpired, sizeof nExpired);
+    m_bPacing = false;
+    AdjustPace();
+    UpdateNotifier();
+    if (m_bListening)
+        emit Readable();
 }
 
-void CLinuxUdp::RequestShortSlice()
-{
-    // Policy and nice value stay as they are: read them, change the slice.
-    SchedAttr attr{};
-    if (::syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0)
-        return;
-    attr.size = sizeof attr;
-    attr.runtime = SHORT_SLICE_NS;
-    ::syscall(SYS_sched_setattr, 0, &attr, 0);
-}
-
-bool CLinuxUdp::SendTo(const char* pData, int nLength, quint32 nIp, quint16 nPort, int nInterface, bool& bRetry)
+bool CLinuxUdp::SendTo(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort, int nInterface,
+                       bool& bRetry)
 {
     sockaddr_in dest{};
     dest.sin_family = AF_INET;
     dest.sin_port = htons(nPort);
-    dest.sin_addr.s_addr = htonl(nIp);
+    dest.sin_addr.s_addr = htonl(addr.toIPv4Address());
     iovec iov{const_cast<char*>(pData), std::size_t(nLength)};
     msghdr msg{};
     msg.msg_name = &dest;
@@ -170,60 +225,53 @@ quint64 CLinuxUdp::SystemDrops() const
     return nDrops;
 }
 
-int CLinuxUdp::Drain(CDatagramQueue& queue)
+int CLinuxUdp::BatchSize() const
 {
-    Batch& batch = *m_pBatch;
-    int nQueued = 0;
-    for (;;) {
-        // The kernel rewrites the name and control lengths on each call.
-        for (int i = 0; i < BATCH_SIZE; ++i) {
-            msghdr& msg = batch.headers[i].msg_hdr;
-            msg.msg_name = &batch.senders[i];
-            msg.msg_namelen = sizeof batch.senders[i];
-            msg.msg_control = batch.control[i];
-            msg.msg_controllen = CONTROL_SIZE;
-        }
-        const int nRead = ::recvmmsg(m_fd, batch.headers, BATCH_SIZE, MSG_DONTWAIT, nullptr);
-        if (nRead < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return nQueued;
-            DatagramInfo failed;
-            failed.nLength = -1;
-            queue.Push(nullptr, failed);
-            return nQueued + 1;
-        }
-        bool bPaused = false;
-        for (int i = 0; i < nRead; ++i) {
-            const msghdr& msg = batch.headers[i].msg_hdr;
-            DatagramInfo info;
-            info.nLength = (msg.msg_flags & MSG_TRUNC) ? READ_LIMIT : qint64(batch.headers[i].msg_len);
-            info.nPort = ntohs(batch.senders[i].sin_port);
-            info.nSenderIp = ntohl(batch.senders[i].sin_addr.s_addr);
-            for (cmsghdr* pCmsg = CMSG_FIRSTHDR(&msg); pCmsg; pCmsg = CMSG_NXTHDR(const_cast<msghdr*>(&msg), pCmsg)) {
-                if (pCmsg->cmsg_level == IPPROTO_IP && pCmsg->cmsg_type == IP_PKTINFO) {
-                    in_pktinfo pktinfo;
-                    std::memcpy(&pktinfo, CMSG_DATA(pCmsg), sizeof pktinfo);
-                    info.nInterface = pktinfo.ipi_ifindex;
-                } else if (pCmsg->cmsg_level == SOL_SOCKET && pCmsg->cmsg_type == SO_RXQ_OVFL) {
-                    quint32 nDrops = 0;
-                    std::memcpy(&nDrops, CMSG_DATA(pCmsg), sizeof nDrops);
-                    // The count only grows, and is 32 bits wide on the wire.
-                    if (nDrops > m_nSystemDrops.load(std::memory_order_relaxed))
-                        m_nSystemDrops.store(nDrops, std::memory_order_relaxed);
-                }
-            }
-            // Datagrams already read are queued even past the limit: they
-            // cannot go back to the socket.
-            bPaused = queue.Push(batch.data[i], info) || bPaused;
-        }
-        nQueued += nRead;
-        // A short batch emptied the socket, as far as one call can tell;
-        // whatever came since wakes the reader again.
-        if (bPaused || nRead < BATCH_SIZE)
-            return nQueued;
-    }
+    return BATCH_SIZE;
 }
 
-#endif
+const ReceivedDatagram& CLinuxUdp::Datagram(int nIndex) const
+{
+    return m_pBatch->received[nIndex];
+}
+
+int CLinuxUdp::Read()
+{
+    Batch& batch = *m_pBatch;
+    // The kernel rewrites the name and control lengths on each call.
+    for (int i = 0; i < BATCH_SIZE; ++i) {
+        msghdr& msg = batch.headers[i].msg_hdr;
+        msg.msg_name = &batch.senders[i];
+        msg.msg_namelen = sizeof batch.senders[i];
+        msg.msg_control = batch.control[i];
+        msg.msg_controllen = CONTROL_SIZE;
+    }
+    int nRead = 0;
+    do
+        nRead = ::recvmmsg(m_fd, batch.headers, BATCH_SIZE, MSG_DONTWAIT, nullptr);
+    while (nRead < 0 && errno == EINTR);
+    if (nRead < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    for (int i = 0; i < nRead; ++i) {
+        const msghdr& msg = batch.headers[i].msg_hdr;
+        DatagramInfo& info = batch.received[i].info;
+        info = DatagramInfo();
+        info.nLength = (msg.msg_flags & MSG_TRUNC) ? READ_LIMIT : qint64(batch.headers[i].msg_len);
+        info.nPort = ntohs(batch.senders[i].sin_port);
+        info.nSenderIp = ntohl(batch.senders[i].sin_addr.s_addr);
+        for (cmsghdr* pCmsg = CMSG_FIRSTHDR(&msg); pCmsg; pCmsg = CMSG_NXTHDR(const_cast<msghdr*>(&msg), pCmsg)) {
+            if (pCmsg->cmsg_level == IPPROTO_IP && pCmsg->cmsg_type == IP_PKTINFO) {
+                in_pktinfo pktinfo;
+                std::memcpy(&pktinfo, CMSG_DATA(pCmsg), sizeof pktinfo);
+                info.nInterface = pktinfo.ipi_ifindex;
+            } else if (pCmsg->cmsg_level == SOL_SOCKET && pCmsg->cmsg_type == SO_RXQ_OVFL) {
+                quint32 nDrops = 0;
+                std::memcpy(&nDrops, CMSG_DATA(pCmsg), sizeof nDrops);
+                // The count only grows, and is 32 bits wide on the wire.
+                if (nDrops > m_nSystemDrops.load(std::memory_order_relaxed))
+                    m_nSystemDrops.store(nDrops, std::memory_order_relaxed);
+            }
+        }
+    }
+    return nRead;
+}

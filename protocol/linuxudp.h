@@ -12,68 +12,58 @@
 // whole time slice (several milliseconds) overflows a stock kernel's buffer
 // (212,992 bytes: some 500 small replies). So after a read that found
 // datagrams the reader waits a moment (the pace timer) before it reads
-// again: a burst is read a few hundred datagrams at a time with a fraction
-// of the processor time, and the reader is let in when it wakes.
+// again: a burst is read a hundred datagrams or more at a time with a
+// fraction of the processor time, and the reader is let in when it wakes.
+// A sender on the same machine fills a stock buffer in under a millisecond,
+// so the wait is kept as short as lets about a quarter of the buffer fill:
+// the rest covers a reader that wakes late.
 #pragma once
 
-#include <QtGlobal>
-
-#ifdef Q_OS_LINUX
+#include "datagramsocket.h"
 
 #include <atomic>
 #include <memory>
 
-class CDatagramQueue;
+class QSocketNotifier;
 
-class CLinuxUdp {
+class CLinuxUdp : public CDatagramSocket {
+    Q_OBJECT
 public:
     CLinuxUdp();
-    ~CLinuxUdp();
-    CLinuxUdp(const CLinuxUdp&) = delete;
-    CLinuxUdp& operator=(const CLinuxUdp&) = delete;
+    ~CLinuxUdp() override;
 
-    // A non-blocking IPv4 UDP socket on every local address and a
-    // system-chosen port, broadcasts allowed.
-    bool Open(int nReceiveBuffer);
-    int Descriptor() const { return m_fd; }
-    quint16 LocalPort() const { return m_nLocalPort; }
-    int ReceiveBufferSize() const { return m_nReceiveBuffer; }
-
-    // Sends one datagram, out of interface nInterface unless it is 0; false
-    // when the system refused it, bRetry then telling whether it may take it
-    // a moment later.
-    bool SendTo(const char* pData, int nLength, quint32 nIp, quint16 nPort, int nInterface, bool& bRetry);
-
-    // Moves the pending datagrams into the queue until the socket has none
-    // left or the queue pauses the reader; a failed read is queued as one
-    // receive error and ends the drain. Returns the records queued.
-    int Drain(CDatagramQueue& queue);
-
-    // Datagrams the system dropped on this socket: what it tells with each
-    // datagram read (how many it had dropped before), or its count right
-    // now where it has one, which also covers drops at the end of a burst.
-    quint64 SystemDrops() const;
-
-    // The pace timer: a descriptor that turns readable once the wait after
-    // a read is over (-1 without one: read at once); Start arms it, End
-    // clears it.
-    int PaceDescriptor() const { return m_paceFd; }
-    void StartPace();
-    void EndPace();
-
-    // Asks the scheduler to let the calling thread in soon after it wakes,
-    // by a short time slice; this takes no more processor time. Kernels
-    // before 6.12 ignore the request.
-    static void RequestShortSlice();
+    // Also asks the scheduler to let the opening thread, the one that
+    // reads, in soon after it wakes.
+    bool Open(int nReceiveBuffer) override;
+    quint16 LocalPort() const override { return m_nLocalPort; }
+    int ReceiveBufferSize() const override { return m_nReceiveBuffer; }
+    // What the system tells with each datagram read (how many it had
+    // dropped before), or its count right now where it has one, which also
+    // covers drops at the end of a burst.
+    quint64 SystemDrops() const override;
+    bool SendTo(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort, int nInterface,
+                bool& bRetry) override;
+    int Read() override;
+    int BatchSize() const override;
+    const ReceivedDatagram& Datagram(int nIndex) const override;
+    void Listen(bool bOn) override;
+    void Pace() override;
 
 private:
     struct Batch;
+    void OnPaceEnd();
+    void AdjustPace();
+    void UpdateNotifier();
+
     int m_fd = -1;
     int m_paceFd = -1;
+    qint64 m_nPaceNs = 0;
     quint16 m_nLocalPort = 0;
     int m_nReceiveBuffer = 0;
+    bool m_bListening = true;
+    bool m_bPacing = false;
     std::unique_ptr<Batch> m_pBatch;
+    std::unique_ptr<QSocketNotifier> m_pNotifier;
+    std::unique_ptr<QSocketNotifier> m_pPaceNotifier;
     std::atomic<quint64> m_nSystemDrops{0};
 };
-
-#endif

@@ -61,7 +61,6 @@ bool CSetupSheet::OnInitDialog()
     m_pageChoose.OnInitDialog();
     m_pageChoose.OnSetActive();
     setWindowIcon(m_hIcon);
-    InitByteOrder();
     return true;
 }
 

@@ -123,11 +123,7 @@ const std::vector<Row>& rows()
     return table;
 }
 
-// The fixtures assume this host's byte order has been detected.
-class Wire : public ::testing::TestWithParam<Row> {
-protected:
-    void SetUp() override { InitByteOrder(); }
-};
+class Wire : public ::testing::TestWithParam<Row> {};
 
 // At offset 0 and mid-buffer: exact bytes and size, position advanced, nothing around touched.
 TEST_P(Wire, EncodesAndDecodes)

@@ -1,18 +1,20 @@
 // The receive path between the socket and the handlers: the read loop and
 // the queue, against a stand-in for the system's socket.
 #include "datagramqueue.h"
-#include "datagramreceiver.h"
 #include "devicemsg.h"
-#include "linuxudp.h"
+#include "portableudp.h"
 
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
 #ifdef Q_OS_LINUX
+#include "linuxudp.h"
+
 #include <net/if.h>
 #endif
 
+#include <algorithm>
 #include <deque>
 #include <tuple>
 #include <stdexcept>
@@ -62,13 +64,14 @@ TEST(ReadLoop, DrainEndsWhenNothingIsPendingAndQueuesNoFailedRead)
 {
     CFakeSource source;
     source.m_pending = {QByteArray(70, 'a'), QByteArray(12, 'b'), QByteArray(8204, 'c')};
+    CPortableUdp udp(source);
     CDatagramQueue queue;
-    EXPECT_EQ(DrainDatagrams(source, queue), 3);
+    EXPECT_EQ(DrainDatagrams(udp, queue), 3);
     EXPECT_EQ(source.m_nReads, 3);
     EXPECT_EQ(PopLengths(queue), (std::vector<qint64>{70, 12, 8204}));
 
     // Nothing pending: no read at all.
-    EXPECT_EQ(DrainDatagrams(source, queue), 0);
+    EXPECT_EQ(DrainDatagrams(udp, queue), 0);
     EXPECT_EQ(source.m_nReads, 3);
 }
 
@@ -77,8 +80,9 @@ TEST(ReadLoop, AFailedReadWithDatagramsPendingEndsTheDrain)
     CFakeSource source;
     source.m_pending = {QByteArray(70, 'a')};
     source.m_nFailures = 1000;
+    CPortableUdp udp(source);
     CDatagramQueue queue;
-    EXPECT_EQ(DrainDatagrams(source, queue), 1);
+    EXPECT_EQ(DrainDatagrams(udp, queue), 1);
     EXPECT_EQ(source.m_nReads, 1);
     EXPECT_EQ(PopLengths(queue), (std::vector<qint64>{-1}));
 }
@@ -89,7 +93,8 @@ TEST(ReadLoop, DrainStopsWhenTheQueuePausesTheReader)
     source.m_pending.assign(10, QByteArray(100, 'a'));
     CDatagramQueue queue;
     queue.SetLimit(250);
-    const int nQueued = DrainDatagrams(source, queue);
+    CPortableUdp udp(source);
+    const int nQueued = DrainDatagrams(udp, queue);
     EXPECT_TRUE(queue.IsPaused());
     EXPECT_EQ(source.m_pending.size() + std::size_t(nQueued), 10u);
     EXPECT_LT(nQueued, 10);
@@ -137,6 +142,38 @@ TEST(DatagramQueue, PausesAtItsLimitAndThePopThatEmptiesItResumes)
               std::tuple(qint64(300), DEVICE_PORT, quint32(0x0AC80101), 7));
 }
 
+// A backlog of many bursts' worth comes back whole and in order, twice over
+// (the second time in reused memory): runs of each size, every run longer
+// than 64 KiB, so that records of each size meet the end of a block.
+TEST(DatagramQueue, ALargeBacklogComesBackWholeAndInOrder)
+{
+    std::vector<qint64> lengths;
+    for (qint64 nLength : {70, 1, DEVMSG_BUF_SIZE, -1, DEVMSG_BUF_SIZE + 1, 12, 8204})
+        lengths.insert(lengths.end(), std::size_t(128 * 1024 / (std::clamp<qint64>(nLength, 1, DEVMSG_BUF_SIZE) + 16)),
+                       nLength);
+    const int N = int(lengths.size());
+    CDatagramQueue queue;
+    std::vector<unsigned char> bytes(DEVMSG_BUF_SIZE);
+    for (quint32 nRound = 0; nRound < 2; ++nRound) {
+        for (int i = 0; i < N; ++i) {
+            std::fill(bytes.begin(), bytes.end(), static_cast<unsigned char>(i));
+            ASSERT_FALSE(queue.Push(bytes.data(), {lengths[std::size_t(i)], quint16(i), nRound, i}));
+        }
+        unsigned char buf[DEVMSG_BUF_SIZE];
+        DatagramInfo info;
+        bool bMore = false, bResume = false;
+        for (int i = 0; i < N; ++i) {
+            ASSERT_TRUE(queue.Pop(buf, info, bMore, bResume));
+            ASSERT_EQ(std::tuple(info.nLength, info.nPort, info.nSenderIp, info.nInterface),
+                      std::tuple(lengths[std::size_t(i)], quint16(i), nRound, i));
+            const qint64 nKept = info.nLength <= DEVMSG_BUF_SIZE ? qMax<qint64>(info.nLength, 0) : 0;
+            ASSERT_TRUE(std::all_of(buf, buf + nKept, [&](unsigned char c) { return c == (i & 0xFF); })) << i;
+            ASSERT_EQ(bMore, i < N - 1);
+        }
+        EXPECT_EQ(queue.Bytes(), 0);
+    }
+}
+
 #ifdef Q_OS_LINUX
 // Each record carries what the batched read learnt: length (a datagram too
 // long for any message stands out), sender, and the interface it came in on.
@@ -152,7 +189,7 @@ TEST(BatchedRead, RecordsCarryLengthSenderAndInterface)
                   nSize);
     // Loopback delivers within the send.
     CDatagramQueue queue;
-    EXPECT_EQ(udp.Drain(queue), 4);
+    EXPECT_EQ(DrainDatagrams(udp, queue), 4);
     unsigned char buf[DEVMSG_BUF_SIZE];
     DatagramInfo info;
     bool bMore = false, bResume = false;
@@ -163,7 +200,7 @@ TEST(BatchedRead, RecordsCarryLengthSenderAndInterface)
         EXPECT_EQ(info.nSenderIp, 0x7F000001u);
         EXPECT_EQ(info.nInterface, int(if_nametoindex("lo")));
     }
-    EXPECT_EQ(udp.Drain(queue), 0);
+    EXPECT_EQ(DrainDatagrams(udp, queue), 0);
 }
 #endif
 

@@ -62,7 +62,6 @@ void CheckTextField(const char* pField, int nWidth)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize)
 {
-    InitByteOrder();
     // As the endpoint holds a datagram: at most DEVMSG_BUF_SIZE bytes, the
     // rest of the layout zero; but no byte more than the layout needs.
     const int nLength = int(std::min<std::size_t>(nSize, DEVMSG_BUF_SIZE));

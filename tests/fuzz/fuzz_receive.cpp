@@ -384,7 +384,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     static char name[] = "fuzz_receive";
     static char* argv[] = {name, nullptr};
     new QApplication(argc, argv); // lives as long as the process
-    InitByteOrder();
 
     g_pDir = new QTemporaryDir;
     Require(g_pDir->isValid(), "no temporary directory");

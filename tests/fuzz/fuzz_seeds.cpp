@@ -81,7 +81,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
         return 2;
     }
-    InitByteOrder();
     const fs::path msgDir = fs::path(argv[1]) / "devicemsg";
     const fs::path recvDir = fs::path(argv[1]) / "receive";
     fs::create_directories(msgDir);

@@ -303,7 +303,6 @@ int Run(const CSimOptions& opts)
 
 int main(int argc, char** argv)
 {
-    InitByteOrder();
     CSimOptions opts;
     switch (ParseOptions(argc, argv, opts)) {
     case EParse::Help:

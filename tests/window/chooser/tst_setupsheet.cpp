@@ -7,6 +7,8 @@
 #include <QTabWidget>
 #include <QTableView>
 
+#include <bit>
+
 namespace {
 
 const QString kBrowserError =
@@ -18,9 +20,8 @@ TEST(SetupSheet, StartUpPreparesSheetAndPage)
     CSetupSheet sheet(QStringLiteral("Norvane Setup"));
     CChooseDlg& page = sheet.m_pageChoose;
     sheet.m_bConfigStarted = true;
-    g_bSwapLong = true;
     ASSERT_TRUE(sheet.OnInitDialog());
-    EXPECT_FALSE(g_bSwapLong) << "byte order is set from this host at start-up";
+    EXPECT_EQ(g_bSwapLong, std::endian::native == std::endian::big) << "byte order is this host's from the start";
     EXPECT_FALSE(sheet.m_bConfigStarted);
     for (int nId : {TIMER_FIRST_DISCOVERY, TIMER_REFRESH, TIMER_REPLY, TIMER_SETIP_REPLY})
         EXPECT_EQ(page.IsTimerRunning(nId), nId == TIMER_FIRST_DISCOVERY || nId == TIMER_REFRESH) << nId;
