@@ -265,6 +265,16 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, c
     DeviceMsg msg;
     int nPos = 0;
     DecodeDeviceMsg(pData, nPos, msg);
+    if (!Dispatch(origin, msg)) {
+        ++m_stats.nIgnored;
+        m_pOwner->OnIgnored(origin, QStringLiteral("type 0x%1 is no reply").arg(nType & 0xFF, 2, 16, QLatin1Char('0')));
+        return;
+    }
+    ++m_stats.nReplies;
+}
+
+bool CDeviceSocket::Dispatch(const DeviceOrigin& origin, const DeviceMsg& msg)
+{
     const auto text = [](const char* pField, int nWidth) {
         const std::string_view view = GetTextField(pField, nWidth);
         return QString::fromLatin1(view.data(), qsizetype(view.size()));
@@ -274,29 +284,26 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, c
         const DeviceInfoBody& info = msg.body.deviceInfo;
         m_pOwner->AddDevice(origin, text(info.serial, sizeof info.serial), text(info.mac, sizeof info.mac),
                             text(info.ip, sizeof info.ip));
-        break;
+        return true;
     }
     case DM_SET_IP_ACK:
         m_pOwner->OnSetIpDone(origin);
-        break;
+        return true;
     case DM_LOGIN_INFO: {
         const LoginInfoBody& login = msg.body.loginInfo;
         m_pOwner->OnLoginInfo(origin, {text(login.userName, sizeof login.userName), login.webPort});
-        break;
+        return true;
     }
     case DM_REBOOT_ACK:
         m_pOwner->OnRebootDone(origin);
-        break;
+        return true;
     case DM_FLASHINFO:
         m_pOwner->OnFlashInfo(origin, msg.body.image);
-        break;
+        return true;
     case DM_PUT_FLASHINFO_ACK:
         m_pOwner->OnPutFlashInfoDone(origin);
-        break;
+        return true;
     default:
-        ++m_stats.nIgnored;
-        m_pOwner->OnIgnored(origin, QStringLiteral("type 0x%1 is no reply").arg(nType & 0xFF, 2, 16, QLatin1Char('0')));
-        return;
+        return false;
     }
-    ++m_stats.nReplies;
 }

@@ -116,6 +116,9 @@ public:
     int ReceiveBufferSize() const;
 
 private:
+    // Hands a decoded reply, with its texts decoded, to the owner's handler
+    // of its type; false for a type no handler takes.
+    bool Dispatch(const DeviceOrigin& origin, const DeviceMsg& msg);
     void PostDispatch();
     void DispatchQueued();
     bool SendOn(const unsigned char* pData, int nLength, const QHostAddress& addr, quint16 nPort, int nInterface);
