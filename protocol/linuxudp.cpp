@@ -25,9 +25,12 @@ constexpr std::size_t CONTROL_SIZE = CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE
 
 // The wait after a read that found datagrams: between the two bounds, as
 // long as lets about 1/PACE_FILL_SHARE of the buffer fill, so that the rest
-// is left for a reader that wakes late.
+// is left for a reader that wakes late. It starts at the longest. A wait
+// much shorter than the read before it wakes a reader the scheduler still
+// counts as ahead of the sender on its core, and it is not let in for a
+// millisecond or two: hence the lower bound, a few reads' time.
 constexpr qint64 PACE_MAX_NS = 500'000;
-constexpr qint64 PACE_MIN_NS = 50'000;
+constexpr qint64 PACE_MIN_NS = 150'000;
 constexpr quint32 PACE_FILL_SHARE = 4;
 
 // The thread's time slice asked for: the shortest the kernel grants.
@@ -110,7 +113,7 @@ bool CLinuxUdp::Open(int nReceiveBuffer)
     ::getsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &m_nReceiveBuffer, &nIntSize);
     m_nLocalPort = ntohs(local.sin_port);
     m_paceFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    m_nPaceNs = PACE_MIN_NS;
+    m_nPaceNs = PACE_MAX_NS;
 
     m_pBatch = std::make_unique<Batch>();
     for (int i = 0; i < BATCH_SIZE; ++i) {
