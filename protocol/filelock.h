@@ -21,3 +21,8 @@ private:
     QFileDevice& m_file;
     bool m_bLocked = false;
 };
+
+// The system's lock on an open file descriptor, without waiting: given by
+// filelock_posix.cpp or filelock_win.cpp (the build picks one).
+bool LockWholeFile(int nHandle);
+void UnlockWholeFile(int nHandle);
