@@ -1,7 +1,6 @@
 // norvane: the command line of Norvane Setup. It shares the window's engine
 // (protocol/) and needs no display.
 #include "dispatch.h"
-#include "devicemsg.h"
 #include "exitcodes.h"
 #include "messages.h"
 #include "terminal.h"

@@ -1,7 +1,6 @@
 #include "setupsheet.h"
 
 #include "alerts.h"
-#include "devicemsg.h"
 #include "resource.h"
 
 #include <QDialogButtonBox>
