@@ -70,21 +70,11 @@ std::string CApplianceTable::MacText(int i) const
 {
     const unsigned n = unsigned(m_opts.m_nFirstIndex + i) + 1;
     const unsigned x = (n >> 16) & 0xFF, y = (n >> 8) & 0xFF, z = n & 0xFF;
+    // By EMacFormat: colon, dash, bare, dotted.
+    static const char* const kFormats[] = {"00:1A:2B:%02X:%02X:%02X", "00-1A-2B-%02X-%02X-%02X", "001A2B%02X%02X%02X",
+                                           "001a.2b%02x.%02x%02x"};
     char text[18];
-    switch (m_opts.m_eMacFormat) {
-    case EMacFormat::Colon:
-        std::snprintf(text, sizeof text, "00:1A:2B:%02X:%02X:%02X", x, y, z);
-        break;
-    case EMacFormat::Dash:
-        std::snprintf(text, sizeof text, "00-1A-2B-%02X-%02X-%02X", x, y, z);
-        break;
-    case EMacFormat::Bare:
-        std::snprintf(text, sizeof text, "001A2B%02X%02X%02X", x, y, z);
-        break;
-    case EMacFormat::Dotted:
-        std::snprintf(text, sizeof text, "001a.2b%02x.%02x%02x", x, y, z);
-        break;
-    }
+    std::snprintf(text, sizeof text, kFormats[int(m_opts.m_eMacFormat)], x, y, z);
     return text;
 }
 
