@@ -1,5 +1,6 @@
 #include "choosedlg.h"
 
+#include "accessibility.h"
 #include "alerts.h"
 #include "dialogunits.h"
 #include "flashinfofile.h"
@@ -46,9 +47,14 @@ QString GetImageFileName(bool bSave)
 
 CChooseDlg::CChooseDlg() : m_pUi(std::make_unique<Ui::CChooseDlg>())
 {
+    // Save, Load and their group are never shown, so never read either.
+    ExposeAs(this, QAccessible::Client);
     m_pUi->setupUi(this);
     ApplyDialogUnits(this, PAGE_SIZE_DLU);
     DoDataExchange();
+    LabelControl(m_pUi->labelSelect, m_pUi->IDC_DEVICE_LIST);
+    LabelControl(m_pUi->labelPassword, m_pUi->IDC_PASSWORD);
+    LabelControl(m_pUi->labelSelectedIp, m_pUi->IDC_SELECTED_IP);
     // The password travels as 8-bit text: a character it cannot carry is
     // refused as it is typed rather than sent as another one.
     m_editPassword->setValidator(

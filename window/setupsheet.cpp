@@ -5,7 +5,9 @@
 
 #include <QDialogButtonBox>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -18,6 +20,12 @@ CSetupSheet::CSetupSheet(const QString& strCaption, QWidget* pParent, int nSelec
     m_pTabs = new QTabWidget(this);
     m_pTabs->addTab(&m_pageChoose, m_pageChoose.windowTitle());
     m_pTabs->setCurrentIndex(nSelectPage);
+    // The tab frame is a tab stop of its own to a screen reader.
+    m_pTabs->setAccessibleName(m_pageChoose.windowTitle());
+    // Qt's tab bar lists its scroll arrows to readers even while hidden, as
+    // they always are with one tab: at least they never take focus.
+    for (QToolButton* pArrow : m_pTabs->tabBar()->findChildren<QToolButton*>())
+        pArrow->setFocusPolicy(Qt::NoFocus);
 
     // OK, Cancel and Apply; no Help button.
     m_pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);

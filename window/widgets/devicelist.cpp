@@ -25,9 +25,14 @@ int CDeviceListModel::columnCount(const QModelIndex& parent) const
 
 QVariant CDeviceListModel::data(const QModelIndex& index, int nRole) const
 {
-    if (nRole != Qt::DisplayRole || !index.isValid())
+    if (!index.isValid())
         return {};
-    return At(index.row()).strText[index.column()];
+    if (nRole == Qt::DisplayRole)
+        return At(index.row()).strText[index.column()];
+    // A reader says each cell with its column's name.
+    if (nRole == Qt::AccessibleDescriptionRole)
+        return QString::fromLatin1(kColumnTitles[index.column()]);
+    return {};
 }
 
 QVariant CDeviceListModel::headerData(int nSection, Qt::Orientation orientation, int nRole) const
@@ -81,6 +86,11 @@ int CDeviceListModel::FindItem(const QString& strLabel) const
     const QString strKey = strLabel.toCaseFolded();
     const int nRow = Bound(strKey, false);
     return nRow < m_nRows && At(nRow).strKey == strKey ? nRow : -1;
+}
+
+int CDeviceListModel::LowerBound(const QString& strLabel) const
+{
+    return Bound(strLabel.toCaseFolded(), false);
 }
 
 int CDeviceListModel::InsertItem(const QString& strLabel)
@@ -158,6 +168,64 @@ void CDeviceListModel::DeleteAllItems()
 CDeviceList::CDeviceList(QTableView* pView) : m_pView(pView)
 {
     m_pView->setModel(&m_model);
+    // Rows come back over many layouts; each new extent of the scroll bar
+    // is one at which the top row can be put back.
+    QScrollBar* pBar = m_pView->verticalScrollBar();
+    QObject::connect(pBar, &QScrollBar::rangeChanged, pBar, [this] { HoldView(); });
+    // Once the user scrolls or moves, the view is theirs.
+    QObject::connect(pBar, &QScrollBar::actionTriggered, pBar, [this] { m_strTopKey.clear(); });
+    QObject::connect(m_pView->selectionModel(), &QItemSelectionModel::currentChanged, pBar,
+                     [this](const QModelIndex& current) {
+                         if (m_bMovingView || !current.isValid())
+                             return;
+                         m_strTopKey.clear();
+                         m_strCurrentKey.clear();
+                     });
+}
+
+int CDeviceList::InsertItem(const QString& strLabel)
+{
+    const int nRow = m_model.InsertItem(strLabel);
+    if (!m_strCurrentKey.isEmpty() && strLabel.toCaseFolded() == m_strCurrentKey)
+        SetCurrent(nRow);
+    return nRow;
+}
+
+void CDeviceList::DeleteAllItems()
+{
+    // A round that nobody answered keeps what the one before it held.
+    if (m_model.rowCount() > 0) {
+        const QScrollBar* pBar = m_pView->verticalScrollBar();
+        const int nTop = m_pView->rowAt(0);
+        // A list at its top stays there, where newly found appliances show.
+        m_strTopKey = nTop >= 0 && pBar->value() > pBar->minimum() ? GetItemText(nTop, 0).toCaseFolded() : QString();
+        const QModelIndex current = m_pView->currentIndex();
+        m_strCurrentKey = current.isValid() ? GetItemText(current.row(), 0).toCaseFolded() : QString();
+    }
+    m_model.DeleteAllItems();
+}
+
+void CDeviceList::HoldView()
+{
+    if (m_strTopKey.isEmpty() || m_bMovingView || m_model.rowCount() == 0)
+        return;
+    // The top row itself, or while it has not answered, the row that follows it.
+    const int nRow = std::min(m_model.LowerBound(m_strTopKey), m_model.rowCount() - 1);
+    m_bMovingView = true;
+    m_pView->scrollTo(m_model.index(nRow, 0), QAbstractItemView::PositionAtTop);
+    m_bMovingView = false;
+}
+
+void CDeviceList::SetCurrent(int nRow)
+{
+    // Made current without selecting it or scrolling to it; a focused list
+    // tells a reader the row it is on again.
+    m_bMovingView = true;
+    const bool bAutoScroll = m_pView->hasAutoScroll();
+    m_pView->setAutoScroll(false);
+    m_pView->selectionModel()->setCurrentIndex(m_model.index(nRow, 0), QItemSelectionModel::NoUpdate);
+    m_pView->setAutoScroll(bAutoScroll);
+    m_bMovingView = false;
 }
 
 void CDeviceList::InitStyle()

@@ -4,6 +4,11 @@
 // case. Its operations are those of a sorted list-view control: find a row
 // by label, insert a label (landing at its sorted place), set a column's
 // text, delete rows, select a row and scroll it into view.
+//
+// Emptied and refilled by every refresh, the list still holds still for the
+// reader: the rows in view (those from the top row's label on) and the
+// current row come back as their appliances answer again, until the user
+// scrolls or moves in the list.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -26,6 +31,8 @@ public:
     QVariant headerData(int nSection, Qt::Orientation orientation, int nRole) const override;
 
     int FindItem(const QString& strLabel) const;
+    // The first row whose label is not less than strLabel; rowCount() when none.
+    int LowerBound(const QString& strLabel) const;
     int InsertItem(const QString& strLabel);
     void SetItemText(int nRow, int nColumn, const QString& strText);
     QString GetItemText(int nRow, int nColumn) const;
@@ -68,11 +75,12 @@ public:
     int FittingColumnWidth() const;
 
     int FindItem(const QString& strLabel) const { return m_model.FindItem(strLabel); }
-    int InsertItem(const QString& strLabel) { return m_model.InsertItem(strLabel); }
+    int InsertItem(const QString& strLabel);
     void SetItemText(int nRow, int nColumn, const QString& strText) { m_model.SetItemText(nRow, nColumn, strText); }
     QString GetItemText(int nRow, int nColumn) const { return m_model.GetItemText(nRow, nColumn); }
     void DeleteItem(int nRow) { m_model.DeleteItem(nRow); }
-    void DeleteAllItems() { m_model.DeleteAllItems(); }
+    // Remembers the top row in view and the current row, then empties the list.
+    void DeleteAllItems();
     int GetItemCount() const { return m_model.rowCount(); }
 
     // Adds the row to the selection; focus and the other rows are left alone.
@@ -83,6 +91,14 @@ public:
     QTableView* View() const { return m_pView; }
 
 private:
+    // Puts the remembered top row back at the top, once the view knows its new extent.
+    void HoldView();
+    void SetCurrent(int nRow);
+
     QTableView* m_pView;
     CDeviceListModel m_model;
+    // Case-folded labels; empty when nothing is held.
+    QString m_strTopKey;
+    QString m_strCurrentKey;
+    bool m_bMovingView = false;
 };

@@ -1,5 +1,7 @@
 #include "ipaddressctrl.h"
 
+#include "accessibility.h"
+
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -14,6 +16,8 @@
 namespace {
 
 constexpr int FIELD_DIGITS = 3;
+const char* const kFieldNames[CIPAddressCtrl::FIELD_COUNT] = {"first octet", "second octet", "third octet",
+                                                             "fourth octet"};
 constexpr int FIELD_MAX = 255;
 // QLineEdit keeps this many pixels free on each side of its text.
 constexpr int EDIT_TEXT_MARGIN = 2;
@@ -39,10 +43,13 @@ void InitFrameOption(const QWidget* pWidget, bool bFocus, QStyleOptionFrame& opt
 CIPAddressCtrl::CIPAddressCtrl(QWidget* pParent)
     : QWidget(pParent)
 {
+    // A reader announces the four fields as one address, named by its label.
+    ExposeAs(this, QAccessible::Grouping);
     const QRegularExpression reDigits(QStringLiteral("[0-9]{0,%1}").arg(FIELD_DIGITS));
     for (int i = 0; i < FIELD_COUNT; ++i) {
         auto* pField = new QLineEdit(this);
         pField->setObjectName(QStringLiteral("field%1").arg(i));
+        pField->setAccessibleName(QString::fromLatin1(kFieldNames[i]));
         pField->setFrame(false);
         pField->setAlignment(Qt::AlignCenter);
         pField->setMaxLength(FIELD_DIGITS);

@@ -1,5 +1,6 @@
 #include "newipdlg.h"
 
+#include "accessibility.h"
 #include "dialogunits.h"
 #include "ipaddressctrl.h"
 #include "ui_newipdlg.h"
@@ -15,6 +16,7 @@ CNewIpDlg::CNewIpDlg(QWidget* pParent)
     ui.setupUi(this);
     m_ipNew = ui.IDC_NEW_IP;
     m_btnOK = ui.IDOK;
+    LabelControl(ui.IDC_STATIC, ui.IDC_NEW_IP);
     // The .ui gives the window size in dialog units too.
     m_sizeDlu = size();
     connect(ui.IDOK, &QPushButton::clicked, this, &CNewIpDlg::OnOK);
