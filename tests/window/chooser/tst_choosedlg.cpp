@@ -94,6 +94,82 @@ TEST_F(ChooserTest, LongListShowsTheClickedRowAndFitsItsColumns)
     }
 }
 
+// Labels of the rows the view shows, top to bottom.
+QStringList RowsInView(const QTableView& view)
+{
+    QStringList labels;
+    const int nLast = view.rowAt(view.viewport()->height() - 1);
+    for (int nRow = view.rowAt(0); nRow >= 0 && nRow <= (nLast < 0 ? view.model()->rowCount() - 1 : nLast); ++nRow)
+        labels << view.model()->index(nRow, 0).data().toString();
+    return labels;
+}
+
+// Forty appliances with no row clicked, the list scrolled to the middle and
+// a row current: after each of two refreshes, answered in other orders and
+// the second without the top row's appliance, the same rows are in view and
+// the same row is current.
+TEST_F(ChooserTest, RefreshKeepsTheRowsInViewWhereTheyWere)
+{
+    m_sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_sheet));
+    QTableView* pView = m_page.m_listDevices->View();
+    for (int i = 0; i < 40; ++i)
+        m_page.AddDevice({}, "NV", Mac(i), "10.200.1.1");
+    ASSERT_TRUE(WaitFor([&] { return pView->verticalScrollBar()->maximum() > 20; }, 1000));
+    pView->verticalScrollBar()->setValue(pView->verticalScrollBar()->maximum() / 2);
+    const int nTop = pView->rowAt(0);
+    pView->setCurrentIndex(pView->model()->index(nTop + 2, 0));
+    QStringList expected = RowsInView(*pView);
+    ASSERT_GT(nTop, 5);
+    ASSERT_GT(expected.size(), 5);
+
+    std::vector<int> order(40);
+    std::iota(order.rbegin(), order.rend(), 0);
+    for (int nRound = 0; nRound < 2; ++nRound) {
+        SCOPED_TRACE(nRound);
+        m_page.OnTimer(TIMER_REFRESH);
+        ExpectRequest(kDiscover);
+        if (nRound == 1) {
+            std::stable_partition(order.begin(), order.end(), [](int i) { return i % 2; });
+            order.erase(std::find(order.begin(), order.end(), nTop));
+            expected = expected.mid(1) << Mac(nTop + int(expected.size()));
+        }
+        // Over several layouts, as replies come in bursts.
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            m_page.AddDevice({}, "NV", Mac(order[i]), "10.200.1.1");
+            if (i % 16 == 15)
+                QCoreApplication::processEvents();
+        }
+        EXPECT_TRUE(WaitFor([&] { return RowsInView(*pView) == expected; }, 1000))
+            << RowsInView(*pView).join(' ').toStdString();
+        EXPECT_EQ(pView->currentIndex().data().toString(), Mac(nTop + 2));
+        EXPECT_FALSE(m_page.m_listDevices->IsSelected(nTop + 2)) << "nothing was clicked";
+    }
+}
+
+// The clicked row, back after a refresh, is current again in the focused
+// list: what has Qt tell a screen reader the row it is on (the offscreen
+// platform has no reader to hear it; tools/a11y-check listens on the bus).
+TEST_F(ChooserTest, RefreshMakesTheClickedRowCurrentAgain)
+{
+    for (int i = 0; i < 3; ++i)
+        m_page.AddDevice({}, "NV", Mac(i), "10.200.1.1");
+    m_sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&m_sheet));
+    QTableView* pView = m_page.m_listDevices->View();
+    QTest::mouseClick(pView->viewport(), Qt::LeftButton, {}, pView->visualRect(pView->model()->index(1, 0)).center());
+    ASSERT_EQ(m_page.m_strSelectedMac, Mac(1));
+
+    m_page.OnTimer(TIMER_REFRESH);
+    ExpectRequest(kDiscover);
+    EXPECT_FALSE(pView->currentIndex().isValid());
+    for (int i : {2, 0, 1})
+        m_page.AddDevice({}, "NV", Mac(i), "10.200.1.1");
+    EXPECT_TRUE(pView->hasFocus());
+    EXPECT_EQ(pView->currentIndex().row(), 1);
+    EXPECT_TRUE(m_page.m_listDevices->IsSelected(1));
+}
+
 // Tab and Shift+Tab leave the list in page order whatever it holds; the
 // arrows move within it and Ctrl+Tab does not walk its cells.
 TEST_F(ChooserTest, TabLeavesTheListInPageOrder)
