@@ -16,6 +16,7 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 OPERABLE = {
     pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_TOGGLE_BUTTON, pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_RADIO_BUTTON,
@@ -35,7 +36,10 @@ def describe(acc):
 def wait_for(what, condition, seconds=10):
     end = time.monotonic() + seconds
     while time.monotonic() < end:
-        found = condition()
+        try:
+            found = condition()
+        except GLib.Error:
+            found = None  # an object went away while being read: read again
         if found:
             return found
         time.sleep(0.1)
@@ -43,7 +47,7 @@ def wait_for(what, condition, seconds=10):
 
 
 def children(acc):
-    return [acc.getChildAtIndex(i) for i in range(acc.childCount)]
+    return [child for child in (acc.getChildAtIndex(i) for i in range(acc.childCount)) if child is not None]
 
 
 def find(acc, role, name=None):
@@ -114,7 +118,7 @@ def check_window(window):
     counts = {"checked": 0, "named": 0, "labels": 0}
     print("%s, description %r:" % (describe(window), window.description))
     walk(window, "", counts)
-    print("%s: %d objects shown, %d controls named, %d labels tied to controls"
+    print("%s: %d objects shown, %d controls that take focus or act, %d labels tied to controls"
           % (describe(window), counts["checked"], counts["named"], counts["labels"]))
 
 
@@ -127,17 +131,26 @@ def press(acc):
     action.doAction(0)
 
 
+def shown_windows(app, role, name=None):
+    windows = []
+    for i in range(app.childCount):
+        try:
+            window = app.getChildAtIndex(i)
+            if window is not None and (window.getRole() == role and (name is None or window.name == name)
+                    and window.getState().contains(pyatspi.STATE_SHOWING)):
+                windows.append(window)
+        except GLib.Error:
+            pass  # closed while being read
+    return windows
+
+
 def new_window(app, role, name=None):
-    return wait_for("new window %s" % (repr(name) if name else "of role %s" % role),
-                    lambda: next((w for w in children(app) if w is not None and w.getRole() == role
-                                  and (name is None or w.name == name)
-                                  and w.getState().contains(pyatspi.STATE_SHOWING)), None))
+    what = "new window %s" % (repr(name) if name else "of role %s" % role)
+    return wait_for(what, lambda: next(iter(shown_windows(app, role, name)), None))
 
 
 def gone(app, window_name, role):
-    wait_for("closing of %r" % window_name,
-             lambda: not any(w is not None and w.getRole() == role and w.name == window_name
-                             and w.getState().contains(pyatspi.STATE_SHOWING) for w in children(app)))
+    wait_for("closing of %r" % window_name, lambda: not shown_windows(app, role, window_name))
 
 
 def run_box(app, button_name, answer):
@@ -149,11 +162,36 @@ def run_box(app, button_name, answer):
     gone(app, box.name, pyatspi.ROLE_ALERT)
 
 
+def check_refresh_focus(table):
+    """Clicks a row, as a user does; the next refresh must tell its focus again."""
+    cell = table.queryTable().getAccessibleAt(1, 0)
+    mac = cell.name  # the cell itself goes when the refresh empties the list
+    extents = cell.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    subprocess.run(["xdotool", "mousemove", "--sync", str(extents.x + extents.width // 2),
+                    str(extents.y + extents.height // 2), "click", "1"], check=True)
+    time.sleep(0.5)  # past the click's own announcement
+    heard = []
+
+    def listen(event):
+        if event.detail1 and event.source.getRole() == pyatspi.ROLE_TABLE_CELL:
+            heard.append(event.source.name)
+            pyatspi.Registry.stop()
+
+    pyatspi.Registry.registerEventListener(listen, "object:state-changed:focused")
+    GLib.timeout_add_seconds(8, pyatspi.Registry.stop)  # a refresh comes every 5 s
+    pyatspi.Registry.start()
+    pyatspi.Registry.deregisterEventListener(listen, "object:state-changed:focused")
+    if heard != [mac]:
+        problems.append("after a refresh the clicked row %r was not announced (heard %r)" % (mac, heard))
+    else:
+        print("after a refresh the clicked row %r was announced again" % mac)
+
+
 program, appliances = sys.argv[1], int(sys.argv[2])
 window = subprocess.Popen([program])
 try:
     name = os.path.basename(program)
-    app = wait_for("application %s on the bus" % name,
+    app = wait_for("application %s on the bus" % name, seconds=30, condition=
                    lambda: next((a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == name), None))
     sheet = new_window(app, pyatspi.ROLE_DIALOG)
     table = wait_for("device list", lambda: find(sheet, pyatspi.ROLE_TABLE))
@@ -173,6 +211,8 @@ try:
     check_window(dialog)
     press(find(dialog, pyatspi.ROLE_PUSH_BUTTON, "Cancel"))
     gone(app, "New IP Address", pyatspi.ROLE_DIALOG)
+
+    check_refresh_focus(table)
 finally:
     window.terminate()
     window.wait()
