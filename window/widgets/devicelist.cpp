@@ -171,10 +171,11 @@ CDeviceList::CDeviceList(QTableView* pView) : m_pView(pView)
     // Rows come back over many layouts; each new extent of the scroll bar
     // is one at which the top row can be put back.
     QScrollBar* pBar = m_pView->verticalScrollBar();
-    QObject::connect(pBar, &QScrollBar::rangeChanged, pBar, [this] { HoldView(); });
+    // The model is the context: the view outlives this list.
+    QObject::connect(pBar, &QScrollBar::rangeChanged, &m_model, [this] { HoldView(); });
     // Once the user scrolls or moves, the view is theirs.
-    QObject::connect(pBar, &QScrollBar::actionTriggered, pBar, [this] { m_strTopKey.clear(); });
-    QObject::connect(m_pView->selectionModel(), &QItemSelectionModel::currentChanged, pBar,
+    QObject::connect(pBar, &QScrollBar::actionTriggered, &m_model, [this] { m_strTopKey.clear(); });
+    QObject::connect(m_pView->selectionModel(), &QItemSelectionModel::currentChanged, &m_model,
                      [this](const QModelIndex& current) {
                          if (m_bMovingView || !current.isValid())
                              return;
