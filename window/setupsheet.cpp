@@ -4,6 +4,7 @@
 #include "resource.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -14,7 +15,11 @@
 CSetupSheet::CSetupSheet(const QString& strCaption, QWidget* pParent, int nSelectPage) : QDialog(pParent)
 {
     setWindowTitle(strCaption);
-    m_hIcon = QIcon(QStringLiteral(":/norvane.png"));
+    // Every size drawn, for Qt to pick the one the title bar, the task bar or
+    // the window switcher needs.
+    const QDir icons(QStringLiteral(":/icons"));
+    for (const QString& strFile : icons.entryList(QDir::Files))
+        m_hIcon.addFile(icons.filePath(strFile));
 
     m_pageChoose.m_pSheet = this;
     m_pTabs = new QTabWidget(this);

@@ -27,7 +27,9 @@ TEST(SetupSheet, StartUpPreparesSheetAndPage)
         EXPECT_EQ(page.IsTimerRunning(nId), nId == TIMER_FIRST_DISCOVERY || nId == TIMER_REFRESH) << nId;
     EXPECT_EQ(TimerPeriods(page), (QList<int>{500, 5000}));
     EXPECT_EQ(sheet.findChild<QTabWidget*>()->tabText(0), "Choose");
-    EXPECT_FALSE(sheet.m_hIcon.availableSizes().isEmpty()) << "the icon resource must load";
+    const QList<QSize> iconSizes = sheet.m_hIcon.availableSizes();
+    for (int nSize : {16, 24, 32, 48, 64, 128, 256})
+        EXPECT_TRUE(iconSizes.contains(QSize(nSize, nSize))) << "the icon resource at " << nSize << " pixels";
     EXPECT_EQ(sheet.windowIcon().cacheKey(), sheet.m_hIcon.cacheKey());
     ASSERT_TRUE(sheet.GetDlgItem(IDOK) && sheet.GetDlgItem(IDCANCEL) && sheet.GetDlgItem(ID_APPLY_NOW));
     EXPECT_TRUE(sheet.GetDlgItem(IDOK)->isEnabled());
