@@ -5,8 +5,10 @@ Run by tools/a11y-check, inside a private segment with an X server, a session
 bus and norvane-sim already there. Starts the window, waits for its list,
 then walks the tree of the sheet, of an alert, of a Yes/No question and of
 the New IP Address dialog, each opened by pressing the page's buttons through
-the bus. Fails when a control that can take focus (or one shown, enabled and
-operable) has no name, or when a hidden control is still offered.
+the bus; last it clicks a row and listens for the next refresh. Fails when a
+control that can take focus (or one shown, enabled and operable) has no name,
+when a hidden control is still offered, when a cell does not say its column,
+and when the refresh does not announce the clicked row again.
 
     a11y-walk.py PROGRAM APPLIANCES
 """
@@ -52,8 +54,6 @@ def children(acc):
 
 def find(acc, role, name=None):
     for child in children(acc):
-        if child is None:
-            continue
         if child.getRole() == role and (name is None or child.name == name):
             return child
         found = find(child, role, name)
@@ -101,7 +101,7 @@ def walk(acc, path, counts):
     if (focusable or operable) and not acc.name.strip():
         problems.append("%s: %s, but has no name" % (here, "focusable" if focusable else "operable"))
     if focusable or operable:
-        counts["named"] += 1
+        counts["controls"] += 1
         print("    %s%s" % (describe(acc), ", labelled" if labelled(acc) else ""))
     for relation in acc.getRelationSet():
         if relation.getRelationType() == pyatspi.RELATION_LABEL_FOR:
@@ -110,16 +110,15 @@ def walk(acc, path, counts):
         check_table(acc, here)
         return
     for child in children(acc):
-        if child is not None:
-            walk(child, here, counts)
+        walk(child, here, counts)
 
 
 def check_window(window):
-    counts = {"checked": 0, "named": 0, "labels": 0}
+    counts = {"checked": 0, "controls": 0, "labels": 0}
     print("%s, description %r:" % (describe(window), window.description))
     walk(window, "", counts)
     print("%s: %d objects shown, %d controls that take focus or act, %d labels tied to controls"
-          % (describe(window), counts["checked"], counts["named"], counts["labels"]))
+          % (describe(window), counts["checked"], counts["controls"], counts["labels"]))
 
 
 def press(acc):
@@ -153,7 +152,7 @@ def gone(app, window_name, role):
     wait_for("closing of %r" % window_name, lambda: not shown_windows(app, role, window_name))
 
 
-def run_box(app, button_name, answer):
+def run_box(app, sheet, button_name, answer):
     """Presses a page button that opens a message box, checks the box, answers it."""
     press(find(sheet, pyatspi.ROLE_PUSH_BUTTON, button_name))
     box = new_window(app, pyatspi.ROLE_ALERT)
@@ -191,16 +190,16 @@ program, appliances = sys.argv[1], int(sys.argv[2])
 window = subprocess.Popen([program])
 try:
     name = os.path.basename(program)
-    app = wait_for("application %s on the bus" % name, seconds=30, condition=
-                   lambda: next((a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == name), None))
+    on_bus = lambda: next((a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == name), None)
+    app = wait_for("application %s on the bus" % name, on_bus, seconds=30)
     sheet = new_window(app, pyatspi.ROLE_DIALOG)
     table = wait_for("device list", lambda: find(sheet, pyatspi.ROLE_TABLE))
     wait_for("%d appliances in the list" % appliances, lambda: table.queryTable().nRows >= appliances)
     check_window(sheet)
 
     # An alert: Start Configuration with a blank address. A question: Reboot.
-    run_box(app, "Start Configuration", "OK")
-    run_box(app, " Reboot ...", "No")
+    run_box(app, sheet, "Start Configuration", "OK")
+    run_box(app, sheet, " Reboot ...", "No")
 
     # The New IP Address dialog opens on a complete address.
     address = find(sheet, pyatspi.ROLE_PANEL, "Selected IP Address")
