@@ -31,3 +31,19 @@ bool InLocalSubnet(const QHostAddress& addr)
                 return true;
     return false;
 }
+
+QSet<quint32> LocalSubnetEdges()
+{
+    QSet<quint32> edges;
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
+            const int nPrefix = entry.prefixLength();
+            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol || nPrefix < 1 || nPrefix > 30)
+                continue;
+            const quint32 nMask = ~quint32(0) << (32 - nPrefix);
+            const quint32 nNetwork = entry.ip().toIPv4Address() & nMask;
+            edges << nNetwork << (nNetwork | ~nMask);
+        }
+    }
+    return edges;
+}

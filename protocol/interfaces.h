@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QNetworkInterface>
+#include <QSet>
 
 // Interfaces that are up, running and broadcast-capable and hold an IPv4
 // address, in the system's order.
@@ -14,3 +15,7 @@ QList<QNetworkInterface> BroadcastInterfaces();
 
 // True when an IPv4 subnet of some interface of this host holds addr.
 bool InLocalSubnet(const QHostAddress& addr);
+
+// The network and broadcast addresses of this host's IPv4 subnets that have
+// hosts besides them (not /31, /32): a unicast there reaches every host.
+QSet<quint32> LocalSubnetEdges();
