@@ -35,7 +35,8 @@ struct Subcommand {
 };
 
 const Subcommand kSubcommands[] = {
-    {"discover", "", "Lists the appliances that answer a discovery broadcast.", OPT_DISCOVER | OPT_SCAN, RunDiscover},
+    {"discover", "", "Lists the appliances that answer a discovery broadcast, or a sweep of --scan ranges.",
+     OPT_DISCOVER | OPT_SCAN, RunDiscover},
     {"set-ip", "MAC NEW_IP", "Gives the appliance with this MAC address a new IP address, then checks it answers there.",
      OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_VERIFY, RunSetIp},
     {"reboot", "TARGET", "Reboots an appliance (TARGET: its IPv4 address or MAC address).",
@@ -88,7 +89,7 @@ void AddOptions(QCommandLineParser& parser, const Subcommand& sub)
     const bool bDiscover = sub.nOptions & OPT_DISCOVER;
     parser.addOption({{"h", "help"}, "Shows this help."});
     parser.addOption({"timeout",
-                      bDiscover ? "Seconds to gather replies in each round (default 2)."
+                      bDiscover ? "Seconds to gather replies in each round, after its last request (default 2)."
                                 : "Seconds to wait for the appliance's reply (default 5).",
                       "SEC", bDiscover ? "2" : "5"});
     parser.addOption({{"v", "verbose"}, "Lists each request sent and each datagram ignored, on standard error."});
@@ -103,7 +104,9 @@ void AddOptions(QCommandLineParser& parser, const Subcommand& sub)
                           "TEXT"});
     }
     if (sub.nOptions & OPT_RESOLVE)
-        parser.addOption({"discover-timeout", "Seconds to wait for discovery replies (default 2).", "SEC", "2"});
+        parser.addOption(
+            {"discover-timeout", "Seconds to wait for discovery replies, after the last request (default 2).", "SEC",
+             "2"});
     if (sub.nOptions & OPT_SCAN) {
         parser.addOption({"scan", "Also sends discovery by unicast to every address of CIDR (10.9.0.0/16; "
                                   "repeatable, or a comma list): finds appliances behind routers.",

@@ -118,7 +118,9 @@ bool CSession::DiscoverRound(int nWindowMs, const QList<Appliance>& list, const 
     m_sweeper.Stop();
     disconnect(swept);
     if (m_sweeper.Failed())
-        Note(QStringLiteral("could not send to %1 of the addresses of %2").arg(m_sweeper.Failed()).arg(m_sweep.ranges.Text()));
+        Note(QStringLiteral("could not send to %1 of the addresses of %2")
+                 .arg(m_sweeper.Failed())
+                 .arg(m_sweep.ranges.Text()));
     if (m_bVerbose)
         Note(QStringLiteral("sent request %1 by unicast to %2 of the addresses of %3, at most %4 a second")
                  .arg(Hex(DM_DISCOVER))
