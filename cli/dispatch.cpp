@@ -79,7 +79,9 @@ QString TopHelp()
         "or an echo-free prompt when standard input is a terminal; otherwise none. --password TEXT works\n"
         "too, but other users of this machine can see it in the process list.\n\n"
         "Options of every subcommand: --timeout SEC, --interface NAME (repeatable), --verbose, --help.\n"
-        "norvane --list-interfaces prints the interfaces discovery goes out on; --version the version.\n\n");
+        "norvane --list-interfaces prints the interfaces discovery goes out on; --version the version.\n"
+        "Appliances behind a router, which no broadcast crosses: --scan CIDR on every subcommand that\n"
+        "looks for appliances sweeps that range by unicast (see norvane help discover).\n\n");
     strHelp += QLatin1String(EXIT_CODE_HELP);
     return strHelp;
 }

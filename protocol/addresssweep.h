@@ -29,7 +29,8 @@ public:
 
     // Starts over with these ranges at nRate requests per second. The
     // network and broadcast addresses of this host's own subnets are left
-    // out: a request there would be a broadcast.
+    // out: a request there would be a broadcast. The first request goes at
+    // once, so a sweep that needs no more ends (Finished) within Start.
     void Start(const CAddressRanges& ranges, int nRate);
     void Stop();
     bool IsRunning() const { return m_timer.isActive(); }
