@@ -67,7 +67,7 @@ int RunSetIp(CContext& ctx)
         Usage(QStringLiteral("no appliance answers for MAC %1").arg(strMac));
 
     // No broadcast crosses a router: an appliance that only the sweep found
-    // is sent the change at the address it answered from.
+    // is sent the change at its address.
     DeviceRequest request{DM_SET_IP, strPassword, pAppliance->strIp, 0, pAppliance->strMac, strNewIp, {}};
     request.bUnicast = pAppliance->FoundOnlyByScan();
     if (request.bUnicast)
