@@ -122,7 +122,8 @@ void AddOptions(QCommandLineParser& parser, const Subcommand& sub)
     if (sub.nOptions & OPT_VERIFY)
         parser.addOption({"no-verify", "Does not check by a discovery that the appliance answers from NEW_IP."});
     if (sub.nOptions & (OPT_DISCOVER | OPT_FLEET))
-        parser.addOption({"rounds", "Broadcasts (and sweeps) discovery N times and merges the replies (default 1).", "N", "1"});
+        parser.addOption(
+            {"rounds", "Broadcasts (and sweeps) discovery N times and merges the replies (default 1).", "N", "1"});
     if (bDiscover)
         parser.addOption({"format", "table (default), json or csv.", "FORMAT", "table"});
     if (sub.nOptions & OPT_FLEET) {
