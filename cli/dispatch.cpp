@@ -20,7 +20,11 @@ enum : unsigned {
     OPT_DISCOVER = 1 << 3, // --rounds, --format
     OPT_FLEET = 1 << 4,    // --match, --parallel, --retries, --report, --rounds
     OPT_VERIFY = 1 << 5,   // --no-verify
+    OPT_SCAN = 1 << 6,     // discovery sweeps ranges too: --scan, --rate, --no-broadcast, --force
 };
+
+// Addresses a sweep may cover without --force: a /16.
+constexpr quint64 SCAN_MAX_ADDRESSES = 65536;
 
 struct Subcommand {
     const char* pszName;
@@ -31,20 +35,21 @@ struct Subcommand {
 };
 
 const Subcommand kSubcommands[] = {
-    {"discover", "", "Lists the appliances that answer a discovery broadcast.", OPT_DISCOVER, RunDiscover},
+    {"discover", "", "Lists the appliances that answer a discovery broadcast, or a sweep of --scan ranges.",
+     OPT_DISCOVER | OPT_SCAN, RunDiscover},
     {"set-ip", "MAC NEW_IP", "Gives the appliance with this MAC address a new IP address, then checks it answers there.",
-     OPT_PASSWORD | OPT_RESOLVE | OPT_VERIFY, RunSetIp},
+     OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_VERIFY, RunSetIp},
     {"reboot", "TARGET", "Reboots an appliance (TARGET: its IPv4 address or MAC address).",
-     OPT_PASSWORD | OPT_RESOLVE | OPT_YES, RunReboot},
+     OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_YES, RunReboot},
     {"login-url", "TARGET", "Prints the URL of the appliance's web login page, password included.",
-     OPT_PASSWORD | OPT_RESOLVE, RunLoginUrl},
+     OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN, RunLoginUrl},
     {"backup", "TARGET FILE", "Saves the appliance's 8192-byte configuration image to FILE (-: standard output).",
-     OPT_PASSWORD | OPT_RESOLVE, RunBackup},
+     OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN, RunBackup},
     {"restore", "TARGET FILE",
      "Loads the first 8192 bytes of FILE (-: standard input) into the appliance as its configuration image.",
-     OPT_PASSWORD | OPT_RESOLVE | OPT_YES, RunRestore},
+     OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_YES, RunRestore},
     {"backup-all", "DIR", "Saves the image of every appliance found (or of those --match selects) to DIR/<MAC>.cfg.",
-     OPT_PASSWORD | OPT_RESOLVE | OPT_FLEET, RunBackupAll},
+     OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_FLEET, RunBackupAll},
 };
 
 const Subcommand* FindSubcommand(const QString& strName)
@@ -74,7 +79,9 @@ QString TopHelp()
         "or an echo-free prompt when standard input is a terminal; otherwise none. --password TEXT works\n"
         "too, but other users of this machine can see it in the process list.\n\n"
         "Options of every subcommand: --timeout SEC, --interface NAME (repeatable), --verbose, --help.\n"
-        "norvane --list-interfaces prints the interfaces discovery goes out on; --version the version.\n\n");
+        "norvane --list-interfaces prints the interfaces discovery goes out on; --version the version.\n"
+        "Appliances behind a router, which no broadcast crosses: --scan CIDR on every subcommand that\n"
+        "looks for appliances sweeps that range by unicast (see norvane help discover).\n\n");
     strHelp += QLatin1String(EXIT_CODE_HELP);
     return strHelp;
 }
@@ -84,7 +91,7 @@ void AddOptions(QCommandLineParser& parser, const Subcommand& sub)
     const bool bDiscover = sub.nOptions & OPT_DISCOVER;
     parser.addOption({{"h", "help"}, "Shows this help."});
     parser.addOption({"timeout",
-                      bDiscover ? "Seconds to gather replies in each round (default 2)."
+                      bDiscover ? "Seconds to gather replies in each round, after its last request (default 2)."
                                 : "Seconds to wait for the appliance's reply (default 5).",
                       "SEC", bDiscover ? "2" : "5"});
     parser.addOption({{"v", "verbose"}, "Lists each request sent and each datagram ignored, on standard error."});
@@ -99,13 +106,24 @@ void AddOptions(QCommandLineParser& parser, const Subcommand& sub)
                           "TEXT"});
     }
     if (sub.nOptions & OPT_RESOLVE)
-        parser.addOption({"discover-timeout", "Seconds to wait for discovery replies (default 2).", "SEC", "2"});
+        parser.addOption(
+            {"discover-timeout", "Seconds to wait for discovery replies, after the last request (default 2).", "SEC",
+             "2"});
+    if (sub.nOptions & OPT_SCAN) {
+        parser.addOption({"scan", "Also sends discovery by unicast to every address of CIDR (10.9.0.0/16; "
+                                  "repeatable, or a comma list): finds appliances behind routers.",
+                          "CIDR"});
+        parser.addOption({"rate", "Requests a second of the sweep (default 1000).", "N", "1000"});
+        parser.addOption({"no-broadcast", "Sends no broadcast: only the --scan ranges are asked."});
+        parser.addOption({"force", "Sweeps more than 65536 addresses in all."});
+    }
     if (sub.nOptions & OPT_YES)
         parser.addOption({{"y", "yes"}, "Does not ask for confirmation (needed when input is not a terminal)."});
     if (sub.nOptions & OPT_VERIFY)
         parser.addOption({"no-verify", "Does not check by a discovery that the appliance answers from NEW_IP."});
     if (sub.nOptions & (OPT_DISCOVER | OPT_FLEET))
-        parser.addOption({"rounds", "Broadcasts discovery N times and merges the replies (default 1).", "N", "1"});
+        parser.addOption(
+            {"rounds", "Broadcasts (and sweeps) discovery N times and merges the replies (default 1).", "N", "1"});
     if (bDiscover)
         parser.addOption({"format", "table (default), json or csv.", "FORMAT", "table"});
     if (sub.nOptions & OPT_FLEET) {
@@ -153,6 +171,29 @@ int SecondsOption(const CContext& ctx, const char* pszName)
     return std::max(1, int(std::lround(dSeconds * 1000)));
 }
 
+// --scan, --rate, --no-broadcast and --force into ctx.sweep, the same for
+// every command that discovers.
+void ReadSweepOptions(CContext& ctx)
+{
+    for (const QString& strList : ctx.parser.values(QStringLiteral("scan"))) {
+        QString strError;
+        if (!ctx.sweep.ranges.Add(strList, strError))
+            Usage(QStringLiteral("--scan: ") + strError);
+    }
+    const quint64 nCount = ctx.sweep.ranges.Count();
+    if (nCount > SCAN_MAX_ADDRESSES && !ctx.IsSet("force"))
+        Usage(QStringLiteral("--scan covers %1 addresses, more than %2: add --force to sweep them all")
+                  .arg(nCount)
+                  .arg(SCAN_MAX_ADDRESSES));
+    bool bOk = false;
+    ctx.sweep.nRate = ctx.Value("rate").toInt(&bOk);
+    if (!bOk || ctx.sweep.nRate < 1 || ctx.sweep.nRate > 1000000)
+        Usage(QStringLiteral("--rate takes requests a second, from 1 to 1000000"));
+    ctx.sweep.bBroadcast = !ctx.IsSet("no-broadcast");
+    if (!ctx.sweep.bBroadcast && ctx.sweep.ranges.IsEmpty())
+        Usage(QStringLiteral("--no-broadcast needs --scan: nothing would be asked"));
+}
+
 // Parses the subcommand's options into ctx; false when they asked only for
 // its help or the interface list, now printed.
 bool ParseOptions(CContext& ctx, const Subcommand& sub, const QStringList& args)
@@ -172,6 +213,8 @@ bool ParseOptions(CContext& ctx, const Subcommand& sub, const QStringList& args)
     if (sub.nOptions & OPT_RESOLVE)
         ctx.nDiscoverMs = SecondsOption(ctx, "discover-timeout");
     ctx.bVerbose = ctx.IsSet("verbose");
+    if (sub.nOptions & OPT_SCAN)
+        ReadSweepOptions(ctx);
     for (const QString& strInterface : ctx.parser.values(QStringLiteral("interface"))) {
         const QNetworkInterface iface = QNetworkInterface::interfaceFromName(strInterface);
         if (!iface.isValid())

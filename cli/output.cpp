@@ -37,18 +37,21 @@ QString CsvField(const QString& strText)
 
 QByteArray FormatTable(const QList<Appliance>& list)
 {
-    QList<QStringList> rows{
-        {QStringLiteral("MAC"), QStringLiteral("IP"), QStringLiteral("SERIAL"), QStringLiteral("INTERFACE")}};
+    QList<QStringList> rows{{QStringLiteral("MAC"), QStringLiteral("IP"), QStringLiteral("SERIAL"),
+                             QStringLiteral("INTERFACE"), QStringLiteral("FOUND BY")}};
     for (const Appliance& a : list)
-        rows.append({Printable(a.strMac), Printable(a.strIp), Printable(a.strSerial), a.interfaces.join(',')});
-    qsizetype nWidths[3] = {0, 0, 0};
+        rows.append({Printable(a.strMac), Printable(a.strIp), Printable(a.strSerial), a.interfaces.join(','),
+                     a.foundBy.join(',')});
+    qsizetype nWidths[4] = {0, 0, 0, 0};
     for (const QStringList& row : rows)
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             nWidths[i] = std::max(nWidths[i], row[i].size());
     QString strOut;
-    for (const QStringList& row : rows)
-        strOut += row[0].leftJustified(nWidths[0] + 2) + row[1].leftJustified(nWidths[1] + 2) +
-                  row[2].leftJustified(nWidths[2] + 2) + row[3] + QLatin1Char('\n');
+    for (const QStringList& row : rows) {
+        for (int i = 0; i < 4; ++i)
+            strOut += row[i].leftJustified(nWidths[i] + 2);
+        strOut += row[4] + QLatin1Char('\n');
+    }
     return strOut.toUtf8();
 }
 
@@ -59,15 +62,17 @@ QByteArray FormatJson(const QList<Appliance>& list)
         array.append(QJsonObject{{"mac", a.strMac},
                                  {"ip", a.strIp},
                                  {"serial", a.strSerial},
-                                 {"interfaces", QJsonArray::fromStringList(a.interfaces)}});
+                                 {"interfaces", QJsonArray::fromStringList(a.interfaces)},
+                                 {"found_by", QJsonArray::fromStringList(a.foundBy)}});
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }
 
 QByteArray FormatCsv(const QList<Appliance>& list)
 {
-    QString strOut = QStringLiteral("mac,ip,serial,interfaces\n");
+    QString strOut = QStringLiteral("mac,ip,serial,interfaces,found_by\n");
     for (const Appliance& a : list)
         strOut += CsvField(a.strMac) + QLatin1Char(',') + CsvField(a.strIp) + QLatin1Char(',') +
-                  CsvField(a.strSerial) + QLatin1Char(',') + CsvField(a.interfaces.join(' ')) + QStringLiteral("\n");
+                  CsvField(a.strSerial) + QLatin1Char(',') + CsvField(a.interfaces.join(' ')) + QLatin1Char(',') +
+                  CsvField(a.foundBy.join(' ')) + QStringLiteral("\n");
     return strOut.toUtf8();
 }

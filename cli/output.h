@@ -7,8 +7,9 @@
 #include <QList>
 
 QByteArray FormatTable(const QList<Appliance>& list);
-// An array of objects with the keys mac, ip, serial and interfaces (the
-// names of the interfaces the appliance answered on).
+// An array of objects with the keys mac, ip, serial, interfaces (the names
+// of the interfaces the appliance answered on) and found_by ("scan", or
+// "broadcast:NAME" for a broadcast out of interface NAME).
 QByteArray FormatJson(const QList<Appliance>& list);
 // A header row, then one row per appliance; fields quoted where needed.
 QByteArray FormatCsv(const QList<Appliance>& list);

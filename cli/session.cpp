@@ -70,33 +70,76 @@ bool CSession::Discover(int nWindowMs, int nRounds, QList<Appliance>& list, cons
     for (qsizetype i = 0; i < list.size(); ++i)
         m_foundByMac.insert(MacKey(list[i].strMac), i);
     for (int nRound = 0; nRound < nRounds; ++nRound) {
-        if (m_socket.SendDiscover())
-            bSentAny = true;
-        ReportSent(DM_DISCOVER, QHostAddress(QHostAddress::Broadcast).toString());
-        QEventLoop loop;
-        QTimer window;
-        window.setSingleShot(true);
-        window.setTimerType(Qt::PreciseTimer);
-        connect(&window, &QTimer::timeout, &loop, &QEventLoop::quit);
-        QTimer poll;
-        if (stop) {
-            // Checked between replies: a found target ends the wait at once.
-            connect(&poll, &QTimer::timeout, &loop, [&] {
-                if (stop(list))
-                    loop.quit();
-            });
-            poll.start(10);
-        }
-        window.start(nWindowMs);
-        loop.exec();
+        bSentAny = DiscoverRound(nWindowMs, list, stop) || bSentAny;
         if (stop && stop(list))
             break;
     }
+    m_sweeper.Stop();
     m_pFound = nullptr;
     std::sort(list.begin(), list.end(), [](const Appliance& a, const Appliance& b) {
         return a.strMac.compare(b.strMac, Qt::CaseInsensitive) < 0;
     });
     return bSentAny;
+}
+
+bool CSession::DiscoverRound(int nWindowMs, const QList<Appliance>& list, const StopWhen& stop)
+{
+    bool bSent = false;
+    if (m_sweep.bBroadcast) {
+        bSent = m_socket.SendDiscover();
+        ReportSent(DM_DISCOVER, QHostAddress(QHostAddress::Broadcast).toString());
+    }
+    QEventLoop loop;
+    QTimer window;
+    window.setSingleShot(true);
+    window.setTimerType(Qt::PreciseTimer);
+    connect(&window, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QTimer poll;
+    if (stop) {
+        // Checked between replies: a found target ends the wait at once.
+        connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (stop(list))
+                loop.quit();
+        });
+        poll.start(10);
+    }
+    m_sweepReplies.clear();
+    if (m_sweep.ranges.IsEmpty()) {
+        window.start(nWindowMs);
+        loop.exec();
+        return bSent;
+    }
+    // The wait starts once the last request of the sweep has gone.
+    const QMetaObject::Connection swept =
+        connect(&m_sweeper, &CAddressSweep::Finished, &window, [&] { window.start(nWindowMs); });
+    m_sweeper.Start(m_sweep.ranges, m_sweep.nRate);
+    if (m_sweeper.IsRunning() || window.isActive())
+        loop.exec();
+    m_sweeper.Stop();
+    disconnect(swept);
+    if (m_sweeper.Failed())
+        Note(QStringLiteral("could not send to %1 of the addresses of %2")
+                 .arg(m_sweeper.Failed())
+                 .arg(m_sweep.ranges.Text()));
+    if (m_bVerbose)
+        Note(QStringLiteral("sent request %1 by unicast to %2 of the addresses of %3, at most %4 a second")
+                 .arg(Hex(DM_DISCOVER))
+                 .arg(m_sweeper.Sent())
+                 .arg(m_sweep.ranges.Text())
+                 .arg(m_sweep.nRate));
+    return bSent || m_sweeper.Sent() > 0;
+}
+
+QString CSession::FoundBy(quint32 nAddress, int nInterface)
+{
+    // A reply does not say which request it answers. The first from an
+    // address after the sweep's request to it is the sweep's; one before
+    // it, or a second one, the broadcast's.
+    const bool bSwept = m_sweeper.HasSent(nAddress);
+    if (!m_sweep.bBroadcast || (bSwept && m_sweepReplies[nAddress]++ == 0))
+        return QStringLiteral("scan");
+    const QString strInterface = QNetworkInterface::interfaceNameFromIndex(nInterface);
+    return strInterface.isEmpty() ? QStringLiteral("broadcast") : QStringLiteral("broadcast:") + strInterface;
 }
 
 void CSession::Start(const DeviceRequest& request, int nTimeoutMs, Done done)
@@ -222,19 +265,25 @@ void CSession::AddDevice(const DeviceOrigin& origin, const QString& strSerial, c
 {
     if (!m_pFound)
         return;
-    Appliance appliance{strMac, strIp, strSerial, origin.nInterface, {}};
+    Appliance appliance{strMac, strIp, strSerial, origin.nInterface, {}, {}};
     const QString strInterface = QNetworkInterface::interfaceNameFromIndex(origin.nInterface);
+    const QString strFoundBy = FoundBy(origin.addr.toIPv4Address(), origin.nInterface);
+    const auto add = [](QStringList& to, const QString& strWhat) {
+        if (!strWhat.isEmpty() && !to.contains(strWhat))
+            to.append(strWhat);
+    };
     const QString strKey = MacKey(strMac);
     const auto it = m_foundByMac.constFind(strKey);
     if (it != m_foundByMac.constEnd()) {
         appliance.interfaces = (*m_pFound)[*it].interfaces;
-        if (!strInterface.isEmpty() && !appliance.interfaces.contains(strInterface))
-            appliance.interfaces.append(strInterface);
+        appliance.foundBy = (*m_pFound)[*it].foundBy;
+    }
+    add(appliance.interfaces, strInterface);
+    add(appliance.foundBy, strFoundBy);
+    if (it != m_foundByMac.constEnd()) {
         (*m_pFound)[*it] = appliance;
         return;
     }
-    if (!strInterface.isEmpty())
-        appliance.interfaces.append(strInterface);
     m_foundByMac.insert(strKey, m_pFound->size());
     m_pFound->append(appliance);
 }

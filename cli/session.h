@@ -11,6 +11,8 @@
 // local event loop, which is where the endpoint hands replies on.
 #pragma once
 
+#include "addressrange.h"
+#include "addresssweep.h"
 #include "devicemsg.h"
 #include "devicereplies.h"
 #include "devicesocket.h"
@@ -33,6 +35,18 @@ struct Appliance {
     QString strSerial;
     int nInterface = 0;    // the interface its latest reply came in on
     QStringList interfaces; // every interface it was heard on, by name
+    // How it was found: "broadcast:NAME" for a broadcast out of interface
+    // NAME ("broadcast" where unknown), "scan" for a sweep's unicast.
+    QStringList foundBy;
+
+    bool FoundOnlyByScan() const { return foundBy == QStringList{QStringLiteral("scan")}; }
+};
+
+// A sweep of address ranges beside (or instead of) the broadcast.
+struct SweepOptions {
+    CAddressRanges ranges;
+    int nRate = SWEEP_DEFAULT_RATE;
+    bool bBroadcast = true;
 };
 
 // How one request ended.
@@ -55,9 +69,14 @@ public:
     // empty for all.
     void SetInterfaces(const QList<int>& interfaces);
 
-    // Broadcasts discovery nRounds times and gathers the replies for
-    // nWindowMs after each, merged by MAC (in any form), sorted by MAC text. Stops
-    // early once stop(list) is true. False when no request could be sent.
+    // What each discovery sends besides (or instead of) the broadcast.
+    void SetSweep(const SweepOptions& sweep) { m_sweep = sweep; }
+    const SweepOptions& Sweep() const { return m_sweep; }
+
+    // Broadcasts discovery nRounds times, and sweeps the ranges set, and
+    // gathers the replies for nWindowMs after the last request of each
+    // round, merged by MAC (in any form), sorted by MAC text. Stops early
+    // once stop(list) is true. False when no request could be sent.
     using StopWhen = std::function<bool(const QList<Appliance>&)>;
     bool Discover(int nWindowMs, int nRounds, QList<Appliance>& list, const StopWhen& stop = {});
 
@@ -109,7 +128,17 @@ private:
     // every datagram that did leave.
     void ReportSent(int nType, const QString& strTo);
 
+    // One round: the broadcast and the sweep, then the wait; false when
+    // nothing could be sent.
+    bool DiscoverRound(int nWindowMs, const QList<Appliance>& list, const StopWhen& stop);
+    // How the reply from this address was had: the sweep's request, or the
+    // broadcast out of nInterface.
+    QString FoundBy(quint32 nAddress, int nInterface);
+
     QList<int> m_interfaces;
+    SweepOptions m_sweep;
+    CAddressSweep m_sweeper{m_socket};
+    QHash<quint32, int> m_sweepReplies; // this round's replies from swept addresses
     QList<Appliance>* m_pFound = nullptr; // set while discovering
     QHash<QString, qsizetype> m_foundByMac; // MacKey -> index in *m_pFound
     quint64 m_nForeign = 0;

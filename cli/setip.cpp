@@ -22,9 +22,17 @@ const Appliance* FindMac(const QList<Appliance>& list, const QString& strMac)
 }
 
 // The appliance may take a moment to move: ask every second until it
-// answers from its new address or the time-out passes.
-void Verify(CContext& ctx, const QString& strMac, const QString& strNewIp)
+// answers from its new address or the time-out passes. One found by a
+// sweep alone is asked at its new address, by unicast.
+void Verify(CContext& ctx, const QString& strMac, const QString& strNewIp, bool bSwept)
 {
+    if (bSwept) {
+        SweepOptions sweep;
+        QString strError;
+        sweep.ranges.Add(strNewIp, strError);
+        sweep.bBroadcast = false;
+        ctx.pSession->SetSweep(sweep);
+    }
     QList<Appliance> list;
     const auto moved = [&](const QList<Appliance>& now) {
         const Appliance* p = FindMac(now, strMac);
@@ -58,10 +66,15 @@ int RunSetIp(CContext& ctx)
     if (!pAppliance)
         Usage(QStringLiteral("no appliance answers for MAC %1").arg(strMac));
 
-    const DeviceRequest request{DM_SET_IP, strPassword, pAppliance->strIp, 0, pAppliance->strMac, strNewIp, {}};
+    // No broadcast crosses a router: an appliance that only the sweep found
+    // is sent the change at its address.
+    DeviceRequest request{DM_SET_IP, strPassword, pAppliance->strIp, 0, pAppliance->strMac, strNewIp, {}};
+    request.bUnicast = pAppliance->FoundOnlyByScan();
+    if (request.bUnicast)
+        request.nInterface = pAppliance->nInterface;
     CheckOutcome(pAppliance->strIp, ctx.pSession->Run(request, ctx.nTimeoutMs));
     Out(Text(IDS_SET_IP_DONE) + QLatin1Char('\n'));
     if (!ctx.IsSet("no-verify"))
-        Verify(ctx, strMac, strNewIp);
+        Verify(ctx, strMac, strNewIp, request.bUnicast);
     return EXIT_OK;
 }

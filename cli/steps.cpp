@@ -49,6 +49,7 @@ void OpenSession(CContext& ctx)
     if (!ctx.pSession->Open())
         Fail(EXIT_NETWORK, Text(IDS_SOCKET_CREATE_FAILED));
     ctx.pSession->SetInterfaces(ctx.interfaces);
+    ctx.pSession->SetSweep(ctx.sweep);
 }
 
 QList<Appliance> Discover(CContext& ctx, int nWindowMs, int nRounds, const CSession::StopWhen& stop)

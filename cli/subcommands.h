@@ -17,6 +17,7 @@ struct CContext {
     int nDiscoverMs = 2000;
     bool bVerbose = false;
     QList<int> interfaces; // --interface, by index; empty for all
+    SweepOptions sweep;    // --scan, --rate, --no-broadcast: every discovery of the command
     std::unique_ptr<CSession> pSession;
 
     QString Value(const char* pszName) const { return parser.value(QString::fromLatin1(pszName)); }

@@ -1,7 +1,8 @@
 #include "targets.h"
 
+#include "interfaces.h"
+
 #include <QHostAddress>
-#include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -16,23 +17,17 @@ const QRegularExpression& Dotted()
 }
 
 // The network and broadcast addresses of the subnets of this host's
-// interfaces that have hosts besides them (not /31, /32), with the subnet.
+// interfaces, with the subnet.
 QString LocalSubnetEdge(quint32 nIp)
 {
-    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
-        for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
-            const int nPrefix = entry.prefixLength();
-            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol || nPrefix < 1 || nPrefix > 30)
-                continue;
-            const quint32 nMask = ~quint32(0) << (32 - nPrefix);
-            const quint32 nNetwork = entry.ip().toIPv4Address() & nMask;
-            const QString strSubnet = QStringLiteral("%1/%2").arg(QHostAddress(nNetwork).toString()).arg(nPrefix);
-            if (nIp == nNetwork)
-                return QStringLiteral("the network address of the local subnet %1").arg(strSubnet);
-            if (nIp == (nNetwork | ~nMask))
-                return QStringLiteral("the broadcast address of the local subnet %1: it reaches every host there")
-                    .arg(strSubnet);
-        }
+    for (const LocalSubnet& subnet : LocalSubnets()) {
+        const QString strSubnet =
+            QStringLiteral("%1/%2").arg(QHostAddress(subnet.nNetwork).toString()).arg(subnet.nPrefix);
+        if (nIp == subnet.nNetwork)
+            return QStringLiteral("the network address of the local subnet %1").arg(strSubnet);
+        if (nIp == subnet.Broadcast())
+            return QStringLiteral("the broadcast address of the local subnet %1: it reaches every host there")
+                .arg(strSubnet);
     }
     return {};
 }

@@ -21,6 +21,10 @@ struct DeviceRequest {
     QString strMac;   // DM_SET_IP: the appliance's MAC text as it reports it
     QString strNewIp; // DM_SET_IP: its new address
     QByteArray image; // DM_PUT_FLASHINFO: FLASHINFO_SIZE bytes
+    // Discovery or a change of address sent to strDeviceIp alone instead of
+    // broadcast: the way to an appliance behind a router, which no
+    // broadcast reaches (an appliance may not take a change sent so).
+    bool bUnicast = false;
 
-    bool IsBroadcast() const { return nType == DM_DISCOVER || nType == DM_SET_IP; }
+    bool IsBroadcast() const { return (nType == DM_DISCOVER || nType == DM_SET_IP) && !bUnicast; }
 };

@@ -121,10 +121,8 @@ bool CDeviceSocket::ResolveHost(const QString& strHost, QHostAddress& addr) cons
     return false;
 }
 
-int CDeviceSocket::Send(const DeviceRequest& request)
+int CDeviceSocket::Encode(const DeviceRequest& request, unsigned char* buf)
 {
-    m_sendFailures.clear();
-    m_sentOn.clear();
     DeviceMsg msg{};
     msg.type = request.nType;
     const auto put = [](char* pField, int nWidth, const QString& strText) {
@@ -148,9 +146,36 @@ int CDeviceSocket::Send(const DeviceRequest& request)
     default:
         break;
     }
-    unsigned char buf[DEVMSG_MAX_SIZE];
     int nPos = 0;
-    const int nLength = EncodeDeviceMsg(buf, nPos, msg);
+    return EncodeDeviceMsg(buf, nPos, msg);
+}
+
+int CDeviceSocket::SendDiscoverTo(const QList<quint32>& addresses)
+{
+    unsigned char buf[DEVMSG_MAX_SIZE];
+    const int nLength = Encode(DeviceRequest{}, buf);
+    int nSent = 0;
+    if (m_pWorker) {
+        const char* pBytes = reinterpret_cast<const char*>(buf);
+        QMetaObject::invokeMethod(
+            m_pWorker.get(),
+            [&] {
+                for (const quint32 nAddress : addresses)
+                    nSent += m_pWorker->Send(pBytes, nLength, QHostAddress(nAddress), DEVICE_PORT) ? 1 : 0;
+            },
+            Qt::BlockingQueuedConnection);
+    }
+    return nSent;
+}
+
+int CDeviceSocket::Send(const DeviceRequest& request)
+{
+    m_sendFailures.clear();
+    m_sentOn.clear();
+    unsigned char buf[DEVMSG_MAX_SIZE];
+    const int nLength = Encode(request, buf);
+    if (nLength == 0)
+        return 0;
 
     if (!request.IsBroadcast()) {
         QHostAddress addr;

@@ -80,6 +80,9 @@ public:
     // left on any. A unicast goes out of nInterface when it is not 0 (the
     // interface the appliance answered on), else where the routes say.
     int Send(const DeviceRequest& request);
+    // Discovery by unicast to each address in turn (a sweep's batch), in one
+    // call to the socket's thread; returns how many left.
+    int SendDiscoverTo(const QList<quint32>& addresses);
     // The same for each request, by its parts.
     int SendDiscover();
     int SendSetIp(const QString& strPassword, const QString& strMac, const QString& strNewIp);
@@ -121,6 +124,8 @@ private:
     bool Dispatch(const DeviceOrigin& origin, const DeviceMsg& msg);
     void PostDispatch();
     void DispatchQueued();
+    // The request's datagram in buf; its length, or 0 when it cannot be made.
+    static int Encode(const DeviceRequest& request, unsigned char* buf);
     bool SendOn(const unsigned char* pData, int nLength, const QHostAddress& addr, quint16 nPort, int nInterface);
     bool ResolveHost(const QString& strHost, QHostAddress& addr) const;
 

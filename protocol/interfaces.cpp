@@ -31,3 +31,24 @@ bool InLocalSubnet(const QHostAddress& addr)
                 return true;
     return false;
 }
+
+QList<LocalSubnet> LocalSubnets()
+{
+    QList<LocalSubnet> subnets;
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
+            const int nPrefix = entry.prefixLength();
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && nPrefix >= 1 && nPrefix <= 30)
+                subnets.append({entry.ip().toIPv4Address() & (~quint32(0) << (32 - nPrefix)), nPrefix});
+        }
+    }
+    return subnets;
+}
+
+QSet<quint32> LocalSubnetEdges()
+{
+    QSet<quint32> edges;
+    for (const LocalSubnet& subnet : LocalSubnets())
+        edges << subnet.nNetwork << subnet.Broadcast();
+    return edges;
+}

@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QNetworkInterface>
+#include <QSet>
 
 // Interfaces that are up, running and broadcast-capable and hold an IPv4
 // address, in the system's order.
@@ -14,3 +15,14 @@ QList<QNetworkInterface> BroadcastInterfaces();
 
 // True when an IPv4 subnet of some interface of this host holds addr.
 bool InLocalSubnet(const QHostAddress& addr);
+
+// An IPv4 subnet of this host with hosts besides its network and broadcast
+// addresses (not /31, /32): a unicast to either of those reaches every host.
+struct LocalSubnet {
+    quint32 nNetwork = 0;
+    int nPrefix = 0;
+    quint32 Broadcast() const { return nNetwork | ~(~quint32(0) << (32 - nPrefix)); }
+};
+QList<LocalSubnet> LocalSubnets();
+// Their network and broadcast addresses.
+QSet<quint32> LocalSubnetEdges();

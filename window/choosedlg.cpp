@@ -169,7 +169,7 @@ void CChooseDlg::OnTimer(int nIdEvent)
     case TIMER_FIRST_DISCOVERY:
         // Stopped only after the send: while a send-error box is open the
         // timer may fire again and try again.
-        Sent(m_socket.SendDiscover());
+        SendDiscovery();
         KillTimer(TIMER_FIRST_DISCOVERY);
         break;
     case TIMER_REFRESH:
@@ -177,7 +177,7 @@ void CChooseDlg::OnTimer(int nIdEvent)
         m_interfaceOfIp[0].clear();
         m_listDevices->DeleteAllItems();
         m_nDeviceCount = 0;
-        Sent(m_socket.SendDiscover());
+        SendDiscovery();
         break;
     case TIMER_REPLY:
     case TIMER_SETIP_REPLY:
@@ -187,6 +187,15 @@ void CChooseDlg::OnTimer(int nIdEvent)
     default:
         break;
     }
+}
+
+void CChooseDlg::SendDiscovery()
+{
+    Sent(m_socket.SendDiscover());
+    // A sweep's requests that the system refuses show no box: a range with
+    // no route would bring one per address.
+    if (!m_scanRanges.IsEmpty())
+        m_sweep.Start(m_scanRanges, SWEEP_DEFAULT_RATE);
 }
 
 int CChooseDlg::InterfaceOf(const QString& strIp) const

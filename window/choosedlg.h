@@ -16,6 +16,7 @@
 // Timers are driven through OnTimer(id), which tests may call directly.
 #pragma once
 
+#include "addresssweep.h"
 #include "devicelist.h"
 #include "devicereplies.h"
 #include "devicesocket.h"
@@ -46,6 +47,9 @@ enum : int {
 constexpr int FIRST_DISCOVERY_MS = 500;
 constexpr int REFRESH_MS = 5000;
 constexpr int REPLY_TIMEOUT_MS = 5000;
+// Addresses the window sweeps at most: at the sweep's default rate they
+// are all asked within one refresh period.
+constexpr quint64 WINDOW_SCAN_MAX_ADDRESSES = 4096;
 
 class CChooseDlg : public QWidget, public CDeviceReplies {
     Q_OBJECT
@@ -90,6 +94,10 @@ public:
     void OnFlashInfo(const DeviceOrigin& origin, const unsigned char* pImage) override;
     void OnPutFlashInfoDone(const DeviceOrigin& origin) override;
 
+    // Ranges that each discovery also sweeps by unicast (norvane-setup
+    // --scan), for appliances behind a router.
+    void SetScanRanges(const CAddressRanges& ranges) { m_scanRanges = ranges; }
+
     // Window timers by id: setting a running id restarts its period.
     void SetTimer(int nId, int nElapseMs);
     void KillTimer(int nId);
@@ -113,6 +121,8 @@ private:
     void DoDataExchange();
     // Shows "SendTo Error" when a send failed; returns its result.
     int Sent(int nResult);
+    // The broadcast, and the sweep when there are ranges.
+    void SendDiscovery();
     void InitDeviceList();
     // Steps of every unicast command up to the address text; false (after
     // its alert) when the address field is incomplete or 0.0.0.0.
@@ -131,4 +141,6 @@ private:
     // one before: a refresh empties the list, but a command given just then
     // still needs the interface.
     std::array<QHash<QString, int>, 2> m_interfaceOfIp;
+    CAddressRanges m_scanRanges;
+    CAddressSweep m_sweep{m_socket};
 };

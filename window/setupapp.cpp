@@ -5,6 +5,7 @@
 #include "setupsheet.h"
 #include "stringtable.h"
 
+#include <QCommandLineParser>
 #include <QUdpSocket>
 
 bool CSetupApp::SocketInit()
@@ -20,6 +21,47 @@ void CSetupApp::RunSheet(CSetupSheet& sheet)
     sheet.DoModal();
 }
 
+bool CSetupApp::ParseCommandLine(const QStringList& args, QString& strMessage, bool& bHelp)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Finds Norvane appliances and sets them up."));
+    parser.addHelpOption();
+    parser.addOption({"scan",
+                      QStringLiteral("Also sends discovery by unicast to every address of CIDR (10.9.0.0/24; "
+                                     "repeatable, or a comma list) with each refresh: finds appliances behind "
+                                     "routers. At most %1 addresses in all.")
+                          .arg(WINDOW_SCAN_MAX_ADDRESSES),
+                      "CIDR"});
+    bHelp = false;
+    if (!parser.parse(args)) {
+        strMessage = parser.errorText();
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        bHelp = true;
+        strMessage = parser.helpText();
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        strMessage = QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
+        return false;
+    }
+    for (const QString& strList : parser.values(QStringLiteral("scan"))) {
+        if (!m_scanRanges.Add(strList, strMessage)) {
+            strMessage = QStringLiteral("--scan: ") + strMessage;
+            return false;
+        }
+    }
+    if (m_scanRanges.Count() > WINDOW_SCAN_MAX_ADDRESSES) {
+        strMessage = QStringLiteral("--scan covers %1 addresses; the window sweeps at most %2 with each refresh "
+                                    "(norvane discover --scan takes more)")
+                         .arg(m_scanRanges.Count())
+                         .arg(WINDOW_SCAN_MAX_ADDRESSES);
+        return false;
+    }
+    return true;
+}
+
 bool CSetupApp::InitInstance()
 {
     if (!SocketInit()) {
@@ -29,6 +71,7 @@ bool CSetupApp::InitInstance()
     QString strCaption;
     LoadString(IDS_SHEET_CAPTION, strCaption);
     CSetupSheet sheet(strCaption, nullptr, 0);
+    sheet.m_pageChoose.SetScanRanges(m_scanRanges);
     RunSheet(sheet);
     return false;
 }

@@ -1,9 +1,17 @@
 // The application object: starts the program and runs the setup sheet.
 #pragma once
 
+#include "addressrange.h"
+
+#include <QStringList>
+
 class CSetupApp {
 public:
     virtual ~CSetupApp() = default;
+
+    // Reads the command line (--scan CIDR, repeatable); false, with the
+    // reason or the help in strMessage, when the program should not start.
+    bool ParseCommandLine(const QStringList& args, QString& strMessage, bool& bHelp);
 
     // Runs the whole program: the socket layer check, then the modal sheet.
     // Always false: the program ends when the sheet closes.
@@ -14,4 +22,6 @@ protected:
     virtual bool SocketInit();
     // Runs the sheet modally; tests replace it.
     virtual void RunSheet(class CSetupSheet& sheet);
+
+    CAddressRanges m_scanRanges;
 };

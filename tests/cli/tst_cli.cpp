@@ -83,12 +83,13 @@ TEST_F(CliTest, DiscoverMergesByMacSortsAndPrintsJsonAndCsv)
     EXPECT_EQ(list[0].toObject(), (QJsonObject{{"mac", "00:1A:2B:00:00:01"},
                                                {"ip", "10.200.1.1"},
                                                {"serial", "NV1"},
-                                               {"interfaces", QJsonArray{"lo"}}}));
+                                               {"interfaces", QJsonArray{"lo"}},
+                                               {"found_by", QJsonArray{"broadcast:lo"}}}));
     EXPECT_EQ(list[1].toObject()["serial"].toString(), "NV2, \"B\"");
 
     const CliRun csv = Run({"discover", "--format", "csv", "--timeout", "0.3", "--rounds", "2"}, answer);
-    EXPECT_EQ(csv.strOut, "mac,ip,serial,interfaces\n00:1A:2B:00:00:01,10.200.1.1,NV1,lo\n"
-                          "00:1A:2B:00:00:02,10.200.1.2,\"NV2, \"\"B\"\"\",lo\n");
+    EXPECT_EQ(csv.strOut, "mac,ip,serial,interfaces,found_by\n00:1A:2B:00:00:01,10.200.1.1,NV1,lo,broadcast:lo\n"
+                          "00:1A:2B:00:00:02,10.200.1.2,\"NV2, \"\"B\"\"\",lo,broadcast:lo\n");
     EXPECT_EQ(m_requests.size(), 3); // one round, then two
 }
 

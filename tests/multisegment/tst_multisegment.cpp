@@ -3,6 +3,7 @@
 // 192.168.77.100, in no subnet of this host. The page and norvane must find
 // all of them and reach each out of the interface it answered on.
 #include "pagetest.h"
+#include "segmentcli.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,30 +17,6 @@ namespace {
 
 const QSet<QString> kSegmentA{"10.201.0.130", "10.201.0.131", "10.201.0.132"};
 const QSet<QString> kSegmentB{"10.202.0.130", "10.202.0.131", "192.168.77.100"};
-
-struct CliRun {
-    int nExit = -1;
-    QString strOut;
-    QString strErr;
-};
-
-CliRun Cli(const QStringList& args)
-{
-    QProcess process;
-    process.start(qEnvironmentVariable("NORVANE_CLI"), args);
-    process.closeWriteChannel();
-    process.waitForFinished(60000);
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
-QSet<QString> Listed(const QString& strJson)
-{
-    QSet<QString> ips;
-    for (const QJsonValue& entry : QJsonDocument::fromJson(strJson.toUtf8()).array())
-        ips.insert(entry.toObject()["ip"].toString());
-    return ips;
-}
 
 class MultiSegment : public PageTest {
 protected:

@@ -129,8 +129,8 @@ void PrintAppliances(const CSimOptions& opts, const CApplianceTable& table)
 
 class CReceiver {
 public:
-    CReceiver(int fd, std::FILE* pLog, CApplianceTable& table, COutbox& outbox)
-        : m_fd(fd), m_pLog(pLog), m_table(table), m_outbox(outbox)
+    CReceiver(int fd, std::FILE* pLog, bool bLogTimes, CApplianceTable& table, COutbox& outbox)
+        : m_fd(fd), m_pLog(pLog), m_bLogTimes(bLogTimes), m_table(table), m_outbox(outbox)
     {
     }
 
@@ -172,9 +172,12 @@ private:
             char type[8] = "none";
             if (nLen > 0)
                 std::snprintf(type, sizeof type, "0x%02X", unsigned(m_buf[0]));
-            std::fprintf(m_pLog, "req type=%s from=%s:%u to=%s len=%zd\n", type,
+            std::fprintf(m_pLog, "req type=%s from=%s:%u to=%s len=%zd", type,
                          IpText(ntohl(addrFrom.sin_addr.s_addr)).c_str(), unsigned(ntohs(addrFrom.sin_port)),
                          IpText(nToIp).c_str(), nLen);
+            if (m_bLogTimes)
+                std::fprintf(m_pLog, " t=%.6f", std::chrono::duration<double>(SimClock::now() - m_tStart).count());
+            std::fputc('\n', m_pLog);
         }
 
         const int nSize = int(std::min<ssize_t>(nLen, sizeof m_buf));
@@ -188,6 +191,8 @@ private:
 
     int m_fd;
     std::FILE* m_pLog;
+    bool m_bLogTimes;
+    SimClock::time_point m_tStart = SimClock::now();
     CApplianceTable& m_table;
     COutbox& m_outbox;
     unsigned char m_buf[DEVMSG_BUF_SIZE];
@@ -240,7 +245,7 @@ int Run(const CSimOptions& opts)
     }
 
     COutbox outbox(opts, fd, fdWrong);
-    CReceiver receiver(fd, pLog, table, outbox);
+    CReceiver receiver(fd, pLog, opts.m_bLogTimes, table, outbox);
     CUnsolicited unsolicited(opts, table);
     bool bFloodReported = false;
 

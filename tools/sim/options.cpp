@@ -62,6 +62,8 @@ Faults
 
 Output
   --log FILE             append a line per datagram received
+  --log-times            end each log line with t=SECONDS, the time it was
+                         received since the simulator started (a rate's check)
   --dump-dir DIR         keep DIR/<ip>.img equal to each appliance's image
   --verbose              list every appliance even when there are more than 50
   --no-segment-check     start even where non-loopback interfaces exist
@@ -245,6 +247,7 @@ const struct {
     {"--garbage", &CSimOptions::m_bGarbage, true},
     {"--wrong-port", &CSimOptions::m_bWrongPort, true},
     {"--verbose", &CSimOptions::m_bVerbose, true},
+    {"--log-times", &CSimOptions::m_bLogTimes, true},
     {"--no-segment-check", &CSimOptions::m_bSegmentCheck, false},
 };
 

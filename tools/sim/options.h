@@ -42,6 +42,7 @@ struct CSimOptions {
     std::uint16_t m_nUnsolicitedPort = 0;
 
     std::string m_strLog;
+    bool m_bLogTimes = false;
     std::string m_strDumpDir;
     bool m_bVerbose = false;
     bool m_bSegmentCheck = true;
