@@ -102,6 +102,8 @@ bool CSession::Discover(int nWindowMs, int nRounds, QList<Appliance>& list, cons
 void CSession::Start(const DeviceRequest& request, int nTimeoutMs, Done done)
 {
     const quint32 nAddress = AddressOf(request.strDeviceIp);
+    // A second request to one address would take the first one's reply.
+    Q_ASSERT(!m_pending.count(nAddress));
     const int nSent = m_socket.Send(request);
     ReportSent(request.nType,
                request.IsBroadcast() ? QHostAddress(QHostAddress::Broadcast).toString() : request.strDeviceIp);
@@ -220,9 +222,14 @@ void CSession::OnStatusError(const DeviceOrigin& origin, int nStatus)
 void CSession::AddDevice(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
                          const QString& strIp)
 {
+    Appliance appliance{strMac, strIp, strSerial, origin.nInterface, {}};
+    if (const auto it = PendingFrom(origin); it != m_pending.end() && it->second.nReplyType == DM_DEVICE_INFO) {
+        RequestResult result;
+        result.device = appliance;
+        FinishFrom(origin, result);
+    }
     if (!m_pFound)
         return;
-    Appliance appliance{strMac, strIp, strSerial, origin.nInterface, {}};
     const QString strInterface = QNetworkInterface::interfaceNameFromIndex(origin.nInterface);
     const QString strKey = MacKey(strMac);
     const auto it = m_foundByMac.constFind(strKey);
