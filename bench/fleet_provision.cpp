@@ -9,11 +9,6 @@
 #include "benchsupport.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -47,25 +42,8 @@ void RunOne(int nAppliances, double dDrop, bool bSameIp, int nParallel, const QS
                        .toLatin1());
     plan.close();
     const QString strReport = out.filePath("report.json");
-    // Lost discovery replies are found again by more rounds; lost
-    // acknowledgements and checks by the retries.
-    const QStringList args{"provision", plan.fileName(), "--parallel", QString::number(nParallel),
-                           "--discover-timeout", "0.5", "--rounds", dDrop > 0 ? "3" : "1", "--timeout", "0.5",
-                           "--retries", "4", "--report", strReport, "--password", ""};
-    QProcess cli;
-    QElapsedTimer clock;
-    clock.start();
-    cli.start(strCli, args);
-    cli.waitForFinished(600000);
-    const double dSeconds = double(clock.nsecsElapsed()) / 1e9;
-    sim.terminate();
-    sim.waitForFinished();
-
-    QFile report(strReport);
-    int nMoved = 0;
-    if (report.open(QIODevice::ReadOnly))
-        for (const QJsonValue& entry : QJsonDocument::fromJson(report.readAll()).array())
-            nMoved += entry.toObject()["outcome"].toString() == "moved";
+    const double dSeconds = RunFleetCommand(sim, strCli, {"provision", plan.fileName()}, nParallel, dDrop, strReport);
+    const int nMoved = CountOutcome(strReport, "moved");
     std::printf("provision appliances=%d moved=%d seconds=%.2f per_appliance_ms=%.2f parallel=%d drop=%g same_ip=%d\n",
                 nAppliances, nMoved, dSeconds, dSeconds * 1000.0 / nAppliances, nParallel, dDrop, int(bSameIp));
     std::fflush(stdout);

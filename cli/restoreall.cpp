@@ -173,7 +173,7 @@ int RunRestoreAll(CContext& ctx)
             Note(QStringLiteral("none of the %1 appliances chosen has a file in %2").arg(chosen.size()).arg(ctx.args[0]));
         return restore.SaveReport() ? nExit : EXIT_FILE;
     }
-    Note(QStringLiteral("%1 appliances get the image in their file").arg(nToLoad));
+    Note(QStringLiteral("%1 appliances will get the image of their file").arg(nToLoad));
     Confirm(ctx, IDS_CONFIRM_LOAD);
     restore.RefuseUnsafe(false);
     return restore.Run();
