@@ -13,6 +13,7 @@ void AskAtNewAddress(CSession& session, const AddressChange& change, int nAsksLe
     request.nType = DM_DISCOVER;
     request.strDeviceIp = change.strNewIp;
     request.nInterface = change.appliance.nInterface;
+    request.bUnicast = true;
     const int nWindowMs = std::min(1000, nTimeoutMs);
     session.Start(request, nWindowMs, [&session, change, nAsksLeft, nTimeoutMs, done](const RequestResult& result) {
         const Appliance& there = result.device;

@@ -20,7 +20,7 @@ enum : unsigned {
     OPT_DISCOVER = 1 << 3, // --rounds, --format
     OPT_FLEET = 1 << 4,    // --match, --parallel, --retries, --report, --rounds
     OPT_VERIFY = 1 << 5,   // --no-verify
-    OPT_PLAN = 1 << 6,     // --from, --dry-run, --format
+    OPT_PLAN = 1 << 7,     // --from, --dry-run, --format
 };
 
 struct Subcommand {

@@ -31,7 +31,9 @@ public:
 
     void AddRow(const PlanRow& row, const Appliance* pFound)
     {
-        const qsizetype i = Add(pFound ? *pFound : Appliance{row.strMac, {}, {}, 0, {}});
+        Appliance missing;
+        missing.strMac = row.strMac;
+        const qsizetype i = Add(pFound ? *pFound : missing);
         m_rows.append(row);
         m_outcomes.append(QString());
         m_unverified.append(false);

@@ -31,7 +31,9 @@ public:
 
     void AddImage(const Appliance* pAppliance, const QString& strMac, const ImageFile& file)
     {
-        const qsizetype i = Add(pAppliance ? *pAppliance : Appliance{strMac, {}, {}, 0, {}});
+        Appliance missing;
+        missing.strMac = strMac;
+        const qsizetype i = Add(pAppliance ? *pAppliance : missing);
         m_files.append(file);
         if (!pAppliance)
             Fail(i, QStringLiteral("no appliance answers for this MAC (%1)").arg(file.strPath));

@@ -222,14 +222,17 @@ void CSession::OnStatusError(const DeviceOrigin& origin, int nStatus)
 void CSession::AddDevice(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
                          const QString& strIp)
 {
-    Appliance appliance{strMac, strIp, strSerial, origin.nInterface, {}};
     if (const auto it = PendingFrom(origin); it != m_pending.end() && it->second.nReplyType == DM_DEVICE_INFO) {
         RequestResult result;
-        result.device = appliance;
+        result.device.strMac = strMac;
+        result.device.strIp = strIp;
+        result.device.strSerial = strSerial;
+        result.device.nInterface = origin.nInterface;
         FinishFrom(origin, result);
     }
     if (!m_pFound)
         return;
+    Appliance appliance{strMac, strIp, strSerial, origin.nInterface, {}};
     const QString strInterface = QNetworkInterface::interfaceNameFromIndex(origin.nInterface);
     const QString strKey = MacKey(strMac);
     const auto it = m_foundByMac.constFind(strKey);

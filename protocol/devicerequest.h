@@ -11,10 +11,9 @@
 struct DeviceRequest {
     std::int8_t nType = DM_DISCOVER;
     QString strPassword;
-    // The appliance it is for, dotted (or a host name). The change of address
-    // is broadcast, and so is a discovery without an address: for them it
-    // only names the appliance the reply is awaited from (empty when any).
-    // A discovery with an address asks that address alone.
+    // The appliance it is for, dotted (or a host name). Discovery and the
+    // change of address are broadcast: for them it only names the appliance
+    // the reply is awaited from (empty when any).
     QString strDeviceIp;
     // The interface to send out of; 0: by the routes (unicast) or every
     // broadcast interface (broadcast).
@@ -22,6 +21,10 @@ struct DeviceRequest {
     QString strMac;   // DM_SET_IP: the appliance's MAC text as it reports it
     QString strNewIp; // DM_SET_IP: its new address
     QByteArray image; // DM_PUT_FLASHINFO: FLASHINFO_SIZE bytes
+    // Discovery or a change of address sent to strDeviceIp alone instead of
+    // broadcast: the way to an appliance behind a router, which no
+    // broadcast reaches (an appliance may not take a change sent so).
+    bool bUnicast = false;
 
-    bool IsBroadcast() const { return nType == DM_SET_IP || (nType == DM_DISCOVER && strDeviceIp.isEmpty()); }
+    bool IsBroadcast() const { return (nType == DM_DISCOVER || nType == DM_SET_IP) && !bUnicast; }
 };
