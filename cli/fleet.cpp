@@ -65,12 +65,9 @@ void CFleet::RefuseUnsafe(bool bSharedIpOk)
 int CFleet::Run()
 {
     m_clock.start();
-    for (qsizetype i = 0; i < m_entries.size(); ++i) {
-        if (!m_entries[i].bDone) {
-            m_entries[i].bQueued = true;
+    for (qsizetype i = 0; i < m_entries.size(); ++i)
+        if (!m_entries[i].bDone)
             m_waiting.append(i);
-        }
-    }
     m_bRunning = true;
     StartMore();
     if (m_nDone < m_entries.size())
@@ -112,7 +109,6 @@ void CFleet::StartMore()
             continue;
         }
         m_waiting.remove(k);
-        m_entries[i].bQueued = false;
         ++m_nInFlight;
         Attempt(i);
     }
@@ -143,7 +139,6 @@ bool CFleet::Retry(qsizetype i)
     }
     // Its address went to another job meanwhile: first in line once it is free.
     --m_nInFlight;
-    entry.bQueued = true;
     m_waiting.prepend(i);
     return true;
 }

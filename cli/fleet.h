@@ -49,7 +49,6 @@ protected:
     struct Entry {
         Appliance appliance; // its strIp is where its job's first request goes
         int nAttempts = 0;
-        bool bQueued = false;
         bool bDone = false;
         bool bOk = false;
         QString strError;
