@@ -150,6 +150,19 @@ TEST_F(CliFleetTest, ProvisionSkipsAndReportsWhoDoesNotAnswerAndNumbersByMac)
     EXPECT_EQ(Received("0x11"), 0);
 }
 
+TEST_F(CliFleetTest, ProvisionAsksAgainThenSaysWhereAnApplianceThatDidNotMoveAnswers)
+{
+    ASSERT_TRUE(StartSim({"--count", "1", "--setip-no-move"}));
+    const QString strReport = m_dir.filePath(QStringLiteral("r.json"));
+    const CliRun run = Run(QStringList{"provision", "--from", "10.200.9.1", "--retries", "1", "--report", strReport} + kQuick);
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(Received("0x11"), 2);
+    const QJsonObject entry = QJsonDocument::fromJson(ReadFile(strReport)).array().at(0).toObject();
+    EXPECT_EQ(entry["outcome"], "failed");
+    EXPECT_EQ(entry["attempts"], 2);
+    EXPECT_EQ(entry["error"], "acknowledged, but 00:1A:2B:00:00:01 still answers from 10.200.1.1, not 10.200.9.1");
+}
+
 // New appliances arrive at one factory address: the change names each by its
 // MAC, and their acknowledgements all come from that one address.
 TEST_F(CliFleetTest, ProvisionTellsAppliancesAtOneFactoryAddressApartByMac)
