@@ -7,10 +7,6 @@
 #include "benchsupport.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -27,25 +23,9 @@ void RunOne(int nAppliances, double dDrop, int nParallel, const QString& strDir)
     }
     QTemporaryDir out;
     const QString strReport = out.filePath("report.json");
-    // Lost discovery replies are found again by more rounds; lost image
-    // replies by the retries.
-    const QStringList args{"backup-all", out.filePath("images"), "--parallel", QString::number(nParallel),
-                           "--discover-timeout", "0.5", "--rounds", dDrop > 0 ? "3" : "1", "--timeout", "0.5",
-                           "--retries", "4", "--report", strReport, "--password", ""};
-    QProcess cli;
-    QElapsedTimer clock;
-    clock.start();
-    cli.start(strCli, args);
-    cli.waitForFinished(600000);
-    const double dSeconds = double(clock.nsecsElapsed()) / 1e9;
-    sim.terminate();
-    sim.waitForFinished();
-
-    QFile report(strReport);
-    int nOk = 0;
-    if (report.open(QIODevice::ReadOnly))
-        for (const QJsonValue& entry : QJsonDocument::fromJson(report.readAll()).array())
-            nOk += entry.toObject()["outcome"].toString() == "ok";
+    const double dSeconds =
+        RunFleetCommand(sim, strCli, {"backup-all", out.filePath("images")}, nParallel, dDrop, strReport);
+    const int nOk = CountOutcome(strReport, "ok");
     std::printf("fleet appliances=%d ok=%d seconds=%.2f per_appliance_ms=%.2f parallel=%d drop=%g\n", nAppliances,
                 nOk, dSeconds, dSeconds * 1000.0 / nAppliances, nParallel, dDrop);
     std::fflush(stdout);

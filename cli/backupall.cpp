@@ -10,7 +10,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 namespace {
 // DIR: a writable directory, or one that can be made, its nearest existing
@@ -36,62 +35,30 @@ void CheckReport(const QString& strReport, const QString& strDir)
         CheckWritable(strReport);
 }
 
-QRegularExpression MatchOption(const CContext& ctx)
-{
-    if (!ctx.IsSet("match"))
-        return {};
-    const QRegularExpression match = QRegularExpression::fromWildcard(ctx.Value("match"), Qt::CaseInsensitive);
-    if (!match.isValid())
-        Usage(QStringLiteral("--match: not a valid pattern: %1").arg(ctx.Value("match")));
-    return match;
-}
-
-QList<Appliance> Chosen(const CContext& ctx, const QRegularExpression& match, const QList<Appliance>& found)
-{
-    QList<Appliance> chosen;
-    for (const Appliance& a : found)
-        if (!ctx.IsSet("match") || match.match(a.strMac).hasMatch() || match.match(a.strIp).hasMatch() ||
-            match.match(a.strSerial).hasMatch())
-            chosen.append(a);
-    return chosen;
-}
 } // namespace
 
 int RunBackupAll(CContext& ctx)
 {
     // Everything is checked before the directory is made or anything sent.
-    FleetOptions options;
-    options.strDir = ctx.args[0];
-    options.nParallel = CountOption(ctx, "parallel", 1, 256);
-    options.nRetries = CountOption(ctx, "retries", 0, 100);
+    FleetOptions options = ReadFleetOptions(ctx, "backup-all");
+    const QString strDir = ctx.args[0];
     const int nRounds = CountOption(ctx, "rounds", 1, 1000);
     const QRegularExpression match = MatchOption(ctx);
-    CheckDirectory(options.strDir);
-    options.strReport = ctx.Value("report");
+    CheckDirectory(strDir);
     if (!options.strReport.isEmpty())
-        CheckReport(options.strReport, options.strDir);
+        CheckReport(options.strReport, strDir);
     options.strPassword = ReadPassword(ctx);
 
     const QList<Appliance> found = Discover(ctx, ctx.nDiscoverMs, nRounds);
     WarnSystemDrops(ctx);
     const QList<Appliance> chosen = Chosen(ctx, match, found);
-    options.nTimeoutMs = ctx.nTimeoutMs;
-    options.bProgress = StderrIsTerminal();
-    CFleetBackup backup(*ctx.pSession, options);
-    // Nothing backed up is no success: a job on the wrong segment, or with a
-    // mistyped --match, must not pass for one. The report says the same.
+    CFleetBackup backup(*ctx.pSession, options, strDir);
+    // The report says the same.
     if (chosen.isEmpty()) {
-        if (found.isEmpty())
-            Note(QStringLiteral("no appliance answered within %1 s").arg(ctx.nDiscoverMs / 1000.0));
-        else
-            Note(QStringLiteral("none of the %1 appliances found matches %2")
-                     .arg(found.size())
-                     .arg(ctx.Value("match")));
-        if (!backup.SaveReport())
-            return EXIT_FILE;
-        return found.isEmpty() ? EXIT_NO_RESPONSE : EXIT_NONE_MATCHED;
+        const int nExit = NoneChosen(ctx, found.size());
+        return backup.SaveReport() ? nExit : EXIT_FILE;
     }
-    if (!CFleetBackup::MakeDirectory(options.strDir))
-        Fail(EXIT_FILE, QStringLiteral("cannot make the directory %1").arg(options.strDir));
+    if (!CFleet::MakeDirectory(strDir))
+        Fail(EXIT_FILE, QStringLiteral("cannot make the directory %1").arg(strDir));
     return backup.Run(chosen);
 }

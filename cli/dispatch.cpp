@@ -21,6 +21,7 @@ enum : unsigned {
     OPT_FLEET = 1 << 4,    // --match, --parallel, --retries, --report, --rounds
     OPT_VERIFY = 1 << 5,   // --no-verify
     OPT_SCAN = 1 << 6,     // discovery sweeps ranges too: --scan, --rate, --no-broadcast, --force
+    OPT_PLAN = 1 << 7,     // --from, --dry-run, --format
 };
 
 // Addresses a sweep may cover without --force: a /16.
@@ -50,6 +51,12 @@ const Subcommand kSubcommands[] = {
      OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_YES, RunRestore},
     {"backup-all", "DIR", "Saves the image of every appliance found (or of those --match selects) to DIR/<MAC>.cfg.",
      OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_FLEET, RunBackupAll},
+    {"restore-all", "DIR", "Loads DIR/<MAC>.cfg into each appliance found with that MAC (or those --match selects).",
+     OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_FLEET | OPT_YES, RunRestoreAll},
+    {"provision", "[PLAN.csv]",
+     "Gives each appliance in PLAN.csv (mac,ip[,password]) its address, or numbers those found from --from "
+     "FIRST_IP; checks each.",
+     OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_FLEET | OPT_PLAN, RunProvision},
 };
 
 const Subcommand* FindSubcommand(const QString& strName)
@@ -124,8 +131,15 @@ void AddOptions(QCommandLineParser& parser, const Subcommand& sub)
     if (sub.nOptions & (OPT_DISCOVER | OPT_FLEET))
         parser.addOption(
             {"rounds", "Broadcasts (and sweeps) discovery N times and merges the replies (default 1).", "N", "1"});
-    if (bDiscover)
-        parser.addOption({"format", "table (default), json or csv.", "FORMAT", "table"});
+    if (sub.nOptions & (OPT_DISCOVER | OPT_PLAN))
+        parser.addOption({"format", bDiscover ? "table (default), json or csv." : "Of --dry-run: table (default), json or csv.",
+                          "FORMAT", "table"});
+    if (sub.nOptions & OPT_PLAN) {
+        parser.addOption({"from", "Instead of a plan: consecutive addresses from FIRST_IP to the appliances found "
+                                  "(or those --match selects), in MAC order.",
+                          "FIRST_IP"});
+        parser.addOption({"dry-run", "Prints the plan (MAC, IP, NEW IP, ACTION) and sends nothing but the discovery."});
+    }
     if (sub.nOptions & OPT_FLEET) {
         parser.addOption({"match", "Only appliances whose MAC, IP or serial matches GLOB (* and ?).", "GLOB"});
         parser.addOption({"parallel", "Appliances asked at once (default 8).", "N", "8"});
@@ -206,8 +220,10 @@ bool ParseOptions(CContext& ctx, const Subcommand& sub, const QStringList& args)
         return false;
     }
     ctx.args = ctx.parser.positionalArguments();
-    const qsizetype nWanted = QString::fromLatin1(sub.pszArgs).split(QLatin1Char(' '), Qt::SkipEmptyParts).size();
-    if (ctx.args.size() != nWanted)
+    // An argument in brackets may be left out.
+    const QStringList wanted = QString::fromLatin1(sub.pszArgs).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const qsizetype nOptional = wanted.filter(QStringLiteral("[")).size();
+    if (ctx.args.size() > wanted.size() || ctx.args.size() < wanted.size() - nOptional)
         Usage(QStringLiteral("usage: norvane %1 [OPTION...] %2").arg(strName, QLatin1String(sub.pszArgs)));
     ctx.nTimeoutMs = SecondsOption(ctx, "timeout");
     if (sub.nOptions & OPT_RESOLVE)

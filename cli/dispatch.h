@@ -2,7 +2,11 @@
 //   dispatch      the subcommand table, the options and the help; runs one
 //   subcommands   what every subcommand is handed (CContext)
 //   discover, setip, onetarget (reboot, login-url, backup, restore),
-//   backupall     a file a subcommand or group; fleetbackup does backup-all's work
+//   backupall, restoreall, provision
+//                 a file a subcommand or group
+//   fleet         what the commands on many appliances share; fleetbackup
+//                 does backup-all's work, plan reads provision's plan,
+//                 addresschange is the change of address of set-ip and provision
 //   steps         what they share: password, target, confirmation, outcome
 //   messages      every "norvane: " line; Fail and Usage end the command
 //   session       requests and their replies over the engine (protocol/)

@@ -20,12 +20,14 @@ EExit StatusExit(int nStatus)
 
 const char* const EXIT_CODE_HELP = R"(Exit codes:
    0  done
-   1  backup-all: one or more appliances failed (the summary and the report say which)
+   1  backup-all, restore-all, provision: one or more appliances failed, or did not
+      answer (the summary and the report say which)
    2  bad input (a malformed MAC or address, an address that reaches every host or none,
       leading zeros, a password beyond Latin-1, an unknown option, a file that cannot be
       read or written, an invalid --match, a MAC nobody answers for, no --yes without a
-      terminal): nothing was sent
-   3  no response within the timeout: "No Response !!!"; backup-all: no appliance answered
+      terminal, a refused plan or image file): nothing was sent
+   3  no response within the timeout: "No Response !!!"; backup-all, restore-all,
+      provision: no appliance answered
    4  the appliance answered "Invalid Password !!!"
    5  the appliance answered "Invalid REQUEST !!!"
    6  the appliance answered "Internal Error !!!"
@@ -38,5 +40,6 @@ const char* const EXIT_CODE_HELP = R"(Exit codes:
   11  set-ip: the change was acknowledged, but the appliance does not answer from NEW_IP
   12  login-url: the appliance reported an unusable web port, or no URL can be formed
   13  not confirmed at the prompt: nothing was sent
-  14  backup-all: appliances answered, but none matches --match
+  14  backup-all, restore-all, provision: appliances answered, but none matches --match
+      (restore-all: none has a file; provision: none is in the plan)
 )";

@@ -40,17 +40,29 @@ QByteArray FormatTable(const QList<Appliance>& list)
     QList<QStringList> rows{{QStringLiteral("MAC"), QStringLiteral("IP"), QStringLiteral("SERIAL"),
                              QStringLiteral("INTERFACE"), QStringLiteral("FOUND BY")}};
     for (const Appliance& a : list)
-        rows.append({Printable(a.strMac), Printable(a.strIp), Printable(a.strSerial), a.interfaces.join(','),
-                     a.foundBy.join(',')});
-    qsizetype nWidths[4] = {0, 0, 0, 0};
-    for (const QStringList& row : rows)
-        for (int i = 0; i < 4; ++i)
-            nWidths[i] = std::max(nWidths[i], row[i].size());
-    QString strOut;
+        rows.append({a.strMac, a.strIp, a.strSerial, a.interfaces.join(','), a.foundBy.join(',')});
+    return FormatColumns(rows);
+}
+
+QByteArray FormatColumns(const QList<QStringList>& rows)
+{
+    QList<QStringList> shown;
+    QList<qsizetype> widths;
     for (const QStringList& row : rows) {
-        for (int i = 0; i < 4; ++i)
-            strOut += row[i].leftJustified(nWidths[i] + 2);
-        strOut += row[4] + QLatin1Char('\n');
+        QStringList cells;
+        for (qsizetype i = 0; i < row.size(); ++i) {
+            cells << Printable(row[i]);
+            if (widths.size() <= i)
+                widths.append(0);
+            widths[i] = std::max(widths[i], cells.last().size());
+        }
+        shown.append(cells);
+    }
+    QString strOut;
+    for (const QStringList& row : shown) {
+        for (qsizetype i = 0; i + 1 < row.size(); ++i)
+            strOut += row[i].leftJustified(widths[i] + 2);
+        strOut += row.value(row.size() - 1) + QLatin1Char('\n');
     }
     return strOut.toUtf8();
 }
@@ -69,10 +81,21 @@ QByteArray FormatJson(const QList<Appliance>& list)
 
 QByteArray FormatCsv(const QList<Appliance>& list)
 {
-    QString strOut = QStringLiteral("mac,ip,serial,interfaces,found_by\n");
+    QList<QStringList> rows{{QStringLiteral("mac"), QStringLiteral("ip"), QStringLiteral("serial"),
+                             QStringLiteral("interfaces"), QStringLiteral("found_by")}};
     for (const Appliance& a : list)
-        strOut += CsvField(a.strMac) + QLatin1Char(',') + CsvField(a.strIp) + QLatin1Char(',') +
-                  CsvField(a.strSerial) + QLatin1Char(',') + CsvField(a.interfaces.join(' ')) + QLatin1Char(',') +
-                  CsvField(a.foundBy.join(' ')) + QStringLiteral("\n");
+        rows.append({a.strMac, a.strIp, a.strSerial, a.interfaces.join(' '), a.foundBy.join(' ')});
+    return FormatCsvRows(rows);
+}
+
+QByteArray FormatCsvRows(const QList<QStringList>& rows)
+{
+    QString strOut;
+    for (const QStringList& row : rows) {
+        QStringList fields;
+        for (const QString& strField : row)
+            fields << CsvField(strField);
+        strOut += fields.join(QLatin1Char(',')) + QLatin1Char('\n');
+    }
     return strOut.toUtf8();
 }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QStringList>
 
 QByteArray FormatTable(const QList<Appliance>& list);
 // An array of objects with the keys mac, ip, serial, interfaces (the names
@@ -13,3 +14,7 @@ QByteArray FormatTable(const QList<Appliance>& list);
 QByteArray FormatJson(const QList<Appliance>& list);
 // A header row, then one row per appliance; fields quoted where needed.
 QByteArray FormatCsv(const QList<Appliance>& list);
+
+// Rows, the first being the header, in aligned columns for people, or as CSV.
+QByteArray FormatColumns(const QList<QStringList>& rows);
+QByteArray FormatCsvRows(const QList<QStringList>& rows);

@@ -145,6 +145,8 @@ QString CSession::FoundBy(quint32 nAddress, int nInterface)
 void CSession::Start(const DeviceRequest& request, int nTimeoutMs, Done done)
 {
     const quint32 nAddress = AddressOf(request.strDeviceIp);
+    // A second request to one address would take the first one's reply.
+    Q_ASSERT(!m_pending.count(nAddress));
     const int nSent = m_socket.Send(request);
     ReportSent(request.nType,
                request.IsBroadcast() ? QHostAddress(QHostAddress::Broadcast).toString() : request.strDeviceIp);
@@ -263,6 +265,14 @@ void CSession::OnStatusError(const DeviceOrigin& origin, int nStatus)
 void CSession::AddDevice(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
                          const QString& strIp)
 {
+    if (const auto it = PendingFrom(origin); it != m_pending.end() && it->second.nReplyType == DM_DEVICE_INFO) {
+        RequestResult result;
+        result.device.strMac = strMac;
+        result.device.strIp = strIp;
+        result.device.strSerial = strSerial;
+        result.device.nInterface = origin.nInterface;
+        FinishFrom(origin, result);
+    }
     if (!m_pFound)
         return;
     Appliance appliance{strMac, strIp, strSerial, origin.nInterface, {}, {}};

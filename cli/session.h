@@ -55,6 +55,7 @@ struct RequestResult {
     int nStatus = 0;
     LoginInfo login;
     QByteArray image;
+    Appliance device; // a discovery asked of one address: what answered there
 };
 
 class CSession : public QObject, public CDeviceReplies {
@@ -83,8 +84,9 @@ public:
     // Sends one request to the appliance at request.strDeviceIp (dotted) and
     // calls done with its outcome, once: DM_SET_IP (broadcast; its
     // acknowledgement is taken from the old address or from strNewIp),
-    // DM_GET_LOGIN, DM_REBOOT, DM_GET_FLASHINFO or DM_PUT_FLASHINFO. One
-    // request per address at a time.
+    // DM_DISCOVER (to that address alone), DM_GET_LOGIN, DM_REBOOT,
+    // DM_GET_FLASHINFO or DM_PUT_FLASHINFO. One request per address at a
+    // time: ask Busy first.
     using Done = std::function<void(const RequestResult&)>;
     void Start(const DeviceRequest& request, int nTimeoutMs, Done done);
     // Start, then wait for the outcome.

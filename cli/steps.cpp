@@ -15,15 +15,6 @@
 #include <algorithm>
 
 namespace {
-// A password file's bytes: UTF-8 where they are valid UTF-8, else Latin-1,
-// so a file written on a Latin-1 system sends the bytes its owner typed.
-QString PasswordFromBytes(const QByteArray& bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString strText = utf8.decode(bytes);
-    return utf8.hasError() ? QString::fromLatin1(bytes) : strText;
-}
-
 QString PasswordFromFile(const QString& strPath)
 {
     QFile file(strPath);
@@ -32,7 +23,7 @@ QString PasswordFromFile(const QString& strPath)
     QByteArray line = file.readLine(4096);
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
-    return PasswordFromBytes(line);
+    return TextFromBytes(line);
 }
 
 [[noreturn]] void NotATarget(const QString& strTarget)
@@ -40,6 +31,26 @@ QString PasswordFromFile(const QString& strPath)
     Usage(QStringLiteral("not an IPv4 address or a MAC address: %1").arg(strTarget));
 }
 } // namespace
+
+// A file written on a Latin-1 system sends the bytes its owner typed.
+QString TextFromBytes(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString strText = utf8.decode(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : strText;
+}
+
+// The appliance gets one byte per character (Latin-1): a character beyond
+// it would silently become another password.
+QString PasswordProblem(const QString& strPassword)
+{
+    for (const QChar c : strPassword)
+        if (c.unicode() > 0xFF)
+            return QStringLiteral("the password holds '%1', which is not among the 256 characters "
+                                  "(Latin-1) an appliance receives")
+                .arg(c);
+    return {};
+}
 
 void OpenSession(CContext& ctx)
 {
@@ -71,6 +82,48 @@ void WarnSystemDrops(const CContext& ctx)
                  .arg(nDrops));
 }
 
+QRegularExpression MatchOption(const CContext& ctx)
+{
+    if (!ctx.IsSet("match"))
+        return {};
+    const QRegularExpression match = QRegularExpression::fromWildcard(ctx.Value("match"), Qt::CaseInsensitive);
+    if (!match.isValid())
+        Usage(QStringLiteral("--match: not a valid pattern: %1").arg(ctx.Value("match")));
+    return match;
+}
+
+QList<Appliance> Chosen(const CContext& ctx, const QRegularExpression& match, const QList<Appliance>& found)
+{
+    QList<Appliance> chosen;
+    for (const Appliance& a : found)
+        if (!ctx.IsSet("match") || match.match(a.strMac).hasMatch() || match.match(a.strIp).hasMatch() ||
+            match.match(a.strSerial).hasMatch())
+            chosen.append(a);
+    return chosen;
+}
+
+FleetOptions ReadFleetOptions(const CContext& ctx, const char* pszCommand)
+{
+    FleetOptions options;
+    options.strCommand = QLatin1String(pszCommand);
+    options.nParallel = CountOption(ctx, "parallel", 1, 256);
+    options.nRetries = CountOption(ctx, "retries", 0, 100);
+    options.strReport = ctx.Value("report");
+    options.nTimeoutMs = ctx.nTimeoutMs;
+    options.bProgress = StderrIsTerminal();
+    return options;
+}
+
+int NoneChosen(const CContext& ctx, qsizetype nFound)
+{
+    if (!nFound) {
+        Note(QStringLiteral("no appliance answered within %1 s").arg(ctx.nDiscoverMs / 1000.0));
+        return EXIT_NO_RESPONSE;
+    }
+    Note(QStringLiteral("none of the %1 appliances found matches %2").arg(nFound).arg(ctx.Value("match")));
+    return EXIT_NONE_MATCHED;
+}
+
 int CountOption(const CContext& ctx, const char* pszName, int nMin, int nMax)
 {
     bool bOk = false;
@@ -93,26 +146,28 @@ QString ReadPassword(const CContext& ctx)
         if (!ReadSecret(QStringLiteral("Password: "), strPassword))
             Usage(QStringLiteral("no password read"));
     }
-    // The appliance gets one byte per character (Latin-1): a character
-    // beyond it would silently become another password.
-    for (const QChar c : strPassword)
-        if (c.unicode() > 0xFF)
-            Usage(QStringLiteral("the password holds '%1', which is not among the 256 characters "
-                                 "(Latin-1) an appliance receives")
-                      .arg(c));
+    if (const QString strWhy = PasswordProblem(strPassword); !strWhy.isEmpty())
+        Usage(strWhy);
     return strPassword;
 }
 
-QString CheckIpText(const QString& strText)
+QString IpRefusal(const QString& strText)
 {
     const QString strIp = CanonicalIp(strText);
     if (strIp.isEmpty()) {
         const QString strWhy = IpTextProblem(strText);
-        Usage(QStringLiteral("%1: %2").arg(Text(IDS_INVALID_IP), strWhy.isEmpty() ? strText : strWhy));
+        return QStringLiteral("%1: %2").arg(Text(IDS_INVALID_IP), strWhy.isEmpty() ? strText : strWhy);
     }
     if (const QString strWhy = UnusableIpReason(strIp); !strWhy.isEmpty())
-        Usage(QStringLiteral("%1: %2: %3").arg(Text(IDS_BAD_IP), strText, strWhy));
-    return strIp;
+        return QStringLiteral("%1: %2: %3").arg(Text(IDS_BAD_IP), strText, strWhy);
+    return {};
+}
+
+QString CheckIpText(const QString& strText)
+{
+    if (const QString strWhy = IpRefusal(strText); !strWhy.isEmpty())
+        Usage(strWhy);
+    return CanonicalIp(strText);
 }
 
 void CheckTarget(const QString& strTarget)

@@ -3,7 +3,10 @@
 // that refuses says why and ends the command (messages.h).
 #pragma once
 
+#include "fleet.h"
 #include "subcommands.h"
+
+#include <QRegularExpression>
 
 // What a command goes to: the appliance's address, and the interface to send
 // out of (0: where the routes say).
@@ -18,8 +21,25 @@ void OpenSession(CContext& ctx);
 QList<Appliance> Discover(CContext& ctx, int nWindowMs, int nRounds, const CSession::StopWhen& stop = {});
 void WarnSystemDrops(const CContext& ctx);
 
+// --match as a pattern (none when not given); refused when invalid.
+QRegularExpression MatchOption(const CContext& ctx);
+// The appliances whose MAC, IP or serial match it; all without --match.
+QList<Appliance> Chosen(const CContext& ctx, const QRegularExpression& match, const QList<Appliance>& found);
+// --parallel, --retries, --report, --timeout, and progress when standard
+// error is a terminal; the password is left to ReadPassword.
+FleetOptions ReadFleetOptions(const CContext& ctx, const char* pszCommand);
+// Nothing to work on is no success: a job on the wrong segment, or with a
+// mistyped --match, must not pass for one. Says why; returns the exit code.
+int NoneChosen(const CContext& ctx, qsizetype nFound);
+
 // The option --NAME as a count from nMin to nMax.
 int CountOption(const CContext& ctx, const char* pszName, int nMin, int nMax);
+
+// A file's bytes as text: UTF-8 where they are valid UTF-8, else Latin-1.
+QString TextFromBytes(const QByteArray& bytes);
+// Why an appliance cannot be sent this password (a character beyond
+// Latin-1); empty when it can.
+QString PasswordProblem(const QString& strPassword);
 
 // The password from a file, the option, the environment or the terminal, in
 // that order; empty when none is given and nobody is there to ask.
@@ -28,6 +48,8 @@ QString ReadPassword(const CContext& ctx);
 // An address given on the command line, as canonical text; refused (with
 // the reason) when it is malformed or one no appliance may have.
 QString CheckIpText(const QString& strText);
+// The reason CheckIpText would give; empty when it takes the address.
+QString IpRefusal(const QString& strText);
 // Checks TARGET's form before anything is sent.
 void CheckTarget(const QString& strTarget);
 // TARGET as an appliance's dotted address and interface; may discover.

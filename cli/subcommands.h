@@ -32,4 +32,6 @@ int RunReboot(CContext& ctx);
 int RunLoginUrl(CContext& ctx);
 int RunBackup(CContext& ctx);
 int RunRestore(CContext& ctx);
-int RunBackupAll(CContext& ctx); // backupall.cpp
+int RunBackupAll(CContext& ctx);  // backupall.cpp
+int RunRestoreAll(CContext& ctx); // restoreall.cpp
+int RunProvision(CContext& ctx);  // provision.cpp

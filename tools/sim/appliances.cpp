@@ -59,7 +59,7 @@ CApplianceTable::CApplianceTable(const CSimOptions& opts)
 {
     m_mapByIp.reserve(m_vecAppliances.size());
     for (int i = 0; i < Count(); ++i) {
-        const std::uint32_t nIp = i < opts.m_nCount ? opts.m_nFirstIp + std::uint32_t(i)
+        const std::uint32_t nIp = i < opts.m_nCount ? opts.m_nFirstIp + std::uint32_t(opts.m_bSameIp ? 0 : i)
                                                     : opts.m_vecExtraIps[std::size_t(i - opts.m_nCount)];
         m_vecAppliances[std::size_t(i)].m_nIp = nIp;
         m_mapByIp.emplace(nIp, i);
@@ -178,8 +178,12 @@ void CApplianceTable::HandleRequest(const unsigned char* pData, int nSize, std::
         return;
     }
     if (!bBroadcast) {
-        if (const auto it = m_mapByIp.find(nToIp); it != m_mapByIp.end())
-            Answer(it->second, req, now, reply);
+        // Copied first: an answer may move an appliance.
+        std::vector<int> held;
+        for (auto [it, end] = m_mapByIp.equal_range(nToIp); it != end; ++it)
+            held.push_back(it->second);
+        for (const int i : held)
+            Answer(i, req, now, reply);
         return;
     }
     for (int i = 0; i < Count(); ++i)
@@ -246,9 +250,11 @@ void CApplianceTable::SetIp(int i, const DeviceMsg& req, const ReplyFn& reply)
         SendBare(a.m_nIp, DM_SET_IP_ACK, DS_BAD_REQUEST, DEVMSG_HEADER_SIZE, reply);
         return;
     }
-    if (const auto held = m_mapByIp.find(nNewIp); held != m_mapByIp.end() && held->second != i) {
-        SendBare(a.m_nIp, DM_SET_IP_ACK, DS_BAD_REQUEST, DEVMSG_HEADER_SIZE, reply);
-        return;
+    for (auto [it, end] = m_mapByIp.equal_range(nNewIp); it != end; ++it) {
+        if (it->second != i) {
+            SendBare(a.m_nIp, DM_SET_IP_ACK, DS_BAD_REQUEST, DEVMSG_HEADER_SIZE, reply);
+            return;
+        }
     }
 
     // By default the ack leaves from the old address: the appliance answers
@@ -266,7 +272,12 @@ void CApplianceTable::Move(int i, std::uint32_t nNewIp)
     if (nNewIp == a.m_nIp || m_opts.m_bSetIpNoMove)
         return;
     const std::uint32_t nOldIp = a.m_nIp;
-    m_mapByIp.erase(nOldIp);
+    for (auto [it, end] = m_mapByIp.equal_range(nOldIp); it != end; ++it) {
+        if (it->second == i) {
+            m_mapByIp.erase(it);
+            break;
+        }
+    }
     m_mapByIp.emplace(nNewIp, i);
     a.m_nIp = nNewIp;
     if (!m_opts.m_strDumpDir.empty() && DumpImage(i))

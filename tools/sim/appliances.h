@@ -3,7 +3,8 @@
 // read and changed without the network code.
 //
 // Appliance i (0-based), n = --first-index + i:
-//   address  --first-ip + i; the --extra-ip ones come after the others
+//   address  --first-ip + i (--first-ip itself with --same-ip); the
+//            --extra-ip ones come after the others
 //   MAC      "00:1A:2B:XX:YY:ZZ", XX YY ZZ the bytes of n + 1 in uppercase hex;
 //            with --mac-format dash "00-1A-2B-XX-YY-ZZ", bare "001A2BXXYYZZ",
 //            dotted "001a.2bxx.yyzz" (lowercase)
@@ -13,8 +14,8 @@
 //              x = x * 1664525 + 1013904223        (mod 2^32, before each byte)
 //
 // Rules a test may lean on:
-//   - A broadcast (255.255.255.255) reaches every appliance, a unicast the one
-//     holding that address. Requests of other types, shorter than their type's
+//   - A broadcast (255.255.255.255) reaches every appliance, a unicast the
+//     ones holding that address. Requests of other types, shorter than their type's
 //     size, or discoveries with a wrong magic are ignored.
 //   - Discovery needs no password. Every other request with --password set
 //     must carry it exactly, or gets a header-only reply with DS_BAD_PASSWORD.
@@ -90,5 +91,5 @@ private:
 
     const CSimOptions& m_opts;
     std::vector<CAppliance> m_vecAppliances;
-    std::unordered_map<std::uint32_t, int> m_mapByIp;
+    std::unordered_multimap<std::uint32_t, int> m_mapByIp;
 };

@@ -22,6 +22,9 @@ Appliances
   --first-ip A.B.C.D     address of the first; the others follow (default 10.200.1.1)
   --first-index N        number the appliances from N + 1 for MAC, serial and
                          image, so simulators side by side differ (default 0)
+  --same-ip              put all of --count at --first-ip, as new appliances
+                         arrive at one factory address; a unicast there
+                         reaches each of them, a set-ip picks one by MAC
   --extra-ip A.B.C.D     one more appliance at this address, after the others;
                          repeatable
   --password TEXT        password requests must carry (default: any accepted)
@@ -241,6 +244,7 @@ const struct {
     bool bValue;
 } kSwitches[] = {
     {"--setip-no-move", &CSimOptions::m_bSetIpNoMove, true},
+    {"--same-ip", &CSimOptions::m_bSameIp, true},
     {"--short-status", &CSimOptions::m_bShortStatus, true},
     {"--truncate", &CSimOptions::m_bTruncate, true},
     {"--oversize", &CSimOptions::m_bOversize, true},
@@ -299,7 +303,7 @@ EParse ParseOptions(int argc, char** argv, CSimOptions& opts)
     }
 
     // The last appliance must still have an ordinary address.
-    if (std::uint64_t(opts.m_nFirstIp) + std::uint64_t(opts.m_nCount) - 1 >= IPV4_BROADCAST) {
+    if (!opts.m_bSameIp && std::uint64_t(opts.m_nFirstIp) + std::uint64_t(opts.m_nCount) - 1 >= IPV4_BROADCAST) {
         std::fputs("norvane-sim: --first-ip plus --count runs past 255.255.255.254\n", stderr);
         return EParse::Error;
     }

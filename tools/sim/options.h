@@ -22,6 +22,7 @@ struct CSimOptions {
     EMacFormat m_eMacFormat = EMacFormat::Colon;
     bool m_bSetIpAckFromNew = false; // false: the ack leaves from the old address
     bool m_bSetIpNoMove = false;     // acknowledge a set-ip but keep the address
+    bool m_bSameIp = false;          // every one of --count at --first-ip
 
     // Faults
     std::map<int, int> m_mapStatus; // request type -> status that replaces the action

@@ -1,0 +1,72 @@
+#include "addresschange.h"
+
+#include "targets.h"
+
+#include <algorithm>
+
+namespace {
+// The appliance may take a moment to move: asked again every second.
+void AskAtNewAddress(CSession& session, const AddressChange& change, int nAsksLeft, int nTimeoutMs,
+                     const std::function<void(const ChangeResult&)>& done)
+{
+    DeviceRequest request;
+    request.nType = DM_DISCOVER;
+    request.strDeviceIp = change.strNewIp;
+    request.nInterface = change.appliance.nInterface;
+    request.bUnicast = true;
+    const int nWindowMs = std::min(1000, nTimeoutMs);
+    session.Start(request, nWindowMs, [&session, change, nAsksLeft, nTimeoutMs, done](const RequestResult& result) {
+        const Appliance& there = result.device;
+        if (result.outcome == RequestResult::EOutcome::Ok &&
+            CanonicalMac(there.strMac) == CanonicalMac(change.appliance.strMac) &&
+            CanonicalIp(there.strIp) == change.strNewIp) {
+            done({ChangeResult::EStage::Done, {}});
+        } else if (nAsksLeft > 1 && !session.Busy(change.strNewIp)) {
+            AskAtNewAddress(session, change, nAsksLeft - 1, nTimeoutMs, done);
+        } else {
+            done({ChangeResult::EStage::NotVerified, result});
+        }
+    });
+}
+} // namespace
+
+void ChangeAddress(CSession& session, const AddressChange& change, int nTimeoutMs,
+                   const std::function<void(const ChangeResult&)>& done)
+{
+    const Appliance& a = change.appliance;
+    DeviceRequest request{DM_SET_IP, change.strPassword, a.strIp, a.nInterface, a.strMac, change.strNewIp, {}};
+    // No broadcast crosses a router: an appliance only a sweep found is
+    // sent the change at its address.
+    request.bUnicast = a.FoundOnlyByScan();
+    session.Start(request, nTimeoutMs, [&session, change, nTimeoutMs, done](const RequestResult& ack) {
+        if (ack.outcome != RequestResult::EOutcome::Ok) {
+            done({ChangeResult::EStage::NotAcknowledged, ack});
+            return;
+        }
+        if (change.acknowledged)
+            change.acknowledged();
+        if (!change.bVerify)
+            done({ChangeResult::EStage::Done, ack});
+        else if (session.Busy(change.strNewIp))
+            done({ChangeResult::EStage::NotVerified, {}});
+        else
+            AskAtNewAddress(session, change, std::max(1, (nTimeoutMs + 999) / 1000), nTimeoutMs, done);
+    });
+}
+
+int LookAgainMs(int nTimeoutMs)
+{
+    return std::min(1000, nTimeoutMs);
+}
+
+QString WhyNotVerified(const QList<Appliance>& found, const QString& strMac, const QString& strNewIp)
+{
+    const QString strKey = CanonicalMac(strMac);
+    const auto it = std::find_if(found.begin(), found.end(),
+                                 [&](const Appliance& a) { return CanonicalMac(a.strMac) == strKey; });
+    if (it == found.end())
+        return QStringLiteral("%1 no longer answers discovery").arg(strKey);
+    if (CanonicalIp(it->strIp) == strNewIp)
+        return {};
+    return QStringLiteral("%1 still answers from %2, not %3").arg(strKey, it->strIp, strNewIp);
+}

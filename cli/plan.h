@@ -1,0 +1,33 @@
+// The plan of `norvane provision`: which appliance, named by its MAC, is to
+// answer from which address (and with which password), read from a CSV file
+// or numbered from a first address. Nothing here sends anything.
+#pragma once
+
+#include "session.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+struct PlanRow {
+    QString strWhere;    // how refusals name the row: "FILE:LINE", or the MAC
+    QString strMac;      // canonical
+    QString strIp;       // canonical, once checked
+    QString strPassword; // from the row; only when bPassword
+    bool bPassword = false;
+};
+
+// PLAN.csv: a header naming the columns mac, ip and, optionally, password,
+// in any order; then one row per appliance. Blank lines and spaces around
+// fields are skipped; a field may be quoted ("a,b" and "" inside). Every
+// row that cannot be read, and every duplicate MAC or address and address
+// no appliance may have, is added to problems with its line.
+QList<PlanRow> ReadPlan(const QString& strPath, QStringList& problems);
+
+// The appliances given consecutive addresses from strFirstIp, in the order
+// given; an address no appliance may have (past the end of its subnet, or
+// of the usable ones) is added to problems.
+QList<PlanRow> NumberedPlan(const QList<Appliance>& appliances, const QString& strFirstIp, QStringList& problems);
+
+// A row whose new address already answers for another appliance.
+void CheckOccupied(const QList<PlanRow>& rows, const QList<Appliance>& found, QStringList& problems);

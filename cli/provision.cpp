@@ -1,0 +1,221 @@
+// norvane provision: many appliances given their addresses in one run, from
+// a plan (plan.h) or numbered from a first address. Every row is checked
+// before anything but the discovery is sent; each change is the one set-ip
+// makes (addresschange.h), run over CFleet.
+#include "subcommands.h"
+
+#include "addresschange.h"
+#include "exitcodes.h"
+#include "fleet.h"
+#include "messages.h"
+#include "output.h"
+#include "plan.h"
+#include "steps.h"
+#include "targets.h"
+#include "terminal.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <algorithm>
+
+namespace {
+const QString kMoved = QStringLiteral("moved");
+const QString kAlreadyThere = QStringLiteral("already there");
+const QString kNotFound = QStringLiteral("not found");
+
+class CProvision : public CFleet {
+public:
+    CProvision(CSession& session, const FleetOptions& options) : CFleet(session, options) {}
+
+    void AddRow(const PlanRow& row, const Appliance* pFound)
+    {
+        Appliance missing;
+        missing.strMac = row.strMac;
+        const qsizetype i = Add(pFound ? *pFound : missing);
+        m_rows.append(row);
+        m_outcomes.append(QString());
+        m_unverified.append(false);
+        if (!pFound) {
+            m_outcomes[i] = kNotFound;
+            Fail(i, QStringLiteral("no appliance answers for this MAC"));
+        } else if (CanonicalIp(pFound->strIp) == row.strIp) {
+            m_outcomes[i] = kAlreadyThere;
+            Succeed(i);
+        }
+    }
+
+    qsizetype Answering() const
+    {
+        return std::count_if(m_outcomes.begin(), m_outcomes.end(), [](const QString& s) { return s != kNotFound; });
+    }
+
+private:
+    void Start(qsizetype i) override
+    {
+        const PlanRow& row = m_rows[i];
+        AddressChange change{m_entries[i].appliance, row.strIp,
+                             row.bPassword ? row.strPassword : m_options.strPassword, true};
+        // The old address is free for the next change once acknowledged.
+        change.acknowledged = [this] { StartMore(); };
+        ChangeAddress(m_session, change, m_options.nTimeoutMs, [this, i](const ChangeResult& result) {
+            using EStage = ChangeResult::EStage;
+            if (result.eStage == EStage::Done) {
+                m_outcomes[i] = kMoved;
+                Succeed(i);
+            } else if (result.eStage == EStage::NotAcknowledged) {
+                if (!RetryLost(i, result.ack))
+                    Fail(i, FailureText(result.ack));
+            } else if (!Retry(i)) {
+                m_unverified[i] = true;
+                Fail(i, QStringLiteral("acknowledged, but no answer from %1").arg(m_rows[i].strIp));
+            }
+        });
+    }
+
+    // One broadcast tells where the appliances not found at their new
+    // address are.
+    void AfterAll() override
+    {
+        if (std::find(m_unverified.begin(), m_unverified.end(), true) == m_unverified.end())
+            return;
+        QList<Appliance> found;
+        m_session.Discover(LookAgainMs(m_options.nTimeoutMs), 1, found);
+        for (qsizetype i = 0; i < m_entries.size(); ++i) {
+            if (!m_unverified[i])
+                continue;
+            const QString strWhy = WhyNotVerified(found, m_rows[i].strMac, m_rows[i].strIp);
+            if (strWhy.isEmpty())
+                m_outcomes[i] = kMoved;
+            Revise(i, strWhy.isEmpty() ? QString() : QStringLiteral("acknowledged, but ") + strWhy);
+        }
+    }
+
+    QJsonObject ReportEntry(qsizetype i) const override
+    {
+        const Entry& entry = m_entries[i];
+        return QJsonObject{
+            {"mac", entry.appliance.strMac},
+            {"old_ip", entry.appliance.strIp.isEmpty() ? QJsonValue() : QJsonValue(entry.appliance.strIp)},
+            {"new_ip", m_rows[i].strIp},
+            {"outcome", m_outcomes[i].isEmpty() ? QStringLiteral("failed") : m_outcomes[i]},
+            {"attempts", entry.nAttempts},
+            {"error", entry.bOk ? QJsonValue() : QJsonValue(entry.strError)},
+        };
+    }
+
+    QString DoneText() const override
+    {
+        return QStringLiteral("at their planned addresses (%1 moved, %2 already there)")
+            .arg(m_outcomes.count(kMoved))
+            .arg(m_outcomes.count(kAlreadyThere));
+    }
+
+    QList<PlanRow> m_rows;     // by entry
+    QStringList m_outcomes;    // by entry; empty: not (yet) one of the named ones
+    QList<bool> m_unverified;  // by entry
+};
+
+const Appliance* FindMac(const QHash<QString, qsizetype>& byMac, const QList<Appliance>& found, const QString& strMac)
+{
+    const auto it = byMac.constFind(strMac);
+    return it == byMac.constEnd() ? nullptr : &found[*it];
+}
+
+[[noreturn]] void Refuse(const QStringList& problems)
+{
+    for (const QString& strProblem : problems)
+        Note(strProblem);
+    Usage(QStringLiteral("the plan is refused (%1 to mend); nothing was sent").arg(problems.size()));
+}
+
+void PrintPlan(const CContext& ctx, const QList<PlanRow>& rows, const QHash<QString, qsizetype>& byMac,
+               const QList<Appliance>& found)
+{
+    const QString strFormat = ctx.Value("format");
+    QList<QStringList> table{strFormat == QLatin1String("csv")
+                                 ? QStringList{"mac", "ip", "new_ip", "action"}
+                                 : QStringList{"MAC", "IP", "NEW IP", "ACTION"}};
+    QJsonArray json;
+    for (const PlanRow& row : rows) {
+        const Appliance* p = FindMac(byMac, found, row.strMac);
+        const QString strAction = !p                                   ? kNotFound
+                                  : CanonicalIp(p->strIp) == row.strIp ? kAlreadyThere
+                                                                       : QStringLiteral("change");
+        table.append({row.strMac, p ? p->strIp : QString(), row.strIp, strAction});
+        json.append(QJsonObject{{"mac", row.strMac},
+                                {"ip", p ? QJsonValue(p->strIp) : QJsonValue()},
+                                {"new_ip", row.strIp},
+                                {"action", strAction}});
+    }
+    if (strFormat == QLatin1String("json"))
+        Out(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Indented)));
+    else if (strFormat == QLatin1String("csv"))
+        Out(QString::fromUtf8(FormatCsvRows(table)));
+    else
+        Out(QString::fromUtf8(FormatColumns(table)));
+}
+} // namespace
+
+int RunProvision(CContext& ctx)
+{
+    FleetOptions options = ReadFleetOptions(ctx, "provision");
+    const int nRounds = CountOption(ctx, "rounds", 1, 1000);
+    const bool bDryRun = ctx.IsSet("dry-run");
+    const QString strFormat = ctx.Value("format");
+    if (strFormat != QLatin1String("table") && strFormat != QLatin1String("json") && strFormat != QLatin1String("csv"))
+        Usage(QStringLiteral("--format takes table, json or csv"));
+    const bool bFrom = ctx.IsSet("from");
+    if (bFrom == !ctx.args.isEmpty())
+        Usage(QStringLiteral("give either PLAN.csv or --from FIRST_IP; see norvane help provision"));
+    if (!bFrom && ctx.IsSet("match"))
+        Usage(QStringLiteral("--match goes with --from: a plan names its appliances"));
+    const QRegularExpression match = MatchOption(ctx);
+    const QString strFirstIp = bFrom ? CheckIpText(ctx.Value("from")) : QString();
+    QStringList problems;
+    QList<PlanRow> rows = bFrom ? QList<PlanRow>() : ReadPlan(ctx.args[0], problems);
+    if (!problems.isEmpty())
+        Refuse(problems);
+    if (!options.strReport.isEmpty())
+        CheckWritable(options.strReport);
+    const bool bAllHavePasswords =
+        !bFrom && std::all_of(rows.begin(), rows.end(), [](const PlanRow& row) { return row.bPassword; });
+    if (!bDryRun && !bAllHavePasswords)
+        options.strPassword = ReadPassword(ctx);
+
+    QList<Appliance> found = Discover(ctx, ctx.nDiscoverMs, nRounds);
+    WarnSystemDrops(ctx);
+    if (bFrom) {
+        QList<Appliance> chosen = Chosen(ctx, match, found);
+        if (chosen.isEmpty())
+            return NoneChosen(ctx, found.size());
+        std::sort(chosen.begin(), chosen.end(), [](const Appliance& a, const Appliance& b) {
+            return CanonicalMac(a.strMac) < CanonicalMac(b.strMac);
+        });
+        rows = NumberedPlan(chosen, strFirstIp, problems);
+    }
+    CheckOccupied(rows, found, problems);
+    if (!problems.isEmpty())
+        Refuse(problems);
+
+    QHash<QString, qsizetype> byMac;
+    for (qsizetype i = 0; i < found.size(); ++i)
+        byMac.insert(CanonicalMac(found[i].strMac), i);
+    if (bDryRun) {
+        PrintPlan(ctx, rows, byMac, found);
+        return EXIT_OK;
+    }
+    CProvision provision(*ctx.pSession, options);
+    for (const PlanRow& row : rows)
+        provision.AddRow(row, FindMac(byMac, found, row.strMac));
+    if (!provision.Answering()) {
+        // Nothing provisioned is no success; the report lists the rows.
+        const int nExit = found.isEmpty() ? NoneChosen(ctx, 0) : EXIT_NONE_MATCHED;
+        if (nExit == EXIT_NONE_MATCHED)
+            Note(QStringLiteral("none of the %1 appliances found is in the plan").arg(found.size()));
+        return provision.SaveReport() ? nExit : EXIT_FILE;
+    }
+    provision.RefuseUnsafe(true);
+    return provision.Run();
+}

@@ -1,0 +1,182 @@
+// norvane restore-all: DIR/<MAC>.cfg, as backup-all writes them, loaded back
+// into each appliance that answers with that MAC, over CFleet. Every file is
+// read and checked before anything is sent.
+#include "subcommands.h"
+
+#include "exitcodes.h"
+#include "flashinfofile.h"
+#include "fleet.h"
+#include "messages.h"
+#include "resource.h"
+#include "steps.h"
+#include "targets.h"
+#include "terminal.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+
+#include <map>
+
+namespace {
+struct ImageFile {
+    QString strPath;
+    QByteArray image;
+};
+
+class CFleetRestore : public CFleet {
+public:
+    using CFleet::CFleet;
+
+    void AddImage(const Appliance* pAppliance, const QString& strMac, const ImageFile& file)
+    {
+        Appliance missing;
+        missing.strMac = strMac;
+        const qsizetype i = Add(pAppliance ? *pAppliance : missing);
+        m_files.append(file);
+        if (!pAppliance)
+            Fail(i, QStringLiteral("no appliance answers for this MAC (%1)").arg(file.strPath));
+    }
+
+private:
+    void Start(qsizetype i) override
+    {
+        const Appliance& a = m_entries[i].appliance;
+        const DeviceRequest request{DM_PUT_FLASHINFO, m_options.strPassword, a.strIp, a.nInterface,
+                                    {},               {},                    m_files[i].image};
+        m_session.Start(request, m_options.nTimeoutMs, [this, i](const RequestResult& result) {
+            if (RetryLost(i, result))
+                return;
+            if (result.outcome == RequestResult::EOutcome::Ok)
+                Succeed(i);
+            else
+                Fail(i, FailureText(result));
+        });
+    }
+
+    QJsonObject ReportEntry(qsizetype i) const override
+    {
+        const Entry& entry = m_entries[i];
+        const bool bFound = !entry.appliance.strIp.isEmpty();
+        return QJsonObject{
+            {"mac", entry.appliance.strMac},
+            {"ip", bFound ? QJsonValue(entry.appliance.strIp) : QJsonValue()},
+            {"serial", bFound ? QJsonValue(entry.appliance.strSerial) : QJsonValue()},
+            {"file", m_files[i].strPath},
+            {"sha256", QString::fromLatin1(
+                           QCryptographicHash::hash(m_files[i].image, QCryptographicHash::Sha256).toHex())},
+            {"outcome", entry.bOk ? QStringLiteral("ok") : bFound ? QStringLiteral("failed") : QStringLiteral("not found")},
+            {"attempts", entry.nAttempts},
+            {"error", entry.bOk ? QJsonValue() : QJsonValue(entry.strError)},
+        };
+    }
+
+    QString DoneText() const override { return QStringLiteral("restored"); }
+
+    QList<ImageFile> m_files; // by entry
+};
+
+// Every DIR/<MAC>.cfg by its MAC, each read whole; refused, every problem
+// named, when one cannot be an image.
+std::map<QString, ImageFile> ReadImages(const QString& strDir)
+{
+    const QDir dir(strDir);
+    if (!QFileInfo(strDir).isDir())
+        Usage(QStringLiteral("not a directory: %1").arg(strDir));
+    std::map<QString, ImageFile> images;
+    QStringList problems;
+    const QFileInfoList entries =
+        dir.entryInfoList({QStringLiteral("*.cfg")}, QDir::Files | QDir::System, QDir::Name);
+    for (const QFileInfo& info : entries) {
+        const QString strPath = dir.filePath(info.fileName());
+        const QString strMac = CanonicalMac(info.completeBaseName());
+        if (strMac.isEmpty()) {
+            Warn(QStringLiteral("%1: not named after a MAC address; left out").arg(strPath));
+            continue;
+        }
+        if (images.count(strMac)) {
+            problems << QStringLiteral("%1 and %2 are both for %3").arg(images[strMac].strPath, strPath, strMac);
+            continue;
+        }
+        // Opening a FIFO would wait for a writer.
+        if (!info.isFile()) {
+            problems << QStringLiteral("%1: not a regular file").arg(strPath);
+            continue;
+        }
+        QByteArray image(FLASHINFO_SIZE, '\0');
+        QString strError;
+        switch (LoadFlashInfoFile(strPath, reinterpret_cast<unsigned char*>(image.data()), strError)) {
+        case FlashFileResult::Ok:
+            images[strMac] = {strPath, image};
+            break;
+        case FlashFileResult::ShortFile:
+            problems << QStringLiteral("%1 holds fewer than %2 bytes: not an image").arg(strPath).arg(FLASHINFO_SIZE);
+            break;
+        default:
+            problems << QStringLiteral("cannot read %1: %2").arg(strPath, strError);
+        }
+    }
+    if (!problems.isEmpty()) {
+        for (const QString& strProblem : problems)
+            Note(strProblem);
+        Usage(QStringLiteral("nothing was sent"));
+    }
+    if (images.empty())
+        Usage(QStringLiteral("no <MAC>.cfg file in %1; nothing was sent").arg(strDir));
+    return images;
+}
+} // namespace
+
+int RunRestoreAll(CContext& ctx)
+{
+    FleetOptions options = ReadFleetOptions(ctx, "restore-all");
+    const int nRounds = CountOption(ctx, "rounds", 1, 1000);
+    const QRegularExpression match = MatchOption(ctx);
+    CheckConfirmable(ctx, "restore");
+    const std::map<QString, ImageFile> images = ReadImages(ctx.args[0]);
+    if (!options.strReport.isEmpty())
+        CheckWritable(options.strReport);
+    options.strPassword = ReadPassword(ctx);
+
+    const QList<Appliance> found = Discover(ctx, ctx.nDiscoverMs, nRounds);
+    WarnSystemDrops(ctx);
+    const QList<Appliance> chosen = Chosen(ctx, match, found);
+    QHash<QString, const Appliance*> answering; // every appliance found, by MAC
+    for (const Appliance& a : found)
+        answering.insert(CanonicalMac(a.strMac), &a);
+    QHash<QString, const Appliance*> byMac; // those chosen
+    for (const Appliance& a : chosen) {
+        byMac.insert(CanonicalMac(a.strMac), &a);
+        if (!images.count(CanonicalMac(a.strMac)))
+            Note(QStringLiteral("no file for %1 (%2): left as it is").arg(a.strMac, a.strIp));
+    }
+
+    CFleetRestore restore(*ctx.pSession, options);
+    int nToLoad = 0;
+    for (const auto& [strMac, file] : images) {
+        const Appliance* pChosen = byMac.value(strMac);
+        // A file for an appliance that answers but is not chosen is not wanted.
+        if (!pChosen && answering.contains(strMac))
+            continue;
+        if (!pChosen && ctx.IsSet("match") && !match.match(strMac).hasMatch() &&
+            !match.match(QFileInfo(file.strPath).completeBaseName()).hasMatch())
+            continue;
+        if (!pChosen)
+            Note(QStringLiteral("%1: no appliance answers for %2").arg(file.strPath, strMac));
+        nToLoad += pChosen != nullptr;
+        restore.AddImage(pChosen, strMac, file);
+    }
+    if (!nToLoad) {
+        int nExit = EXIT_NONE_MATCHED;
+        if (chosen.isEmpty())
+            nExit = NoneChosen(ctx, found.size());
+        else
+            Note(QStringLiteral("none of the %1 appliances chosen has a file in %2").arg(chosen.size()).arg(ctx.args[0]));
+        return restore.SaveReport() ? nExit : EXIT_FILE;
+    }
+    Note(QStringLiteral("%1 appliances will get the image of their file").arg(nToLoad));
+    Confirm(ctx, IDS_CONFIRM_LOAD);
+    restore.RefuseUnsafe(false);
+    return restore.Run();
+}

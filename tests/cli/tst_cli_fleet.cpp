@@ -1,0 +1,217 @@
+// The command line on a fleet: provision (a plan or --from) and restore-all, against the simulator.
+#include "clifixture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+class CliFleetTest : public CliSimTest {
+protected:
+    void SetUp() override
+    {
+        CliSimTest::SetUp();
+        m_strLog = m_dir.filePath(QStringLiteral("sim.log"));
+    }
+    // Starts the simulator, logging every request it receives.
+    bool StartSim(const QStringList& args) { return m_sim.Start(args + QStringList{"--log", m_strLog}); }
+    // Requests of this type ("0x11") the simulator received since the log was last cleared.
+    int Received(const char* pszType) const
+    {
+        return int(ReadText(m_strLog).count(QStringLiteral("type=%1 ").arg(QLatin1String(pszType))));
+    }
+    // The simulator appends: it goes on writing to the emptied file.
+    void ClearLog() const { QFile::resize(m_strLog, 0); }
+    QString Plan(const QByteArray& text)
+    {
+        const QString strPath = m_dir.filePath(QStringLiteral("plan.csv"));
+        WriteFile(strPath, text);
+        return strPath;
+    }
+    // MAC -> address, by a discovery.
+    QMap<QString, QString> Where()
+    {
+        QMap<QString, QString> where;
+        QProcess process;
+        process.start(qEnvironmentVariable("NORVANE_CLI"), {"discover", "--format", "csv", "--timeout", "0.3"});
+        process.waitForFinished(10000);
+        for (const QString& strLine : QString::fromUtf8(process.readAllStandardOutput()).split('\n').mid(1))
+            if (!strLine.isEmpty())
+                where.insert(strLine.section(',', 0, 0), strLine.section(',', 1, 1));
+        return where;
+    }
+    QString m_strLog;
+};
+
+const QStringList kQuick{"--discover-timeout", "0.3", "--timeout", "0.5"};
+
+TEST_F(CliFleetTest, ProvisionMovesAPlanChecksEachAndTouchesNothingWhenRunAgain)
+{
+    ASSERT_TRUE(StartSim({"--count", "4", "--mac-format", "dash", "--password", "pw"}));
+    // Any column order, MACs in any form, spaces, blank lines, a quoted password; :04 stays out of the plan.
+    const QString strPlan = Plan("ip , Password,mac\n"
+                                 "10.200.5.1,pw, 001a2b000001\n\n"
+                                 " 10.200.5.2 ,\"pw\",00:1a:2b:00:00:02\r\n"
+                                 "10.200.1.3,,001A.2B00.0003\n");
+    const CliRun dry = Run(QStringList{"provision", strPlan, "--dry-run", "--format", "csv"} + kQuick);
+    EXPECT_EQ(dry.nExit, 0) << dry.strErr.toStdString();
+    EXPECT_EQ(dry.strOut, "mac,ip,new_ip,action\n"
+                          "00:1A:2B:00:00:01,10.200.1.1,10.200.5.1,change\n"
+                          "00:1A:2B:00:00:02,10.200.1.2,10.200.5.2,change\n"
+                          "00:1A:2B:00:00:03,10.200.1.3,10.200.1.3,already there\n");
+    EXPECT_EQ(Received("0x11"), 0);
+
+    ClearLog();
+    const QString strReport = m_dir.filePath(QStringLiteral("r.json"));
+    const CliRun run = Run(QStringList{"provision", strPlan, "--report", strReport} + kQuick);
+    EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
+    EXPECT_EQ(Received("0x11"), 2);
+    EXPECT_EQ(Received("0x10"), 3); // the discovery, and one at each new address
+    const QJsonArray report = QJsonDocument::fromJson(ReadFile(strReport)).array();
+    ASSERT_EQ(report.size(), 3);
+    EXPECT_EQ(report[0].toObject(), (QJsonObject{{"mac", "00-1A-2B-00-00-01"}, {"old_ip", "10.200.1.1"},
+                                                 {"new_ip", "10.200.5.1"}, {"outcome", "moved"}, {"attempts", 1},
+                                                 {"error", QJsonValue()}}));
+    EXPECT_EQ(report[2].toObject()["outcome"], "already there");
+    EXPECT_EQ(report[2].toObject()["attempts"], 0);
+    const QMap<QString, QString> where = Where();
+    EXPECT_EQ(where.value("00-1A-2B-00-00-01"), "10.200.5.1");
+    EXPECT_EQ(where.value("00-1A-2B-00-00-02"), "10.200.5.2");
+    EXPECT_EQ(where.value("00-1A-2B-00-00-04"), "10.200.1.4");
+
+    ClearLog();
+    const CliRun again = Run(QStringList{"provision", strPlan} + kQuick);
+    EXPECT_EQ(again.nExit, 0) << again.strErr.toStdString();
+    EXPECT_TRUE(again.strErr.contains("(0 moved, 3 already there)")) << again.strErr.toStdString();
+    EXPECT_EQ(Received("0x11"), 0);
+}
+
+TEST_F(CliFleetTest, ProvisionRefusesABadPlanNamingEachRowAndSendsNoChange)
+{
+    ASSERT_TRUE(StartSim({"--count", "3"}));
+    const struct {
+        QByteArray plan;
+        QStringList wanted; // in standard error
+        bool bDiscovered;   // only an occupied address needs the discovery
+    } cases[] = {
+        {"mac,ip\n00:1A:2B:00:00:01,10.200.6.1\n001a2b000001,10.200.6.2\n00:1A:2B:00:00:02,10.200.6.1\n",
+         {"plan.csv:3: MAC 00:1A:2B:00:00:01 is planned already, at ", "plan.csv:4: address 10.200.6.1 is planned already"},
+         false},
+        {"mac,ip\n00:1A:2B:00:00:01,127.0.0.5\n00:1A:2B:00:00:02,10.200.255.255\n00:1A:2B:00:00:03,10.200.06.1\n",
+         {"plan.csv:2: Bad IP Address: 127.0.0.5", "plan.csv:3: Bad IP Address: 10.200.255.255",
+          "plan.csv:4: Invalid IP Address: 10.200.06.1 has a leading zero"},
+         false},
+        {"mac,ip\n00:1A:2B:00:00:01\n00:1A:2B:00:00,10.200.6.1\n", {"plan.csv:2: 1 fields where the header has 2",
+                                                                    "plan.csv:3: not a MAC address"}, false},
+        {"mac,address\n", {"plan.csv:1: unknown column 'address'"}, false},
+        {"mac,ip\n00:1A:2B:00:00:01,10.200.6.1\n00:1A:2B:00:00:02,10.200.1.3\n",
+         {"plan.csv:3: 10.200.1.3 already answers for another appliance, 00:1A:2B:00:00:03"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.plan.toStdString());
+        const CliRun run = Run(QStringList{"provision", Plan(c.plan)} + kQuick);
+        EXPECT_EQ(run.nExit, 2);
+        for (const QString& strWanted : c.wanted)
+            EXPECT_TRUE(run.strErr.contains(strWanted)) << run.strErr.toStdString();
+        EXPECT_EQ(Received("0x10") > 0, c.bDiscovered);
+        EXPECT_EQ(Received("0x11"), 0);
+        ClearLog();
+    }
+}
+
+TEST_F(CliFleetTest, ProvisionSkipsAndReportsWhoDoesNotAnswerAndNumbersByMac)
+{
+    // :03 sits below the others: numbered by address it would come first.
+    ASSERT_TRUE(StartSim({"--count", "2", "--first-ip", "10.200.1.5", "--extra-ip", "10.200.1.1"}));
+    const QString strReport = m_dir.filePath(QStringLiteral("r.json"));
+    const CliRun run = Run(QStringList{"provision", Plan("mac,ip\n00:1A:2B:00:00:09,10.200.7.9\n00:1A:2B:00:00:01,10.200.7.1\n"),
+                                       "--report", strReport} + kQuick);
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_TRUE(run.strErr.contains("  00:1A:2B:00:00:09: no appliance answers for this MAC")) << run.strErr.toStdString();
+    const QJsonArray report = QJsonDocument::fromJson(ReadFile(strReport)).array();
+    ASSERT_EQ(report.size(), 2);
+    EXPECT_EQ(report[0].toObject()["outcome"], "not found");
+    EXPECT_EQ(report[0].toObject()["old_ip"], QJsonValue());
+    EXPECT_EQ(report[1].toObject()["outcome"], "moved");
+
+    const CliRun numbered = Run(QStringList{"provision", "--from", "10.200.8.1", "--match", "00:1A:2B:00:00:0[23]"} + kQuick);
+    EXPECT_EQ(numbered.nExit, 0) << numbered.strErr.toStdString();
+    const QMap<QString, QString> where = Where();
+    EXPECT_EQ(where.value("00:1A:2B:00:00:01"), "10.200.7.1");
+    EXPECT_EQ(where.value("00:1A:2B:00:00:02"), "10.200.8.1");
+    EXPECT_EQ(where.value("00:1A:2B:00:00:03"), "10.200.8.2");
+
+    // Past the end of the subnet: 10.200.255.255 is its broadcast address.
+    ClearLog();
+    const CliRun past = Run(QStringList{"provision", "--from", "10.200.255.253"} + kQuick);
+    EXPECT_EQ(past.nExit, 2);
+    EXPECT_TRUE(past.strErr.contains("2 of 3 appliances fit from 10.200.255.253")) << past.strErr.toStdString();
+    EXPECT_EQ(Received("0x11"), 0);
+}
+
+TEST_F(CliFleetTest, ProvisionAsksAgainThenSaysWhereAnApplianceThatDidNotMoveAnswers)
+{
+    ASSERT_TRUE(StartSim({"--count", "1", "--setip-no-move"}));
+    const QString strReport = m_dir.filePath(QStringLiteral("r.json"));
+    const CliRun run = Run(QStringList{"provision", "--from", "10.200.9.1", "--retries", "1", "--report", strReport} + kQuick);
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(Received("0x11"), 2);
+    const QJsonObject entry = QJsonDocument::fromJson(ReadFile(strReport)).array().at(0).toObject();
+    EXPECT_EQ(entry["outcome"], "failed");
+    EXPECT_EQ(entry["attempts"], 2);
+    EXPECT_EQ(entry["error"], "acknowledged, but 00:1A:2B:00:00:01 still answers from 10.200.1.1, not 10.200.9.1");
+}
+
+// New appliances arrive at one factory address: the change names each by its
+// MAC, and their acknowledgements all come from that one address.
+TEST_F(CliFleetTest, ProvisionTellsAppliancesAtOneFactoryAddressApartByMac)
+{
+    for (const char* pszAckFrom : {"old", "new"}) {
+        SCOPED_TRACE(pszAckFrom);
+        CSimProcess sim;
+        ASSERT_TRUE(sim.Start({"--count", "6", "--same-ip", "--first-ip", "10.200.1.1", "--setip-ack-from", pszAckFrom}));
+        const CliRun run = Run(QStringList{"provision", "--from", "10.200.9.1", "--parallel", "4"} + kQuick);
+        EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
+        const QMap<QString, QString> where = Where();
+        ASSERT_EQ(where.size(), 6);
+        for (int i = 1; i <= 6; ++i)
+            EXPECT_EQ(where.value(QStringLiteral("00:1A:2B:00:00:0%1").arg(i)), QStringLiteral("10.200.9.%1").arg(i));
+    }
+}
+
+TEST_F(CliFleetTest, RestoreAllLoadsEachFileIntoItsApplianceAndListsTheRest)
+{
+    QDir(m_dir.path()).mkdir(QStringLiteral("dump"));
+    QDir(m_dir.path()).mkdir(QStringLiteral("images"));
+    ASSERT_TRUE(StartSim({"--count", "3", "--dump-dir", m_dir.filePath("dump")}));
+    const auto image = [&](const char* pszName) { return m_dir.filePath(QStringLiteral("images/") + pszName); };
+    WriteFile(image("00-1A-2B-00-00-01.cfg"), Image(1));
+    WriteFile(image("00-1a-2b-00-00-02.cfg"), Image(2) + "tail");
+    WriteFile(image("00-1A-2B-00-00-09.cfg"), Image(9));
+
+    const CliRun noTerminal = Run({"restore-all", m_dir.filePath("images")});
+    EXPECT_EQ(noTerminal.nExit, 2);
+    EXPECT_TRUE(noTerminal.strErr.contains("without --yes")) << noTerminal.strErr.toStdString();
+
+    WriteFile(image("00-1A-2B-00-00-03.cfg"), Image(3).left(FLASHINFO_SIZE - 1));
+    const CliRun shortFile = Run(QStringList{"restore-all", m_dir.filePath("images"), "--yes"} + kQuick);
+    EXPECT_EQ(shortFile.nExit, 2);
+    EXPECT_TRUE(shortFile.strErr.contains("00-1A-2B-00-00-03.cfg holds fewer than 8192 bytes")) << shortFile.strErr.toStdString();
+    EXPECT_EQ(Received("0x10") + Received("0x15"), 0);
+
+    QFile::remove(image("00-1A-2B-00-00-03.cfg"));
+    const QString strReport = m_dir.filePath(QStringLiteral("r.json"));
+    const CliRun run = Run(QStringList{"restore-all", m_dir.filePath("images"), "--yes", "--report", strReport} + kQuick);
+    EXPECT_EQ(run.nExit, 1); // the file for :09 found no appliance
+    EXPECT_TRUE(run.strErr.contains("no file for 00:1A:2B:00:00:03 (10.200.1.3)")) << run.strErr.toStdString();
+    EXPECT_TRUE(run.strErr.contains("00-1A-2B-00-00-09.cfg: no appliance answers for 00:1A:2B:00:00:09"));
+    EXPECT_EQ(ReadFile(Dump("10.200.1.1")), Image(1));
+    EXPECT_EQ(ReadFile(Dump("10.200.1.2")), Image(2));
+    const QJsonArray report = QJsonDocument::fromJson(ReadFile(strReport)).array();
+    ASSERT_EQ(report.size(), 3);
+    EXPECT_EQ(report[1].toObject()["outcome"], "ok");
+    EXPECT_EQ(report[2].toObject()["outcome"], "not found");
+}
+
+} // namespace
