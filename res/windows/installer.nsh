@@ -55,7 +55,7 @@ FunctionEnd
 
 ; A PATH longer than NSIS's strings (NSIS_MAX_STRLEN) reads as an error:
 ; it is left alone, never written back cut short.
-Section "Command line on the PATH" NorvanePathSection
+Section "norvane on the PATH" NorvanePathSection
     ClearErrors
     ReadRegStr $R0 ${NORVANE_ENVIRONMENT} "Path"
     ${If} ${Errors}
@@ -103,6 +103,12 @@ SectionEnd
     ${If} $0 != 0
         DetailPrint "Windows Firewall: no rule for ${program} removed (netsh: $0)."
     ${EndIf}
+!macroend
+
+!macro NORVANE_COMPONENT_DESCRIPTIONS
+    !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+    !insertmacro MUI_DESCRIPTION_TEXT ${NorvanePathSection} "Adds the installation folder to the system PATH, so that the command line norvane runs from any command prompt."
+    !insertmacro MUI_FUNCTION_DESCRIPTION_END
 !macroend
 
 ; At the end of the installation.

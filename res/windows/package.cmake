@@ -112,9 +112,13 @@ endif()
 # A 64-bit installer for 64-bit programs: the registry and system folder it
 # sees are theirs, and wine64 alone runs it.
 set(CPACK_NSIS_DEFINES "Target amd64-unicode
+Caption \"Norvane Setup ${PROJECT_VERSION}\"
 !define NORVANE_REGISTRY_KEY \"${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}\"
 !include \"${CMAKE_CURRENT_LIST_DIR}/installer.nsh\"")
 set(CPACK_NSIS_PAGE_COMPONENTS "!insertmacro MUI_PAGE_COMPONENTS")
+set(CPACK_NSIS_INSTALLER_MUI_COMPONENTS_DESC "!insertmacro NORVANE_COMPONENT_DESCRIPTIONS")
+set(CPACK_NSIS_WELCOME_TITLE "Welcome to the installation of Norvane Setup ${PROJECT_VERSION}")
+set(CPACK_NSIS_FINISH_TITLE "Norvane Setup ${PROJECT_VERSION} is installed")
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "!insertmacro NORVANE_INSTALL")
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "!insertmacro NORVANE_UNINSTALL")
 include(CPack)
