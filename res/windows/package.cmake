@@ -4,10 +4,10 @@
 # res/package.cmake, which has checked the version and found the release date.
 #
 # The DLLs are named one by one: exactly those the programs and the two
-# plugins import, which tools/windows-check compares with their import tables
-# and with what the window loads under wine.
+# plugins import (objdump -p), which tools/windows-check compares with what
+# the installed window loads under wine.
 
-set(win_doc_dir ${PROJECT_BINARY_DIR}/windows-package)
+set(package_dir ${PROJECT_BINARY_DIR}/windows-package)
 set(windows_qt_modules Core Gui Network Widgets)
 foreach(module IN LISTS windows_qt_modules)
     install(FILES $<TARGET_FILE:Qt6::${module}> DESTINATION .)
@@ -23,11 +23,11 @@ foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     if(NOT IS_ABSOLUTE "${dll_path}" OR NOT EXISTS "${dll_path}")
         message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know where ${dll} is")
     endif()
-    add_custom_command(OUTPUT ${win_doc_dir}/runtime/${dll}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${win_doc_dir}/runtime
-        COMMAND ${CMAKE_STRIP} --strip-debug -o ${win_doc_dir}/runtime/${dll} ${dll_path}
+    add_custom_command(OUTPUT ${package_dir}/runtime/${dll}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${package_dir}/runtime
+        COMMAND ${CMAKE_STRIP} --strip-debug -o ${package_dir}/runtime/${dll} ${dll_path}
         DEPENDS ${dll_path} VERBATIM)
-    list(APPEND runtime_dlls ${win_doc_dir}/runtime/${dll})
+    list(APPEND runtime_dlls ${package_dir}/runtime/${dll})
 endforeach()
 add_custom_target(norvane_windows_runtime ALL DEPENDS ${runtime_dlls})
 install(FILES ${runtime_dlls} DESTINATION .)
@@ -47,12 +47,12 @@ endfunction()
 
 set(windows_texts)
 foreach(page norvane-setup norvane)
-    configure_file(${PROJECT_SOURCE_DIR}/res/${page}.1 ${win_doc_dir}/${page}.1 @ONLY)
-    add_custom_command(OUTPUT ${win_doc_dir}/${page}.txt
+    configure_file(${PROJECT_SOURCE_DIR}/res/${page}.1 ${package_dir}/${page}.1 @ONLY)
+    add_custom_command(OUTPUT ${package_dir}/${page}.txt
         COMMAND sh -c "groff -t -man -Tascii -P-cbou \"$1\" | sed 's/$/\\r/' >\"$2\"" -
-                ${win_doc_dir}/${page}.1 ${win_doc_dir}/${page}.txt
-        DEPENDS ${win_doc_dir}/${page}.1 VERBATIM)
-    list(APPEND windows_texts ${win_doc_dir}/${page}.txt)
+                ${package_dir}/${page}.1 ${package_dir}/${page}.txt
+        DEPENDS ${package_dir}/${page}.1 VERBATIM)
+    list(APPEND windows_texts ${package_dir}/${page}.txt)
 endforeach()
 
 # The project's own licence, from the Debian copyright file.
@@ -65,17 +65,17 @@ set(copyright_holder ${CMAKE_MATCH_1})
 string(REGEX REPLACE "(^|\n) " "\\1" licence "${CMAKE_MATCH_2}")
 norvane_windows_text("Norvane Setup ${PROJECT_VERSION}\nCopyright ${copyright_holder}\n\n${licence}
 The parts of other makers bundled with it, and their licences, are listed
-in THIRD-PARTY.txt.\n" ${win_doc_dir}/LICENSE.txt)
-norvane_windows_text_file(${CMAKE_CURRENT_LIST_DIR}/third-party.txt ${win_doc_dir}/THIRD-PARTY.txt)
-list(APPEND windows_texts ${win_doc_dir}/LICENSE.txt ${win_doc_dir}/THIRD-PARTY.txt)
+in THIRD-PARTY.txt.\n" ${package_dir}/LICENSE.txt)
+norvane_windows_text_file(${CMAKE_CURRENT_LIST_DIR}/third-party.txt ${package_dir}/THIRD-PARTY.txt)
+list(APPEND windows_texts ${package_dir}/LICENSE.txt ${package_dir}/THIRD-PARTY.txt)
 # Qt's licence, and the GPL it builds on, as Debian ships them.
 foreach(name LGPL-3 GPL-3)
     set(common /usr/share/common-licenses/${name})
     if(NOT EXISTS ${common})
         message(FATAL_ERROR "${common} (Debian's base-files) is missing: the Windows package bundles it")
     endif()
-    norvane_windows_text_file(${common} ${win_doc_dir}/${name}.txt)
-    list(APPEND windows_texts ${win_doc_dir}/${name}.txt)
+    norvane_windows_text_file(${common} ${package_dir}/${name}.txt)
+    list(APPEND windows_texts ${package_dir}/${name}.txt)
 endforeach()
 add_custom_target(norvane_windows_texts ALL DEPENDS ${windows_texts})
 install(FILES ${windows_texts} DESTINATION .)
@@ -89,7 +89,7 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY "Norvane Setup")
 # Without the version: a newer installer finds and replaces the older one.
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Norvane Setup")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set up Norvane network appliances on the local segment")
-set(CPACK_RESOURCE_FILE_LICENSE ${win_doc_dir}/LICENSE.txt)
+set(CPACK_RESOURCE_FILE_LICENSE ${package_dir}/LICENSE.txt)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_VERBATIM_VARIABLES ON)
 
@@ -107,14 +107,15 @@ if(EXISTS ${norvane_icon})
     set(CPACK_NSIS_MUI_ICON ${norvane_icon})
     set(CPACK_NSIS_MUI_UNIICON ${norvane_icon})
 endif()
-# CPack's own PATH option (CPACK_NSIS_MODIFY_PATH) is left off: where the
-# PATH is longer than NSIS's strings it can write back our folder alone.
 # A 64-bit installer for 64-bit programs: the registry and system folder it
 # sees are theirs, and wine64 alone runs it.
 set(CPACK_NSIS_DEFINES "Target amd64-unicode
 Caption \"Norvane Setup ${PROJECT_VERSION}\"
 !define NORVANE_REGISTRY_KEY \"${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}\"
 !include \"${CMAKE_CURRENT_LIST_DIR}/installer.nsh\"")
+# The PATH is a section of installer.nsh, chosen on the components page.
+# CPack's own PATH option (CPACK_NSIS_MODIFY_PATH) is left off: where the
+# PATH is longer than NSIS's strings it can write back our folder alone.
 set(CPACK_NSIS_PAGE_COMPONENTS "!insertmacro MUI_PAGE_COMPONENTS")
 set(CPACK_NSIS_INSTALLER_MUI_COMPONENTS_DESC "!insertmacro NORVANE_COMPONENT_DESCRIPTIONS")
 set(CPACK_NSIS_WELCOME_TITLE "Welcome to the installation of Norvane Setup ${PROJECT_VERSION}")
