@@ -1,7 +1,7 @@
-# The Debian package (on Windows, the installer and zip of
-# res/windows/package.cmake instead): manual pages, AppStream metadata, copyright and
-# changelog, and the CPack settings that tools/package uses. Included last
-# from the top directory, so every program's target is known here.
+# The Debian package: manual pages, AppStream metadata, copyright and
+# changelog, and the CPack settings that tools/package uses; on Windows, the
+# installer and zip of res/windows/package.cmake instead. Included last from
+# the top directory, so every program's target is known here.
 #
 # The version has one source, project() in the top CMakeLists.txt; the first
 # entry of res/debian/changelog must carry the same one, and gives the date of

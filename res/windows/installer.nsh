@@ -10,6 +10,10 @@
 !include Sections.nsh
 !include WinMessages.nsh
 
+; What could not be done is said in the details: keep them on screen.
+!define MUI_FINISHPAGE_NOAUTOCLOSE
+!define MUI_UNFINISHPAGE_NOAUTOCLOSE
+
 !define NORVANE_UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${NORVANE_REGISTRY_KEY}"
 !define NORVANE_ENVIRONMENT 'HKLM "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"'
 
@@ -55,11 +59,12 @@ FunctionEnd
 
 ; A PATH longer than NSIS's strings (NSIS_MAX_STRLEN) reads as an error:
 ; it is left alone, never written back cut short.
+!define NORVANE_PATH_TOO_LONG "The system PATH is longer than this installer can change safely; it is left as it was. Add $INSTDIR to it by hand to run norvane from any folder."
 Section "norvane on the PATH" NorvanePathSection
     ClearErrors
     ReadRegStr $R0 ${NORVANE_ENVIRONMENT} "Path"
     ${If} ${Errors}
-        DetailPrint "The system PATH is longer than this installer can change safely; it is left as it was. Add $INSTDIR to it by hand to run norvane from any folder."
+        DetailPrint "${NORVANE_PATH_TOO_LONG}"
         Return
     ${EndIf}
     Call NorvanePathWithout
@@ -69,7 +74,7 @@ Section "norvane on the PATH" NorvanePathSection
     ${EndIf}
     StrLen $R3 "$R0;$INSTDIR"
     ${If} $R3 >= ${NSIS_MAX_STRLEN}
-        DetailPrint "The system PATH is longer than this installer can change safely; it is left as it was. Add $INSTDIR to it by hand to run norvane from any folder."
+        DetailPrint "${NORVANE_PATH_TOO_LONG}"
         Return
     ${EndIf}
     StrCpy $R4 $R0 1 -1
