@@ -1,12 +1,13 @@
 # The Debian package: manual pages, AppStream metadata, copyright and
-# changelog, and the CPack settings that tools/package uses. Included last
-# from the top directory, so every program's target is known here.
+# changelog, and the CPack settings that tools/package uses; on Windows, the
+# installer and zip of res/windows/package.cmake instead. Included last from
+# the top directory, so every program's target is known here.
 #
 # The version has one source, project() in the top CMakeLists.txt; the first
 # entry of res/debian/changelog must carry the same one, and gives the date of
 # the release.
 
-if(NOT (UNIX AND NOT APPLE))
+if(APPLE OR NOT (UNIX OR WIN32))
     return()
 endif()
 
@@ -31,6 +32,11 @@ foreach(line IN LISTS changelog_lines)
 endforeach()
 if(NOT NORVANE_RELEASE_DATE)
     message(FATAL_ERROR "res/debian/changelog: the first entry has no trailer line with a date")
+endif()
+
+if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/windows/package.cmake)
+    return()
 endif()
 
 set(doc_dir ${PROJECT_BINARY_DIR}/doc)
