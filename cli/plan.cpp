@@ -63,7 +63,14 @@ QList<PlanRow> ReadPlan(const QString& strPath, QStringList& problems)
     QFile file(strPath);
     if (!file.open(QIODevice::ReadOnly))
         Usage(QStringLiteral("cannot read the plan %1: %2").arg(strPath, file.errorString()));
-    QString strText = TextFromBytes(file.readAll());
+    // A plan holds a line per appliance: more than this is some other file
+    // given by mistake, or a stream with no end (/dev/zero), not to be
+    // read into memory whole.
+    constexpr qint64 nMaxBytes = 16 << 20;
+    const QByteArray bytes = file.read(nMaxBytes + 1);
+    if (bytes.size() > nMaxBytes)
+        Usage(QStringLiteral("the plan %1 is larger than 16 MiB; a plan has one line per appliance").arg(strPath));
+    QString strText = TextFromBytes(bytes);
     if (strText.startsWith(QChar(0xFEFF)))
         strText.remove(0, 1);
     const QStringList lines = strText.split(QLatin1Char('\n'));

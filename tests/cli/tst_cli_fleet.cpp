@@ -120,6 +120,16 @@ TEST_F(CliFleetTest, ProvisionRefusesABadPlanNamingEachRowAndSendsNoChange)
     }
 }
 
+TEST_F(CliFleetTest, ProvisionRefusesAPlanTooLargeToBeOneBeforeReadingItWhole)
+{
+    // Once read whole: a stream such as /dev/zero ended only when memory ran out.
+    const QString strPlan = Plan("mac,ip\n");
+    ASSERT_TRUE(QFile::resize(strPlan, (16 << 20) + 1));
+    const CliRun run = Run(QStringList{"provision", strPlan, "--dry-run"} + kQuick);
+    EXPECT_EQ(run.nExit, 2);
+    EXPECT_TRUE(run.strErr.contains("is larger than 16 MiB")) << run.strErr.toStdString();
+}
+
 TEST_F(CliFleetTest, ProvisionSkipsAndReportsWhoDoesNotAnswerAndNumbersByMac)
 {
     // :03 sits below the others: numbered by address it would come first.
