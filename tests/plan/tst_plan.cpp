@@ -1,0 +1,81 @@
+// The plan of norvane provision as read from its CSV file, numbered from a
+// first address, and checked against what answers. Run in a private
+// segment, so that the only local subnet is the segment's own.
+#include "plan.h"
+#include "testfiles.h"
+#include "testmain.h"
+
+#include <QTemporaryDir>
+
+namespace {
+
+QString Rows(const QList<PlanRow>& rows)
+{
+    QStringList out;
+    for (const PlanRow& row : rows)
+        out << row.strMac + ' ' + row.strIp + (row.bPassword ? ' ' + row.strPassword : QString());
+    return out.join(QStringLiteral("; "));
+}
+
+TEST(Plan, FilesFromSpreadsheetsAndEditorsReadAlikeAndFaultsAreNamedByLine)
+{
+    QTemporaryDir dir;
+    const QString strPath = dir.filePath(QStringLiteral("p.csv"));
+    const struct {
+        QByteArray text;
+        const char* pszRows;
+        const char* pszProblem; // in one of the problems; none wanted when null
+    } cases[] = {
+        // A spreadsheet's export: byte-order mark, CR LF, upper-case header.
+        {"\xEF\xBB\xBFMAC,IP\r\n00-1a-2b-00-00-01,10.77.0.1\r\n", "00:1A:2B:00:00:01 10.77.0.1", nullptr},
+        {"ip,mac,password\n10.77.0.1 , 001a2b000001, \"a,\"\"b\"\n", "00:1A:2B:00:00:01 10.77.0.1 a,\"b", nullptr},
+        // An empty password cell takes the password given as usual.
+        {"mac,ip,password\n001a.2b00.0001,10.77.0.1,\n", "00:1A:2B:00:00:01 10.77.0.1", nullptr},
+        {"mac,ip,password\n00:1A:2B:00:00:01,10.77.0.1,\xE9t\xE9\n", "00:1A:2B:00:00:01 10.77.0.1 \xC3\xA9t\xC3\xA9",
+         nullptr},
+        {"mac,ip\n00:1A:2B:00:00:01,\"10.77.0.1\n", "", "p.csv:2: a quote is not closed"},
+        {"ip,password\n10.77.0.1,x\n", "", "p.csv:1: the header must name the columns mac and ip"},
+        {"mac,ip,mac\n", "", "p.csv:1: column mac named twice"},
+        {"\n\n", "", "empty: a header line"},
+        {"mac,ip\n00:1A:2B:00:00:01,10.77.0.1.5\n", "00:1A:2B:00:00:01 ", "p.csv:2: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        WriteFile(strPath, c.text);
+        QStringList problems;
+        const QList<PlanRow> rows = ReadPlan(strPath, problems);
+        EXPECT_EQ(Rows(rows), QString::fromUtf8(c.pszRows));
+        if (!c.pszProblem)
+            EXPECT_TRUE(problems.isEmpty()) << problems.join('\n').toStdString();
+        else
+            EXPECT_EQ(problems.filter(QString::fromUtf8(c.pszProblem)).size(), 1) << problems.join('\n').toStdString();
+    }
+}
+
+TEST(Plan, NumberingStopsBeforeAnAddressNoApplianceMayHaveAndOccupiedAddressesAreNamed)
+{
+    // The segment's subnet is 10.200.0.0/16: its broadcast address ends the run.
+    const QList<Appliance> found{{"00:1A:2B:00:00:01", "10.200.255.253", "NV1", 0, {}, {}},
+                                 {"00-1A-2B-00-00-02", "10.200.1.2", "NV2", 0, {}, {}},
+                                 {"00:1A:2B:00:00:03", "10.200.1.3", "NV3", 0, {}, {}}};
+    QStringList problems;
+    const QList<PlanRow> rows = NumberedPlan(found, QStringLiteral("10.200.255.253"), problems);
+    EXPECT_EQ(Rows(rows), "00:1A:2B:00:00:01 10.200.255.253; 00:1A:2B:00:00:02 10.200.255.254");
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_TRUE(problems[0].startsWith("00:1A:2B:00:00:03: 2 of 3 appliances fit from 10.200.255.253"))
+        << problems[0].toStdString();
+
+    // An appliance already where the plan puts it is no conflict; another one there is.
+    problems.clear();
+    CheckOccupied(rows, found, problems);
+    EXPECT_TRUE(problems.isEmpty()) << problems.join('\n').toStdString();
+    CheckOccupied({{"plan.csv:2", "00:1A:2B:00:00:09", "10.200.1.2", {}, false}}, found, problems);
+    EXPECT_EQ(problems, QStringList{"plan.csv:2: 10.200.1.2 already answers for another appliance, 00:1A:2B:00:00:02"});
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    return RunSegmentTests(argc, argv);
+}
