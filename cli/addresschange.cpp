@@ -9,26 +9,34 @@ namespace {
 void AskAtNewAddress(CSession& session, const AddressChange& change, int nAsksLeft, int nTimeoutMs,
                      const std::function<void(const ChangeResult&)>& done)
 {
-    DeviceRequest request;
-    request.nType = DM_DISCOVER;
-    request.strDeviceIp = change.strNewIp;
-    request.nInterface = change.appliance.nInterface;
-    request.bUnicast = true;
-    const int nWindowMs = std::min(1000, nTimeoutMs);
-    session.Start(request, nWindowMs, [&session, change, nAsksLeft, nTimeoutMs, done](const RequestResult& result) {
-        const Appliance& there = result.device;
-        if (result.outcome == RequestResult::EOutcome::Ok &&
-            CanonicalMac(there.strMac) == CanonicalMac(change.appliance.strMac) &&
-            CanonicalIp(there.strIp) == change.strNewIp) {
-            done({ChangeResult::EStage::Done, {}});
-        } else if (nAsksLeft > 1 && !session.Busy(change.strNewIp)) {
-            AskAtNewAddress(session, change, nAsksLeft - 1, nTimeoutMs, done);
-        } else {
-            done({ChangeResult::EStage::NotVerified, result});
-        }
-    });
+    const Appliance& a = change.appliance;
+    ConfirmAt(session, a.strMac, change.strNewIp, a.nInterface, std::min(1000, nTimeoutMs),
+              [&session, change, nAsksLeft, nTimeoutMs, done](bool bThere) {
+                  if (bThere)
+                      done({ChangeResult::EStage::Done, {}});
+                  else if (nAsksLeft > 1 && !session.Busy(change.strNewIp))
+                      AskAtNewAddress(session, change, nAsksLeft - 1, nTimeoutMs, done);
+                  else
+                      done({ChangeResult::EStage::NotVerified, {}});
+              });
 }
 } // namespace
+
+void ConfirmAt(CSession& session, const QString& strMac, const QString& strIp, int nInterface, int nWindowMs,
+               const std::function<void(bool)>& done)
+{
+    DeviceRequest request;
+    request.nType = DM_DISCOVER;
+    request.strDeviceIp = strIp;
+    request.nInterface = nInterface;
+    request.bUnicast = true;
+    // Only the target's own MAC, answering from there, is proof: another
+    // appliance at that address is none.
+    session.Start(request, nWindowMs, [strMac, strIp, done](const RequestResult& result) {
+        done(result.outcome == RequestResult::EOutcome::Ok &&
+             CanonicalMac(result.device.strMac) == CanonicalMac(strMac) && CanonicalIp(result.device.strIp) == strIp);
+    });
+}
 
 void ChangeAddress(CSession& session, const AddressChange& change, int nTimeoutMs,
                    const std::function<void(const ChangeResult&)>& done)

@@ -31,6 +31,12 @@ struct ChangeResult {
 void ChangeAddress(CSession& session, const AddressChange& change, int nTimeoutMs,
                    const std::function<void(const ChangeResult&)>& done);
 
+// Asks strIp alone for discovery; done(true) when the appliance with this
+// MAC answers from there within nWindowMs. One request to strIp at a time:
+// ask CSession::Busy first.
+void ConfirmAt(CSession& session, const QString& strMac, const QString& strIp, int nInterface, int nWindowMs,
+               const std::function<void(bool)>& done);
+
 // Once a change is not verified: where the appliance answers in what a
 // broadcast discovery found. Empty when at its new address after all (an
 // appliance may answer a broadcast but not a discovery sent to it).

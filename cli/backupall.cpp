@@ -24,8 +24,9 @@ void CheckDirectory(const QString& strDir)
         Usage(QStringLiteral("cannot write to the directory %1").arg(strDir));
 }
 
-void CheckReport(const QString& strReport, const QString& strDir)
+void CheckReport(const CContext& ctx, const QString& strReport, const QString& strDir)
 {
+    CheckReportApart(ctx, strReport, {}, strDir);
     // Its directory may be DIR, or above it, yet to be made with it.
     const QString strReportDir = QDir::cleanPath(QFileInfo(strReport).absolutePath());
     const QString strCleanDir = QDir::cleanPath(QFileInfo(strDir).absoluteFilePath());
@@ -46,7 +47,7 @@ int RunBackupAll(CContext& ctx)
     const QRegularExpression match = MatchOption(ctx);
     CheckDirectory(strDir);
     if (!options.strReport.isEmpty())
-        CheckReport(options.strReport, strDir);
+        CheckReport(ctx, options.strReport, strDir);
     options.strPassword = ReadPassword(ctx);
 
     const QList<Appliance> found = Discover(ctx, ctx.nDiscoverMs, nRounds);

@@ -258,7 +258,7 @@ int RunArguments(const QStringList& args, CContext& ctx)
         return EXIT_OK;
     }
     if (strFirst == QLatin1String("--help") || strFirst == QLatin1String("-h") ||
-        (strFirst == QLatin1String("help") && args.size() == 2)) {
+        (strFirst == QLatin1String("help") && (args.size() == 2 || args.value(2) == QLatin1String("help")))) {
         Out(TopHelp());
         return EXIT_OK;
     }

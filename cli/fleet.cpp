@@ -2,6 +2,7 @@
 
 #include "exitcodes.h"
 #include "flashinfofile.h"
+#include "interruption.h"
 #include "messages.h"
 #include "resource.h"
 #include "stringtable.h"
@@ -13,6 +14,8 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+
+#include <algorithm>
 
 CFleet::CFleet(CSession& session, const FleetOptions& options) : m_session(session), m_options(options) {}
 
@@ -69,9 +72,13 @@ int CFleet::Run()
         if (!m_entries[i].bDone)
             m_waiting.append(i);
     m_bRunning = true;
-    StartMore();
-    if (m_nDone < m_entries.size())
-        m_loop.exec();
+    {
+        CInterruption interruption;
+        QObject::connect(&interruption, &CInterruption::Interrupted, &m_loop, [this](int n) { Interrupt(n); });
+        StartMore();
+        if (m_nDone < m_entries.size())
+            m_loop.exec();
+    }
     m_bRunning = false;
     AfterAll();
     Progress(true);
@@ -92,9 +99,37 @@ int CFleet::Run()
                     ? QStringLiteral("  %1: %2\n").arg(entry.appliance.strMac, entry.strError)
                     : QStringLiteral("  %1 (%2): %3\n").arg(entry.appliance.strMac, entry.appliance.strIp, entry.strError));
 
-    if (!SaveReport())
+    const bool bSaved = SaveReport();
+    if (m_nSignal) {
+        Note(QStringLiteral("interrupted by signal %1: %2 appliances not done").arg(m_nSignal).arg(
+            std::count_if(m_entries.begin(), m_entries.end(), [](const Entry& e) { return e.bInterrupted; })));
+        return 128 + m_nSignal;
+    }
+    if (!bSaved)
         return EXIT_FILE;
     return m_nFailed ? EXIT_SOME_FAILED : EXIT_OK;
+}
+
+void CFleet::Interrupt(int nSignal)
+{
+    m_nSignal = nSignal;
+    if (m_options.bProgress)
+        Err(QStringLiteral("\n"));
+    Note(QStringLiteral("signal %1: starting nothing new, waiting for the %2 appliances in progress (again to end at "
+                        "once)")
+             .arg(nSignal)
+             .arg(m_nInFlight));
+    for (const qsizetype i : std::as_const(m_waiting)) {
+        Entry& entry = m_entries[i];
+        entry.bInterrupted = entry.bDone = true;
+        if (entry.strError.isEmpty())
+            entry.strError = QStringLiteral("interrupted before it was done");
+        ++m_nDone;
+        ++m_nFailed;
+    }
+    m_waiting.clear();
+    if (m_nDone == m_entries.size())
+        m_loop.quit();
 }
 
 void CFleet::StartMore()
@@ -131,7 +166,9 @@ bool CFleet::RetryLost(qsizetype i, const RequestResult& result)
 bool CFleet::Retry(qsizetype i)
 {
     Entry& entry = m_entries[i];
-    if (entry.nAttempts > m_options.nRetries)
+    if (m_nSignal)
+        entry.bInterrupted = true;
+    if (entry.nAttempts > m_options.nRetries || m_nSignal)
         return false;
     if (!m_session.Busy(entry.appliance.strIp)) {
         Attempt(i);
@@ -206,8 +243,14 @@ bool CFleet::SaveReport() const
     if (m_options.strReport.isEmpty())
         return true;
     QJsonArray report;
-    for (qsizetype i = 0; i < m_entries.size(); ++i)
-        report.append(ReportEntry(i));
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        QJsonObject entry = ReportEntry(i);
+        if (m_entries[i].bInterrupted && !m_entries[i].bOk)
+            entry[QStringLiteral("outcome")] = QStringLiteral("interrupted");
+        report.append(entry);
+    }
+    for (const QJsonValue& entry : m_untouched)
+        report.append(entry);
     // Its directory may be the one backed up to, or above it, not made yet.
     QString strError = QStringLiteral("cannot make its directory");
     if (!MakeDirectory(QFileInfo(m_options.strReport).absolutePath()) ||

@@ -3,13 +3,16 @@
 // and never two at once on one address (replies are told apart by sender),
 // re-asks when a reply was lost, shows progress on a terminal, ends with a
 // summary and writes the JSON report. A command derives from it and says
-// what one job is.
+// what one job is. Told to stop by a signal, it starts nothing new, lets
+// the jobs in flight end, and reports every appliance, the ones not done as
+// interrupted.
 #pragma once
 
 #include "session.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -30,7 +33,7 @@ public:
     virtual ~CFleet();
 
     // Runs the job of every appliance added and not refused; returns the
-    // exit code.
+    // exit code: 128 + the signal when one interrupted the run.
     int Run();
 
     // Refuses the appliances that report a malformed MAC or IP address and,
@@ -51,6 +54,7 @@ protected:
         int nAttempts = 0;
         bool bDone = false;
         bool bOk = false;
+        bool bInterrupted = false; // ended, or never started, for a signal
         QString strError;
     };
 
@@ -84,17 +88,20 @@ protected:
     CSession& m_session;
     FleetOptions m_options;
     QList<Entry> m_entries;
+    QJsonArray m_untouched; // report entries of appliances left alone, after the jobs'
 
 private:
     void Attempt(qsizetype i);
     void Finish(qsizetype i);
     void Progress(bool bForce);
+    void Interrupt(int nSignal);
 
     QList<qsizetype> m_waiting; // in the order they start
     bool m_bRunning = false;
     int m_nInFlight = 0;
     int m_nDone = 0;
     int m_nFailed = 0;
+    int m_nSignal = 0; // the signal that interrupted the run; 0 while none
     QEventLoop m_loop;
     QElapsedTimer m_clock;
     qint64 m_nLastProgressMs = -1000;

@@ -32,6 +32,11 @@ struct Exchanged {
 void CheckFirst(const CContext& ctx, const char* pszConfirmable = nullptr)
 {
     CheckTarget(ctx.args[0]);
+    // A sweep finds an appliance by its MAC; an address is asked as it is.
+    if (ctx.IsSet("scan") && !CanonicalIp(ctx.args[0]).isEmpty())
+        Usage(QStringLiteral("--scan looks for an appliance named by its MAC; %1 is an address, asked directly: "
+                             "leave --scan out")
+                  .arg(ctx.args[0]));
     if (pszConfirmable)
         CheckConfirmable(ctx, pszConfirmable);
 }

@@ -24,6 +24,18 @@ namespace {
 const QString kMoved = QStringLiteral("moved");
 const QString kAlreadyThere = QStringLiteral("already there");
 const QString kNotFound = QStringLiteral("not found");
+const QString kChange = QStringLiteral("change");
+
+// What the row asks of the appliance discovery found for it (none: null).
+// At its planned address only when its reply came from there too, not
+// only claimed it.
+QString PlannedAction(const PlanRow& row, const Appliance* pFound)
+{
+    if (!pFound)
+        return kNotFound;
+    const bool bThere = CanonicalIp(pFound->strIp) == row.strIp && CanonicalIp(pFound->strFrom) == row.strIp;
+    return bThere ? kAlreadyThere : kChange;
+}
 
 class CProvision : public CFleet {
 public:
@@ -37,22 +49,38 @@ public:
         m_rows.append(row);
         m_outcomes.append(QString());
         m_unverified.append(false);
+        m_confirm.append(pFound && PlannedAction(row, pFound) == kAlreadyThere);
         if (!pFound) {
             m_outcomes[i] = kNotFound;
             Fail(i, QStringLiteral("no appliance answers for this MAC"));
-        } else if (CanonicalIp(pFound->strIp) == row.strIp) {
-            m_outcomes[i] = kAlreadyThere;
-            Succeed(i);
         }
-    }
-
-    qsizetype Answering() const
-    {
-        return std::count_if(m_outcomes.begin(), m_outcomes.end(), [](const QString& s) { return s != kNotFound; });
     }
 
 private:
     void Start(qsizetype i) override
+    {
+        if (!m_confirm[i]) {
+            StartChange(i);
+            return;
+        }
+        // Any host can claim an address in a datagram's body: an appliance
+        // is left alone only when it answers a discovery sent there, as a
+        // change is checked. Otherwise it is moved as any other.
+        m_confirm[i] = false;
+        const Appliance& a = m_entries[i].appliance;
+        ConfirmAt(m_session, a.strMac, m_rows[i].strIp, a.nInterface, LookAgainMs(m_options.nTimeoutMs),
+                  [this, i](bool bThere) {
+                      if (!bThere) {
+                          StartChange(i);
+                          return;
+                      }
+                      m_outcomes[i] = kAlreadyThere;
+                      m_entries[i].nAttempts = 0; // no change was tried
+                      Succeed(i);
+                  });
+    }
+
+    void StartChange(qsizetype i)
     {
         const PlanRow& row = m_rows[i];
         AddressChange change{m_entries[i].appliance, row.strIp,
@@ -115,6 +143,7 @@ private:
     QList<PlanRow> m_rows;     // by entry
     QStringList m_outcomes;    // by entry; empty: not (yet) one of the named ones
     QList<bool> m_unverified;  // by entry
+    QList<bool> m_confirm;     // by entry: seen at its planned address, to be confirmed there
 };
 
 const Appliance* FindMac(const QHash<QString, qsizetype>& byMac, const QList<Appliance>& found, const QString& strMac)
@@ -140,9 +169,7 @@ void PrintPlan(const CContext& ctx, const QList<PlanRow>& rows, const QHash<QStr
     QJsonArray json;
     for (const PlanRow& row : rows) {
         const Appliance* p = FindMac(byMac, found, row.strMac);
-        const QString strAction = !p                                   ? kNotFound
-                                  : CanonicalIp(p->strIp) == row.strIp ? kAlreadyThere
-                                                                       : QStringLiteral("change");
+        const QString strAction = PlannedAction(row, p);
         table.append({row.strMac, p ? p->strIp : QString(), row.strIp, strAction});
         json.append(QJsonObject{{"mac", row.strMac},
                                 {"ip", p ? QJsonValue(p->strIp) : QJsonValue()},
@@ -172,13 +199,20 @@ int RunProvision(CContext& ctx)
     if (!bFrom && ctx.IsSet("match"))
         Usage(QStringLiteral("--match goes with --from: a plan names its appliances"));
     const QRegularExpression match = MatchOption(ctx);
-    const QString strFirstIp = bFrom ? CheckIpText(ctx.Value("from")) : QString();
+    QString strFirstIp;
+    if (bFrom) {
+        if (const QString strWhy = NewIpRefusal(ctx.Value("from"), ctx.sweep.ranges); !strWhy.isEmpty())
+            Usage(strWhy);
+        strFirstIp = CanonicalIp(ctx.Value("from"));
+    }
     QStringList problems;
     QList<PlanRow> rows = bFrom ? QList<PlanRow>() : ReadPlan(ctx.args[0], problems);
     if (!problems.isEmpty())
         Refuse(problems);
-    if (!options.strReport.isEmpty())
+    if (!options.strReport.isEmpty()) {
+        CheckReportApart(ctx, options.strReport, bFrom || ctx.args[0] == QLatin1String("-") ? QStringList() : ctx.args);
         CheckWritable(options.strReport);
+    }
     const bool bAllHavePasswords =
         !bFrom && std::all_of(rows.begin(), rows.end(), [](const PlanRow& row) { return row.bPassword; });
     if (!bDryRun && !bAllHavePasswords)
@@ -186,10 +220,15 @@ int RunProvision(CContext& ctx)
 
     QList<Appliance> found = Discover(ctx, ctx.nDiscoverMs, nRounds);
     WarnSystemDrops(ctx);
+    CProvision provision(*ctx.pSession, options);
     if (bFrom) {
         QList<Appliance> chosen = Chosen(ctx, match, found);
-        if (chosen.isEmpty())
-            return NoneChosen(ctx, found.size());
+        // Nothing to number is no success; the (empty) report says so too,
+        // rather than a previous run's.
+        if (chosen.isEmpty()) {
+            const int nExit = NoneChosen(ctx, found.size());
+            return bDryRun || provision.SaveReport() ? nExit : EXIT_FILE;
+        }
         std::sort(chosen.begin(), chosen.end(), [](const Appliance& a, const Appliance& b) {
             return CanonicalMac(a.strMac) < CanonicalMac(b.strMac);
         });
@@ -202,20 +241,24 @@ int RunProvision(CContext& ctx)
     QHash<QString, qsizetype> byMac;
     for (qsizetype i = 0; i < found.size(); ++i)
         byMac.insert(CanonicalMac(found[i].strMac), i);
-    if (bDryRun) {
+    const qsizetype nAnswering = std::count_if(rows.begin(), rows.end(), [&](const PlanRow& row) {
+        return FindMac(byMac, found, row.strMac) != nullptr;
+    });
+    if (bDryRun)
         PrintPlan(ctx, rows, byMac, found);
-        return EXIT_OK;
-    }
-    CProvision provision(*ctx.pSession, options);
-    for (const PlanRow& row : rows)
-        provision.AddRow(row, FindMac(byMac, found, row.strMac));
-    if (!provision.Answering()) {
+    else
+        for (const PlanRow& row : rows)
+            provision.AddRow(row, FindMac(byMac, found, row.strMac));
+    // A dry run ends as the real run would, where that is known already.
+    if (!nAnswering) {
         // Nothing provisioned is no success; the report lists the rows.
         const int nExit = found.isEmpty() ? NoneChosen(ctx, 0) : EXIT_NONE_MATCHED;
         if (nExit == EXIT_NONE_MATCHED)
             Note(QStringLiteral("none of the %1 appliances found is in the plan").arg(found.size()));
-        return provision.SaveReport() ? nExit : EXIT_FILE;
+        return bDryRun || provision.SaveReport() ? nExit : EXIT_FILE;
     }
+    if (bDryRun)
+        return nAnswering < rows.size() ? EXIT_SOME_FAILED : EXIT_OK;
     provision.RefuseUnsafe(true);
     return provision.Run();
 }

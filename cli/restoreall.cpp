@@ -17,7 +17,9 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <filesystem>
 #include <map>
+#include <system_error>
 
 namespace {
 struct ImageFile {
@@ -37,6 +39,19 @@ public:
         m_files.append(file);
         if (!pAppliance)
             Fail(i, QStringLiteral("no appliance answers for this MAC (%1)").arg(file.strPath));
+    }
+
+    // An appliance chosen that has no file: in the report, left as it is.
+    void AddUntouched(const Appliance& a, const QString& strOutcome)
+    {
+        m_untouched.append(QJsonObject{{"mac", a.strMac},
+                                       {"ip", a.strIp},
+                                       {"serial", a.strSerial},
+                                       {"file", QJsonValue()},
+                                       {"sha256", QJsonValue()},
+                                       {"outcome", strOutcome},
+                                       {"attempts", 0},
+                                       {"error", QJsonValue()}});
     }
 
 private:
@@ -78,18 +93,33 @@ private:
 };
 
 // Every DIR/<MAC>.cfg by its MAC, each read whole; refused, every problem
-// named, when one cannot be an image.
+// named, when one cannot be an image: an entry named like an image that is
+// no readable regular file is a mistake to be told (a directory left by a
+// copy, a link to nothing), never one to pass over.
 std::map<QString, ImageFile> ReadImages(const QString& strDir)
 {
-    const QDir dir(strDir);
-    if (!QFileInfo(strDir).isDir())
+    const QFileInfo dirInfo(strDir);
+    if (!dirInfo.isDir())
         Usage(QStringLiteral("not a directory: %1").arg(strDir));
+    // QDir lists a directory it cannot read as empty; the system says why.
+    std::error_code error;
+    QStringList names;
+    for (std::filesystem::directory_iterator it(dirInfo.filesystemFilePath(), error), end; !error && it != end;
+         it.increment(error)) {
+        const QString strName = QFileInfo(it->path()).fileName();
+        if (strName.endsWith(QLatin1String(".cfg"), Qt::CaseInsensitive))
+            names << strName;
+    }
+    if (error)
+        Usage(QStringLiteral("cannot list %1: %2; nothing was sent").arg(strDir, QString::fromLocal8Bit(error.message())));
+    names.sort();
+
+    const QDir dir(strDir);
     std::map<QString, ImageFile> images;
     QStringList problems;
-    const QFileInfoList entries =
-        dir.entryInfoList({QStringLiteral("*.cfg")}, QDir::Files | QDir::System, QDir::Name);
-    for (const QFileInfo& info : entries) {
-        const QString strPath = dir.filePath(info.fileName());
+    for (const QString& strName : std::as_const(names)) {
+        const QString strPath = dir.filePath(strName);
+        const QFileInfo info(strPath);
         const QString strMac = CanonicalMac(info.completeBaseName());
         if (strMac.isEmpty()) {
             Warn(QStringLiteral("%1: not named after a MAC address; left out").arg(strPath));
@@ -101,7 +131,14 @@ std::map<QString, ImageFile> ReadImages(const QString& strDir)
         }
         // Opening a FIFO would wait for a writer.
         if (!info.isFile()) {
-            problems << QStringLiteral("%1: not a regular file").arg(strPath);
+            const std::errc why = info.isDir()                              ? std::errc::is_a_directory
+                                  : info.isSymLink() && !info.exists()      ? std::errc::no_such_file_or_directory
+                                                                            : std::errc::invalid_argument;
+            problems << QStringLiteral("%1: not a regular file%2")
+                            .arg(strPath, why == std::errc::invalid_argument
+                                              ? QString()
+                                              : QStringLiteral(": ") +
+                                                    QString::fromLocal8Bit(std::make_error_code(why).message()));
             continue;
         }
         QByteArray image(FLASHINFO_SIZE, '\0');
@@ -135,24 +172,39 @@ int RunRestoreAll(CContext& ctx)
     const QRegularExpression match = MatchOption(ctx);
     CheckConfirmable(ctx, "restore");
     const std::map<QString, ImageFile> images = ReadImages(ctx.args[0]);
-    if (!options.strReport.isEmpty())
+    if (!options.strReport.isEmpty()) {
+        QStringList files;
+        for (const auto& [strMac, file] : images)
+            files << file.strPath;
+        CheckReportApart(ctx, options.strReport, files, ctx.args[0]);
         CheckWritable(options.strReport);
+    }
     options.strPassword = ReadPassword(ctx);
 
     const QList<Appliance> found = Discover(ctx, ctx.nDiscoverMs, nRounds);
     WarnSystemDrops(ctx);
     const QList<Appliance> chosen = Chosen(ctx, match, found);
+    CFleetRestore restore(*ctx.pSession, options);
     QHash<QString, const Appliance*> answering; // every appliance found, by MAC
     for (const Appliance& a : found)
         answering.insert(CanonicalMac(a.strMac), &a);
     QHash<QString, const Appliance*> byMac; // those chosen
+    QStringList withoutFile;
     for (const Appliance& a : chosen) {
         byMac.insert(CanonicalMac(a.strMac), &a);
-        if (!images.count(CanonicalMac(a.strMac)))
-            Note(QStringLiteral("no file for %1 (%2): left as it is").arg(a.strMac, a.strIp));
+        if (!images.count(CanonicalMac(a.strMac))) {
+            withoutFile << QStringLiteral("%1 (%2)").arg(a.strMac, a.strIp);
+            restore.AddUntouched(a, QStringLiteral("no file"));
+        }
     }
+    // Hundreds of lines would bury the question: the report has them all.
+    constexpr qsizetype nShown = 5;
+    if (!withoutFile.isEmpty())
+        Note(QStringLiteral("%1 appliances have no file in %2 and are left as they are: %3%4")
+                 .arg(withoutFile.size())
+                 .arg(ctx.args[0], QStringList(withoutFile.mid(0, nShown)).join(QStringLiteral(", ")),
+                      withoutFile.size() > nShown ? QStringLiteral(", ...") : QString()));
 
-    CFleetRestore restore(*ctx.pSession, options);
     int nToLoad = 0;
     for (const auto& [strMac, file] : images) {
         const Appliance* pChosen = byMac.value(strMac);

@@ -275,7 +275,8 @@ void CSession::AddDevice(const DeviceOrigin& origin, const QString& strSerial, c
     }
     if (!m_pFound)
         return;
-    Appliance appliance{strMac, strIp, strSerial, origin.nInterface, {}, {}};
+    Appliance appliance{strMac, strIp, strSerial, origin.nInterface, {}, {},
+                        QHostAddress(origin.addr.toIPv4Address()).toString()};
     const QString strInterface = QNetworkInterface::interfaceNameFromIndex(origin.nInterface);
     const QString strFoundBy = FoundBy(origin.addr.toIPv4Address(), origin.nInterface);
     const auto add = [](QStringList& to, const QString& strWhat) {

@@ -38,6 +38,7 @@ struct Appliance {
     // How it was found: "broadcast:NAME" for a broadcast out of interface
     // NAME ("broadcast" where unknown), "scan" for a sweep's unicast.
     QStringList foundBy;
+    QString strFrom; // the address its latest reply came from, dotted
 
     bool FoundOnlyByScan() const { return foundBy == QStringList{QStringLiteral("scan")}; }
 };
@@ -99,7 +100,7 @@ public:
 
     bool AcceptReply(const DeviceOrigin& origin, int nType, int nStatus) override;
     void OnIgnored(const DeviceOrigin& origin, const QString& strReason) override;
-    void OnReceiveError() override;
+    void OnReceiveError(const DeviceOrigin& origin, const QString& strReason) override;
     void OnStatusError(const DeviceOrigin& origin, int nStatus) override;
     void AddDevice(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
                    const QString& strIp) override;

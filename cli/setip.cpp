@@ -4,6 +4,7 @@
 
 #include "addresschange.h"
 #include "exitcodes.h"
+#include "interfaces.h"
 #include "messages.h"
 #include "resource.h"
 #include "steps.h"
@@ -28,11 +29,30 @@ int RunSetIp(CContext& ctx)
     const QString strMac = CanonicalMac(ctx.args[0]);
     if (strMac.isEmpty())
         Usage(QStringLiteral("not a MAC address: %1").arg(ctx.args[0]));
-    const QString strNewIp = CheckIpText(ctx.args[1]);
+    if (const QString strWhy = NewIpRefusal(ctx.args[1], ctx.sweep.ranges); !strWhy.isEmpty())
+        Usage(strWhy);
+    const QString strNewIp = CanonicalIp(ctx.args[1]);
     const QString strPassword = ReadPassword(ctx);
 
-    const auto found = [&](const QList<Appliance>& now) { return FindMac(now, strMac) != nullptr; };
-    const QList<Appliance> list = Discover(ctx, ctx.nDiscoverMs, 1, found);
+    // NEW_IP must be free: the discovery waits its whole window to hear
+    // whether another appliance answers there. A broadcast reaches it only
+    // on a local subnet; elsewhere it is asked by unicast too.
+    if (!InLocalSubnet(QHostAddress(strNewIp))) {
+        QString strError;
+        ctx.sweep.ranges.Add(strNewIp, strError);
+    }
+    const auto occupant = [&](const QList<Appliance>& now) -> const Appliance* {
+        for (const Appliance& a : now)
+            if (CanonicalMac(a.strMac) != strMac && (CanonicalIp(a.strIp) == strNewIp || a.strFrom == strNewIp))
+                return &a;
+        return nullptr;
+    };
+    const auto taken = [&](const QList<Appliance>& now) { return occupant(now) != nullptr; };
+    const QList<Appliance> list = Discover(ctx, ctx.nDiscoverMs, 1, taken);
+    if (const Appliance* pOther = occupant(list))
+        Usage(QStringLiteral("%1 already answers for another appliance, %2: %3 would clash with it; nothing was sent")
+                  .arg(strNewIp, CanonicalMac(pOther->strMac).isEmpty() ? pOther->strMac : CanonicalMac(pOther->strMac),
+                       strMac));
     const Appliance* pAppliance = FindMac(list, strMac);
     if (!pAppliance)
         Usage(QStringLiteral("no appliance answers for MAC %1").arg(strMac));

@@ -9,10 +9,13 @@
 #include "targets.h"
 #include "terminal.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 QString PasswordFromFile(const QString& strPath)
@@ -24,6 +27,26 @@ QString PasswordFromFile(const QString& strPath)
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
     return TextFromBytes(line);
+}
+
+// The path a file is known by once links and spellings are undone; for one
+// yet to be made, its directory's such path and its name.
+QString RealPath(const QString& strPath)
+{
+    const QFileInfo info(strPath);
+    if (info.exists())
+        return info.canonicalFilePath();
+    const QString strDir = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return strDir.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : QDir(strDir).filePath(info.fileName());
+}
+
+bool SameFile(const QString& strA, const QString& strB)
+{
+    std::error_code error;
+    if (QFileInfo::exists(strA) && QFileInfo::exists(strB) &&
+        std::filesystem::equivalent(QFileInfo(strA).filesystemFilePath(), QFileInfo(strB).filesystemFilePath(), error))
+        return true;
+    return RealPath(strA) == RealPath(strB);
 }
 
 [[noreturn]] void NotATarget(const QString& strTarget)
@@ -109,6 +132,8 @@ FleetOptions ReadFleetOptions(const CContext& ctx, const char* pszCommand)
     options.nParallel = CountOption(ctx, "parallel", 1, 256);
     options.nRetries = CountOption(ctx, "retries", 0, 100);
     options.strReport = ctx.Value("report");
+    if (ctx.IsSet("report") && options.strReport.isEmpty())
+        Usage(QStringLiteral("--report needs a file name"));
     options.nTimeoutMs = ctx.nTimeoutMs;
     options.bProgress = StderrIsTerminal();
     return options;
@@ -168,6 +193,24 @@ QString CheckIpText(const QString& strText)
     if (const QString strWhy = IpRefusal(strText); !strWhy.isEmpty())
         Usage(strWhy);
     return CanonicalIp(strText);
+}
+
+QString NewIpRefusal(const QString& strText, const CAddressRanges& scan)
+{
+    if (QString strWhy = IpRefusal(strText); !strWhy.isEmpty())
+        return strWhy;
+    const quint32 nIp = QHostAddress(CanonicalIp(strText)).toIPv4Address();
+    // On a real segment the clash could cut this host off from the appliances.
+    for (const LocalAddress& own : LocalAddresses())
+        if (own.nIp == nIp)
+            return QStringLiteral("%1: %2: an address of this host, on interface %3")
+                .arg(Text(IDS_BAD_IP), strText, own.strInterface);
+    CAddressRanges::Block block;
+    if (scan.GivenBlock(nIp, block) && block.nPrefix < 31 && (nIp == block.nFirst || nIp == block.nLast))
+        return QStringLiteral("%1: %2: the %3 address of the --scan range %4")
+            .arg(Text(IDS_BAD_IP), strText, nIp == block.nFirst ? QStringLiteral("network") : QStringLiteral("broadcast"),
+                 block.Text());
+    return {};
 }
 
 void CheckTarget(const QString& strTarget)
@@ -240,6 +283,26 @@ void CheckOutcome(const QString& strIp, const RequestResult& result)
         break;
     }
     Fail(EXIT_NETWORK, strIp + QStringLiteral(": ") + Text(IDS_SEND_ERROR));
+}
+
+void CheckReportApart(const CContext& ctx, const QString& strReport, const QStringList& files, const QString& strDir)
+{
+    QStringList read = files;
+    if (ctx.IsSet("password-file"))
+        read << ctx.Value("password-file");
+    for (const QString& strFile : read)
+        if (SameFile(strReport, strFile))
+            Usage(QStringLiteral("--report %1 is %2, which this run reads or writes; nothing was sent")
+                      .arg(strReport, strFile));
+    if (!strDir.isEmpty()) {
+        if (SameFile(strReport, strDir))
+            Usage(QStringLiteral("--report %1 is the directory %2; nothing was sent").arg(strReport, strDir));
+        const QFileInfo real(RealPath(strReport));
+        if (real.suffix().compare(QLatin1String("cfg"), Qt::CaseInsensitive) == 0 &&
+            !CanonicalMac(real.completeBaseName()).isEmpty() && SameFile(real.absolutePath(), strDir))
+            Usage(QStringLiteral("--report %1 would replace the image of %2 in %3; nothing was sent")
+                      .arg(strReport, CanonicalMac(real.completeBaseName()), strDir));
+    }
 }
 
 void CheckWritable(const QString& strPath)

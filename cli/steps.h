@@ -50,6 +50,10 @@ QString ReadPassword(const CContext& ctx);
 QString CheckIpText(const QString& strText);
 // The reason CheckIpText would give; empty when it takes the address.
 QString IpRefusal(const QString& strText);
+// The reason an appliance may not be given this address (set-ip's NEW_IP, a
+// plan row, --from's numbering): IpRefusal's, or an address of this host,
+// or the network or broadcast address of a --scan range. Empty when it may.
+QString NewIpRefusal(const QString& strText, const CAddressRanges& scan);
 // Checks TARGET's form before anything is sent.
 void CheckTarget(const QString& strTarget);
 // TARGET as an appliance's dotted address and interface; may discover.
@@ -64,3 +68,8 @@ void CheckOutcome(const QString& strIp, const RequestResult& result);
 
 // An image or report file, checked before anything is sent.
 void CheckWritable(const QString& strPath);
+// Refuses (exit 2) a report that would replace a file the run reads or
+// writes: one of files, the password file, strDir itself, or an image in
+// strDir (a <MAC>.cfg there). Compared as files, not as the text given: a
+// link, a hard link or another spelling of the same file is the same.
+void CheckReportApart(const CContext& ctx, const QString& strReport, const QStringList& files, const QString& strDir = {});

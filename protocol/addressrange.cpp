@@ -50,6 +50,7 @@ QString UnusableBlock(quint32 nFirst, quint32 nLast)
 bool CAddressRanges::Add(const QString& strList, QString& strError)
 {
     QList<Range> added;
+    QList<Block> given;
     QStringList texts;
     for (const QString& strPart : strList.split(QLatin1Char(','))) {
         const QString strRange = strPart.trimmed();
@@ -67,6 +68,7 @@ bool CAddressRanges::Add(const QString& strList, QString& strError)
             strError = QStringLiteral("%1: %2").arg(strRange, strWhy);
             return false;
         }
+        given.append({range.nFirst, range.nLast, nPrefix});
         if (nPrefix < 31) {
             ++range.nFirst;
             --range.nLast;
@@ -76,6 +78,7 @@ bool CAddressRanges::Add(const QString& strList, QString& strError)
     }
     for (const Range& range : added)
         Insert(range);
+    m_given += given;
     m_strText += (m_strText.isEmpty() ? QString() : QStringLiteral(", ")) + texts.join(QStringLiteral(", "));
     return true;
 }
@@ -129,4 +132,25 @@ qint64 CAddressRanges::IndexOf(quint32 nAddress) const
         nBefore += qint64(range.nLast - range.nFirst) + 1;
     }
     return -1;
+}
+
+QString CAddressRanges::Block::Text() const
+{
+    return QStringLiteral("%1.%2.%3.%4/%5")
+        .arg(nFirst >> 24)
+        .arg(nFirst >> 16 & 0xFF)
+        .arg(nFirst >> 8 & 0xFF)
+        .arg(nFirst & 0xFF)
+        .arg(nPrefix);
+}
+
+bool CAddressRanges::GivenBlock(quint32 nAddress, Block& block) const
+{
+    bool bFound = false;
+    for (const Block& given : m_given)
+        if (nAddress >= given.nFirst && nAddress <= given.nLast && (!bFound || given.nPrefix > block.nPrefix)) {
+            block = given;
+            bFound = true;
+        }
+    return bFound;
 }

@@ -15,7 +15,12 @@ public:
     // is added. A range below /31 leaves out its network and broadcast
     // addresses; ranges that overlap are merged.
     bool Add(const QString& strList, QString& strError);
-    void Clear() { m_ranges.clear(); }
+    void Clear()
+    {
+        m_ranges.clear();
+        m_given.clear();
+        m_strText.clear();
+    }
 
     bool IsEmpty() const { return m_ranges.isEmpty(); }
     // Host addresses in all.
@@ -27,6 +32,17 @@ public:
     // The ranges as given, for messages ("10.9.0.0/24, 10.9.7.0/28").
     QString Text() const { return m_strText; }
 
+    // One range as it was given: its network address to its broadcast
+    // address, both included, whatever a sweep leaves out.
+    struct Block {
+        quint32 nFirst = 0;
+        quint32 nLast = 0;
+        int nPrefix = 32;
+        QString Text() const;
+    };
+    // The smallest range given that holds nAddress; false when none does.
+    bool GivenBlock(quint32 nAddress, Block& block) const;
+
 private:
     struct Range {
         quint32 nFirst = 0;
@@ -35,5 +51,6 @@ private:
     void Insert(Range range);
 
     QList<Range> m_ranges; // ascending, neither overlapping nor touching
+    QList<Block> m_given;  // as given, in that order
     QString m_strText;
 };

@@ -52,3 +52,13 @@ QSet<quint32> LocalSubnetEdges()
         edges << subnet.nNetwork << subnet.Broadcast();
     return edges;
 }
+
+QList<LocalAddress> LocalAddresses()
+{
+    QList<LocalAddress> addresses;
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())
+        for (const QNetworkAddressEntry& entry : iface.addressEntries())
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                addresses.append({entry.ip().toIPv4Address(), iface.name()});
+    return addresses;
+}

@@ -26,3 +26,10 @@ struct LocalSubnet {
 QList<LocalSubnet> LocalSubnets();
 // Their network and broadcast addresses.
 QSet<quint32> LocalSubnetEdges();
+
+// An IPv4 address of this host, with the interface that holds it.
+struct LocalAddress {
+    quint32 nIp = 0;
+    QString strInterface;
+};
+QList<LocalAddress> LocalAddresses();

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -134,3 +135,43 @@ protected:
     QTemporaryDir m_dir;
     CSimProcess m_sim;
 };
+
+// The simulator with a log of every request it receives, and plans.
+class CliFleetTest : public CliSimTest {
+protected:
+    void SetUp() override
+    {
+        CliSimTest::SetUp();
+        m_strLog = m_dir.filePath(QStringLiteral("sim.log"));
+    }
+    // Starts the simulator, logging every request it receives.
+    bool StartSim(const QStringList& args) { return m_sim.Start(args + QStringList{"--log", m_strLog}); }
+    // Requests of this type ("0x11") the simulator received since the log was last cleared.
+    int Received(const char* pszType) const
+    {
+        return int(ReadText(m_strLog).count(QStringLiteral("type=%1 ").arg(QLatin1String(pszType))));
+    }
+    // The simulator appends: it goes on writing to the emptied file.
+    void ClearLog() const { QFile::resize(m_strLog, 0); }
+    QString Plan(const QByteArray& text)
+    {
+        const QString strPath = m_dir.filePath(QStringLiteral("plan.csv"));
+        WriteFile(strPath, text);
+        return strPath;
+    }
+    // MAC -> address, by a discovery.
+    QMap<QString, QString> Where()
+    {
+        QMap<QString, QString> where;
+        QProcess process;
+        process.start(qEnvironmentVariable("NORVANE_CLI"), {"discover", "--format", "csv", "--timeout", "0.3"});
+        process.waitForFinished(10000);
+        for (const QString& strLine : QString::fromUtf8(process.readAllStandardOutput()).split('\n').mid(1))
+            if (!strLine.isEmpty())
+                where.insert(strLine.section(',', 0, 0), strLine.section(',', 1, 1));
+        return where;
+    }
+    QString m_strLog;
+};
+
+inline const QStringList kQuick{"--discover-timeout", "0.3", "--timeout", "0.5"};

@@ -7,45 +7,6 @@
 
 namespace {
 
-class CliFleetTest : public CliSimTest {
-protected:
-    void SetUp() override
-    {
-        CliSimTest::SetUp();
-        m_strLog = m_dir.filePath(QStringLiteral("sim.log"));
-    }
-    // Starts the simulator, logging every request it receives.
-    bool StartSim(const QStringList& args) { return m_sim.Start(args + QStringList{"--log", m_strLog}); }
-    // Requests of this type ("0x11") the simulator received since the log was last cleared.
-    int Received(const char* pszType) const
-    {
-        return int(ReadText(m_strLog).count(QStringLiteral("type=%1 ").arg(QLatin1String(pszType))));
-    }
-    // The simulator appends: it goes on writing to the emptied file.
-    void ClearLog() const { QFile::resize(m_strLog, 0); }
-    QString Plan(const QByteArray& text)
-    {
-        const QString strPath = m_dir.filePath(QStringLiteral("plan.csv"));
-        WriteFile(strPath, text);
-        return strPath;
-    }
-    // MAC -> address, by a discovery.
-    QMap<QString, QString> Where()
-    {
-        QMap<QString, QString> where;
-        QProcess process;
-        process.start(qEnvironmentVariable("NORVANE_CLI"), {"discover", "--format", "csv", "--timeout", "0.3"});
-        process.waitForFinished(10000);
-        for (const QString& strLine : QString::fromUtf8(process.readAllStandardOutput()).split('\n').mid(1))
-            if (!strLine.isEmpty())
-                where.insert(strLine.section(',', 0, 0), strLine.section(',', 1, 1));
-        return where;
-    }
-    QString m_strLog;
-};
-
-const QStringList kQuick{"--discover-timeout", "0.3", "--timeout", "0.5"};
-
 TEST_F(CliFleetTest, ProvisionMovesAPlanChecksEachAndTouchesNothingWhenRunAgain)
 {
     ASSERT_TRUE(StartSim({"--count", "4", "--mac-format", "dash", "--password", "pw"}));
@@ -67,7 +28,7 @@ TEST_F(CliFleetTest, ProvisionMovesAPlanChecksEachAndTouchesNothingWhenRunAgain)
     const CliRun run = Run(QStringList{"provision", strPlan, "--report", strReport} + kQuick);
     EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
     EXPECT_EQ(Received("0x11"), 2);
-    EXPECT_EQ(Received("0x10"), 3); // the discovery, and one at each new address
+    EXPECT_EQ(Received("0x10"), 4); // the discovery, one at each new address, one where :03 is already
     const QJsonArray report = QJsonDocument::fromJson(ReadFile(strReport)).array();
     ASSERT_EQ(report.size(), 3);
     EXPECT_EQ(report[0].toObject(), (QJsonObject{{"mac", "00-1A-2B-00-00-01"}, {"old_ip", "10.200.1.1"},
@@ -214,14 +175,17 @@ TEST_F(CliFleetTest, RestoreAllLoadsEachFileIntoItsApplianceAndListsTheRest)
     const QString strReport = m_dir.filePath(QStringLiteral("r.json"));
     const CliRun run = Run(QStringList{"restore-all", m_dir.filePath("images"), "--yes", "--report", strReport} + kQuick);
     EXPECT_EQ(run.nExit, 1); // the file for :09 found no appliance
-    EXPECT_TRUE(run.strErr.contains("no file for 00:1A:2B:00:00:03 (10.200.1.3)")) << run.strErr.toStdString();
+    EXPECT_TRUE(run.strErr.contains("1 appliances have no file in " + m_dir.filePath("images") +
+                                    " and are left as they are: 00:1A:2B:00:00:03 (10.200.1.3)\n"))
+        << run.strErr.toStdString();
     EXPECT_TRUE(run.strErr.contains("00-1A-2B-00-00-09.cfg: no appliance answers for 00:1A:2B:00:00:09"));
     EXPECT_EQ(ReadFile(Dump("10.200.1.1")), Image(1));
     EXPECT_EQ(ReadFile(Dump("10.200.1.2")), Image(2));
     const QJsonArray report = QJsonDocument::fromJson(ReadFile(strReport)).array();
-    ASSERT_EQ(report.size(), 3);
+    ASSERT_EQ(report.size(), 4);
     EXPECT_EQ(report[1].toObject()["outcome"], "ok");
     EXPECT_EQ(report[2].toObject()["outcome"], "not found");
+    EXPECT_EQ(report[3].toObject()["outcome"], "no file");
 }
 
 } // namespace

@@ -55,9 +55,9 @@ TEST(Plan, FilesFromSpreadsheetsAndEditorsReadAlikeAndFaultsAreNamedByLine)
 TEST(Plan, NumberingStopsBeforeAnAddressNoApplianceMayHaveAndOccupiedAddressesAreNamed)
 {
     // The segment's subnet is 10.200.0.0/16: its broadcast address ends the run.
-    const QList<Appliance> found{{"00:1A:2B:00:00:01", "10.200.255.253", "NV1", 0, {}, {}},
-                                 {"00-1A-2B-00-00-02", "10.200.1.2", "NV2", 0, {}, {}},
-                                 {"00:1A:2B:00:00:03", "10.200.1.3", "NV3", 0, {}, {}}};
+    const QList<Appliance> found{{"00:1A:2B:00:00:01", "10.200.255.253", "NV1", 0, {}, {}, {}},
+                                 {"00-1A-2B-00-00-02", "10.200.1.2", "NV2", 0, {}, {}, {}},
+                                 {"00:1A:2B:00:00:03", "10.200.1.3", "NV3", 0, {}, {}, {}}};
     QStringList problems;
     const QList<PlanRow> rows = NumberedPlan(found, QStringLiteral("10.200.255.253"), problems);
     EXPECT_EQ(Rows(rows), "00:1A:2B:00:00:01 10.200.255.253; 00:1A:2B:00:00:02 10.200.255.254");
