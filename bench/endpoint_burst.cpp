@@ -20,7 +20,7 @@
 namespace {
 class CCountingReplies : public CDeviceReplies {
 public:
-    void OnReceiveError() override {}
+    void OnReceiveError(const DeviceOrigin&, const QString&) override {}
     void OnStatusError(const DeviceOrigin&, int) override {}
     void AddDevice(const DeviceOrigin&, const QString&, const QString&, const QString&) override { ++m_nDevices; }
     void OnSetIpDone(const DeviceOrigin&) override {}

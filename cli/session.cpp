@@ -232,7 +232,7 @@ bool CSession::AcceptReply(const DeviceOrigin& origin, int nType, int nStatus)
     ++m_nForeign;
     OnIgnored(origin, QStringLiteral("type %1 status %2: %3")
                           .arg(Hex(nType))
-                          .arg(nStatus)
+                          .arg(nStatus & 0xFF)
                           .arg(!bOnOurInterface ? QStringLiteral("on an interface not chosen")
                                : it == m_pending.end() ? QStringLiteral("no request awaits a reply from there")
                                                        : QStringLiteral("not the reply awaited")));
@@ -248,10 +248,14 @@ void CSession::OnIgnored(const DeviceOrigin& origin, const QString& strReason)
                  .arg(strReason));
 }
 
-void CSession::OnReceiveError()
+void CSession::OnReceiveError(const DeviceOrigin& origin, const QString& strReason)
 {
-    if (m_bVerbose)
-        Note(QStringLiteral("ignored a datagram that is empty or longer than any message"));
+    if (!m_bVerbose)
+        return;
+    if (origin.addr.isNull())
+        Note(strReason);
+    else
+        OnIgnored(origin, strReason);
 }
 
 void CSession::OnStatusError(const DeviceOrigin& origin, int nStatus)

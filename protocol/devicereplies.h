@@ -36,8 +36,10 @@ public:
         Q_UNUSED(origin);
         Q_UNUSED(strReason);
     }
-    // A failed read, or a datagram that is empty or longer than any message.
-    virtual void OnReceiveError() = 0;
+    // A failed read, or a datagram that is empty or longer than any message,
+    // and which of them. origin.addr is null after a failed read: no datagram
+    // came to name a sender.
+    virtual void OnReceiveError(const DeviceOrigin& origin, const QString& strReason) = 0;
     // Each handler below is told who sent the reply. A reply of any type
     // whose status byte is not 0, the status widened as a signed value:
     virtual void OnStatusError(const DeviceOrigin& origin, int nStatus) = 0;

@@ -249,8 +249,14 @@ void CDeviceSocket::HandleDatagram(const unsigned char* pData, qint64 nLength, c
 {
     if (nLength < 1 || nLength > DEVMSG_BUF_SIZE) {
         ++m_stats.nReceiveErrors;
-        if (m_pOwner)
-            m_pOwner->OnReceiveError();
+        if (!m_pOwner)
+            return;
+        if (nLength < 0)
+            m_pOwner->OnReceiveError(DeviceOrigin{}, QStringLiteral("a read of the socket failed"));
+        else
+            m_pOwner->OnReceiveError(origin, nLength == 0 ? QStringLiteral("empty")
+                                                          : QStringLiteral("more than %1 bytes, longer than any message")
+                                                                .arg(DEVMSG_BUF_SIZE));
         return;
     }
     if (origin.nPort != DEVICE_PORT) {

@@ -101,8 +101,8 @@ public:
     const QStringList& SentOn() const { return m_sentOn; }
 
     // Handles one received datagram of nLength bytes: the whole receive path
-    // after the socket read. A length below 1 or above DEVMSG_BUF_SIZE is a
-    // receive error.
+    // after the socket read. A length of 0 or above DEVMSG_BUF_SIZE is a
+    // receive error, and so is a negative one: the read failed.
     void HandleDatagram(const unsigned char* pData, qint64 nLength, const DeviceOrigin& origin);
     void HandleDatagram(const unsigned char* pData, qint64 nLength, quint16 nSourcePort)
     {

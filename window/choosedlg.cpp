@@ -318,7 +318,7 @@ void CChooseDlg::OnStatusError(const DeviceOrigin&, int nStatus)
     ShowAlert(StatusTextId(nStatus));
 }
 
-void CChooseDlg::OnReceiveError()
+void CChooseDlg::OnReceiveError(const DeviceOrigin&, const QString&)
 {
     ShowAlert(IDS_RECEIVE_ERROR);
 }

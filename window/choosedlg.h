@@ -86,7 +86,7 @@ public:
     // it; only discovery's sender is kept, for its interface.
     void AddDevice(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
                    const QString& strIp) override;
-    void OnReceiveError() override;
+    void OnReceiveError(const DeviceOrigin& origin, const QString& strReason) override;
     void OnStatusError(const DeviceOrigin& origin, int nStatus) override;
     void OnSetIpDone(const DeviceOrigin& origin) override;
     void OnLoginInfo(const DeviceOrigin& origin, const LoginInfo& loginInfo) override;

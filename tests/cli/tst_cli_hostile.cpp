@@ -90,6 +90,22 @@ TEST_F(CliTest, VerboseListsEveryRequestSentAndEveryDatagramIgnoredWithTheReason
         EXPECT_TRUE(run.strErr.contains(QLatin1String(pszLine))) << pszLine << '\n' << run.strErr.toStdString();
 }
 
+// A status byte of 255 was shown as -1, and a datagram too long for any
+// message was ignored without a word of who sent it.
+TEST_F(CliTest, VerboseShowsAStatusByteUnsignedAndWhoSentAnOversizedDatagram)
+{
+    const auto answer = [](const QNetworkDatagram&) {
+        return QList<QNetworkDatagram>{QNetworkDatagram(Msg(DM_REBOOT_ACK, "", 255)),
+                                       QNetworkDatagram(QByteArray(DEVMSG_BUF_SIZE + 1, 'x')),
+                                       QNetworkDatagram(LoginReply("admin", 80))};
+    };
+    const CliRun run = Run({"login-url", "10.200.7.9", "--verbose"}, answer);
+    EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
+    for (const char* pszLine : {"from 10.200.7.9:8400: type 0x23 status 255: not the reply awaited",
+                                "from 10.200.7.9:8400: more than 9216 bytes, longer than any message"})
+        EXPECT_TRUE(run.strErr.contains(QLatin1String(pszLine))) << pszLine << '\n' << run.strErr.toStdString();
+}
+
 #ifdef Q_OS_UNIX
 TEST_F(CliTest, AFullDiskOnStandardOutputFailsAndAReaderThatLeftEndsItQuietly)
 {

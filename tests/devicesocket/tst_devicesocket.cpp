@@ -181,11 +181,23 @@ TEST_P(DeviceSocketTest, BadDatagramsAreDroppedWithoutCallingTheOwner)
     EXPECT_TRUE(m_replies.m_calls.isEmpty());
     EXPECT_TRUE(m_ui.m_messages.isEmpty());
 
+    m_replies.m_origins.clear();
     Reply(QByteArray());
     Reply(QByteArray(DEVMSG_BUF_SIZE + 1, '\x20'));
     Settle();
-    EXPECT_EQ(m_replies.m_calls, QStringList(2, QStringLiteral("OnReceiveError")));
+    EXPECT_EQ(m_replies.m_calls, (QStringList{"OnReceiveError empty",
+                                              "OnReceiveError more than 9216 bytes, longer than any message"}));
     EXPECT_TRUE(m_ui.m_messages.isEmpty());
+    // Each names its sender, as an ignored reply does.
+    ASSERT_GE(m_replies.m_origins.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(m_replies.m_origins[i].addr, QHostAddress(QHostAddress::LocalHost));
+        EXPECT_EQ(m_replies.m_origins[i].nPort, DEVICE_PORT);
+    }
+    // A failed read brings no datagram, so no sender: the queue's 0.0.0.0 is not passed on as one.
+    m_socket.HandleDatagram(nullptr, -1, DeviceOrigin{QHostAddress(quint32(0)), 0, 0});
+    EXPECT_EQ(m_replies.m_calls.last(), "OnReceiveError a read of the socket failed");
+    EXPECT_TRUE(m_replies.m_origins.back().addr.isNull());
 }
 
 // An owner that takes replies only from one sender, as the command line does.

@@ -89,7 +89,11 @@ private:
 // Records each reply call as one line, e.g. "AddDevice NV-1|00:1A|10.200.1.1".
 class CRecordingReplies : public CDeviceReplies {
 public:
-    void OnReceiveError() override { m_calls << QStringLiteral("OnReceiveError"); }
+    void OnReceiveError(const DeviceOrigin& origin, const QString& strReason) override
+    {
+        Heard(origin);
+        m_calls << QStringLiteral("OnReceiveError ") + strReason;
+    }
     void OnStatusError(const DeviceOrigin& origin, int nStatus) override
     {
         Heard(origin);
