@@ -33,6 +33,13 @@ QString CsvField(const QString& strText)
     strQuoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + strQuoted + QLatin1Char('"');
 }
+
+// A list in one cell of the table or of CSV: its items separated by
+// spaces, which no interface name holds and which CSV needs no quotes for.
+QString Items(const QStringList& items)
+{
+    return items.join(QLatin1Char(' '));
+}
 } // namespace
 
 QByteArray FormatTable(const QList<Appliance>& list)
@@ -40,7 +47,7 @@ QByteArray FormatTable(const QList<Appliance>& list)
     QList<QStringList> rows{{QStringLiteral("MAC"), QStringLiteral("IP"), QStringLiteral("SERIAL"),
                              QStringLiteral("INTERFACE"), QStringLiteral("FOUND BY")}};
     for (const Appliance& a : list)
-        rows.append({a.strMac, a.strIp, a.strSerial, a.interfaces.join(','), a.foundBy.join(',')});
+        rows.append({a.strMac, a.strIp, a.strSerial, Items(a.interfaces), Items(a.foundBy)});
     return FormatColumns(rows);
 }
 
@@ -84,7 +91,7 @@ QByteArray FormatCsv(const QList<Appliance>& list)
     QList<QStringList> rows{{QStringLiteral("mac"), QStringLiteral("ip"), QStringLiteral("serial"),
                              QStringLiteral("interfaces"), QStringLiteral("found_by")}};
     for (const Appliance& a : list)
-        rows.append({a.strMac, a.strIp, a.strSerial, a.interfaces.join(' '), a.foundBy.join(' ')});
+        rows.append({a.strMac, a.strIp, a.strSerial, Items(a.interfaces), Items(a.foundBy)});
     return FormatCsvRows(rows);
 }
 

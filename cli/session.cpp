@@ -283,9 +283,17 @@ void CSession::AddDevice(const DeviceOrigin& origin, const QString& strSerial, c
                         QHostAddress(origin.addr.toIPv4Address()).toString()};
     const QString strInterface = QNetworkInterface::interfaceNameFromIndex(origin.nInterface);
     const QString strFoundBy = FoundBy(origin.addr.toIPv4Address(), origin.nInterface);
+    // Replies come in any order; the lists keep one, so that two runs over
+    // the same network print the same: interfaces by name, and in foundBy
+    // the broadcasts by interface name, then the sweep.
     const auto add = [](QStringList& to, const QString& strWhat) {
-        if (!strWhat.isEmpty() && !to.contains(strWhat))
-            to.append(strWhat);
+        if (strWhat.isEmpty() || to.contains(strWhat))
+            return;
+        const auto before = [](const QString& a, const QString& b) {
+            const bool bScanA = a == QLatin1String("scan"), bScanB = b == QLatin1String("scan");
+            return bScanA != bScanB ? bScanB : a < b;
+        };
+        to.insert(std::upper_bound(to.cbegin(), to.cend(), strWhat, before), strWhat);
     };
     const QString strKey = MacKey(strMac);
     const auto it = m_foundByMac.constFind(strKey);

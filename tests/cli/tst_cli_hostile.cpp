@@ -106,6 +106,22 @@ TEST_F(CliTest, VerboseShowsAStatusByteUnsignedAndWhoSentAnOversizedDatagram)
         EXPECT_TRUE(run.strErr.contains(QLatin1String(pszLine))) << pszLine << '\n' << run.strErr.toStdString();
 }
 
+// found_by was in the order the replies came. Here the sweep's reply comes
+// first (the second from the address counts as the broadcast's), yet the
+// broadcast is listed first, and table and CSV part the items alike.
+TEST_F(CliTest, FoundByListsTheBroadcastsBeforeTheSweepWhicheverAnsweredFirst)
+{
+    const auto answer = [](const QNetworkDatagram& r) {
+        const QNetworkDatagram info(DeviceInfo("NV7", "00:1A:2B:00:00:07", "10.200.7.9"));
+        return r.destinationAddress() == kAppliance ? QList<QNetworkDatagram>{info, info} : QList<QNetworkDatagram>{};
+    };
+    const QStringList args{"discover", "--scan", "10.200.7.9", "--timeout", "0.3"};
+    const CliRun table = Run(args, answer);
+    EXPECT_TRUE(table.strOut.endsWith(QLatin1String("  lo         broadcast:lo scan\n"))) << table.strOut.toStdString();
+    const CliRun csv = Run(args + QStringList{"--format", "csv"}, answer);
+    EXPECT_TRUE(csv.strOut.endsWith(QLatin1String(",lo,broadcast:lo scan\n"))) << csv.strOut.toStdString();
+}
+
 #ifdef Q_OS_UNIX
 TEST_F(CliTest, AFullDiskOnStandardOutputFailsAndAReaderThatLeftEndsItQuietly)
 {
