@@ -97,6 +97,7 @@ public:
     // Ranges that each discovery also sweeps by unicast (norvane-setup
     // --scan), for appliances behind a router.
     void SetScanRanges(const CAddressRanges& ranges) { m_scanRanges = ranges; }
+    const CAddressRanges& ScanRanges() const { return m_scanRanges; }
 
     // Window timers by id: setting a running id restarts its period.
     void SetTimer(int nId, int nElapseMs);

@@ -8,6 +8,8 @@
 #include <QCommandLineParser>
 #include <QUdpSocket>
 
+#include <cstdio>
+
 bool CSetupApp::SocketInit()
 {
     // Qt needs no start-up of its socket layer; the nearest equivalent is
@@ -60,6 +62,18 @@ bool CSetupApp::ParseCommandLine(const QStringList& args, QString& strMessage, b
         return false;
     }
     return true;
+}
+
+int CSetupApp::Run(const QStringList& args)
+{
+    QString strMessage;
+    bool bHelp = false;
+    if (!ParseCommandLine(args, strMessage, bHelp)) {
+        std::fprintf(bHelp ? stdout : stderr, bHelp ? "%s" : "norvane-setup: %s\n", qPrintable(strMessage));
+        return bHelp ? 0 : 2;
+    }
+    InitInstance();
+    return 0;
 }
 
 bool CSetupApp::InitInstance()

@@ -9,6 +9,11 @@ class CSetupApp {
 public:
     virtual ~CSetupApp() = default;
 
+    // The whole start-up main() runs: the command line, then InitInstance.
+    // Returns the exit status; help goes to standard output, a refusal with
+    // its reason to standard error.
+    int Run(const QStringList& args);
+
     // Reads the command line (--scan CIDR, repeatable); false, with the
     // reason or the help in strMessage, when the program should not start.
     bool ParseCommandLine(const QStringList& args, QString& strMessage, bool& bHelp);

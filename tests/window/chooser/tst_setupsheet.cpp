@@ -55,11 +55,16 @@ class CTestApp : public CSetupApp {
 public:
     bool m_bSocketsWork = true;
     QStringList m_sheetsRun;
+    QString m_strPageScans; // the ranges the page of the last sheet run sweeps
 
 protected:
     // Sockets that work are probed for real.
     bool SocketInit() override { return m_bSocketsWork && CSetupApp::SocketInit(); }
-    void RunSheet(CSetupSheet& sheet) override { m_sheetsRun << sheet.windowTitle(); }
+    void RunSheet(CSetupSheet& sheet) override
+    {
+        m_sheetsRun << sheet.windowTitle();
+        m_strPageScans = sheet.m_pageChoose.ScanRanges().Text();
+    }
 };
 
 TEST(SetupApp, SheetRunsOnlyWhenSocketsWork)
@@ -76,6 +81,19 @@ TEST(SetupApp, SheetRunsOnlyWhenSocketsWork)
     EXPECT_FALSE(app.InitInstance());
     EXPECT_TRUE(ui.m_messages.isEmpty());
     EXPECT_EQ(app.m_sheetsRun, QStringList{"Norvane Setup v1.2"});
+}
+
+// Through the start-up main() runs: the parsed ranges must reach the page,
+// and a refused command line must open no window.
+TEST(SetupApp, ScanRangesOfTheCommandLineReachThePage)
+{
+    CTestApp app;
+    EXPECT_EQ(app.Run({"norvane-setup", "--scan", "10.9.7.0/24"}), 0);
+    EXPECT_EQ(app.m_strPageScans, QStringLiteral("10.9.7.0/24"));
+
+    CTestApp refused;
+    EXPECT_EQ(refused.Run({"norvane-setup", "--scan", "10.9.7.0/33"}), 2);
+    EXPECT_TRUE(refused.m_sheetsRun.isEmpty());
 }
 
 TEST_F(ChooserTest, OkLeavesThePageRunningUntilConfigurationStarted)
