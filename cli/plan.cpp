@@ -70,19 +70,14 @@ QList<PlanRow> ReadPlan(const QString& strPath, QStringList& problems)
     const QByteArray bytes = file.read(nMaxBytes + 1);
     if (bytes.size() > nMaxBytes)
         Usage(QStringLiteral("the plan %1 is larger than 16 MiB; a plan has one line per appliance").arg(strPath));
-    QString strText = TextFromBytes(bytes);
-    if (strText.startsWith(QChar(0xFEFF)))
-        strText.remove(0, 1);
-    const QStringList lines = strText.split(QLatin1Char('\n'));
+    const QStringList lines = TextFromBytes(bytes).split(QLatin1Char('\n'));
 
     QList<PlanRow> rows;
     QHash<QString, qsizetype> columns;
     qsizetype nColumns = 0;
     QStringList fields;
     for (qsizetype nLine = 1; nLine <= lines.size(); ++nLine) {
-        QString strLine = lines[nLine - 1];
-        if (strLine.endsWith(QLatin1Char('\r')))
-            strLine.chop(1);
+        const QString& strLine = lines[nLine - 1];
         if (strLine.trimmed().isEmpty())
             continue;
         const QString strWhere = QStringLiteral("%1:%2").arg(strPath).arg(nLine);

@@ -28,6 +28,8 @@ TEST(Plan, FilesFromSpreadsheetsAndEditorsReadAlikeAndFaultsAreNamedByLine)
     } cases[] = {
         // A spreadsheet's export: byte-order mark, CR LF, upper-case header.
         {"\xEF\xBB\xBFMAC,IP\r\n00-1a-2b-00-00-01,10.77.0.1\r\n", "00:1A:2B:00:00:01 10.77.0.1", nullptr},
+        // Nothing strips a CR but the splitter, after a closing quote too.
+        {"mac,ip,password\r\n00:1A:2B:00:00:01,10.77.0.1,\"p w\"\r\n", "00:1A:2B:00:00:01 10.77.0.1 p w", nullptr},
         {"ip,mac,password\n10.77.0.1 , 001a2b000001, \"a,\"\"b\"\n", "00:1A:2B:00:00:01 10.77.0.1 a,\"b", nullptr},
         // An empty password cell takes the password given as usual.
         {"mac,ip,password\n001a.2b00.0001,10.77.0.1,\n", "00:1A:2B:00:00:01 10.77.0.1", nullptr},
