@@ -11,11 +11,16 @@ namespace {
 // move the cursor or rewrite the screen, so each shows as \xNN instead.
 QString Printable(const QString& strText)
 {
+    const auto isShown = [](QChar c) {
+        const ushort n = c.unicode();
+        return !(n < 0x20 || (n >= 0x7F && n < 0xA0) || c == QLatin1Char('\\'));
+    };
+    if (std::all_of(strText.begin(), strText.end(), isShown))
+        return strText;
     QString strOut;
     for (const QChar c : strText) {
-        const ushort n = c.unicode();
-        if (n < 0x20 || (n >= 0x7F && n < 0xA0) || c == QLatin1Char('\\'))
-            strOut += QStringLiteral("\\x%1").arg(n, 2, 16, QLatin1Char('0'));
+        if (!isShown(c))
+            strOut += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         else
             strOut += c;
     }
@@ -53,25 +58,30 @@ QByteArray FormatTable(const QList<Appliance>& list)
 
 QByteArray FormatColumns(const QList<QStringList>& rows)
 {
-    QList<QStringList> shown;
     QList<qsizetype> widths;
-    for (const QStringList& row : rows) {
-        QStringList cells;
-        for (qsizetype i = 0; i < row.size(); ++i) {
-            cells << Printable(row[i]);
-            if (widths.size() <= i)
-                widths.append(0);
-            widths[i] = std::max(widths[i], cells.last().size());
-        }
-        shown.append(cells);
-    }
+    for (const QStringList& row : rows)
+        MeasureColumns(row, widths);
     QString strOut;
-    for (const QStringList& row : shown) {
-        for (qsizetype i = 0; i + 1 < row.size(); ++i)
-            strOut += row[i].leftJustified(widths[i] + 2);
-        strOut += row.value(row.size() - 1) + QLatin1Char('\n');
-    }
+    for (const QStringList& row : rows)
+        strOut += ColumnsLine(row, widths);
     return strOut.toUtf8();
+}
+
+void MeasureColumns(const QStringList& row, QList<qsizetype>& widths)
+{
+    for (qsizetype i = 0; i < row.size(); ++i) {
+        if (widths.size() <= i)
+            widths.append(0);
+        widths[i] = std::max(widths[i], Printable(row[i]).size());
+    }
+}
+
+QString ColumnsLine(const QStringList& row, const QList<qsizetype>& widths)
+{
+    QString strLine;
+    for (qsizetype i = 0; i + 1 < row.size(); ++i)
+        strLine += Printable(row[i]).leftJustified(widths[i] + 2);
+    return strLine + Printable(row.value(row.size() - 1)) + QLatin1Char('\n');
 }
 
 QByteArray FormatJson(const QList<Appliance>& list)
@@ -98,11 +108,15 @@ QByteArray FormatCsv(const QList<Appliance>& list)
 QByteArray FormatCsvRows(const QList<QStringList>& rows)
 {
     QString strOut;
-    for (const QStringList& row : rows) {
-        QStringList fields;
-        for (const QString& strField : row)
-            fields << CsvField(strField);
-        strOut += fields.join(QLatin1Char(',')) + QLatin1Char('\n');
-    }
+    for (const QStringList& row : rows)
+        strOut += CsvLine(row);
     return strOut.toUtf8();
+}
+
+QString CsvLine(const QStringList& row)
+{
+    QStringList fields;
+    for (const QString& strField : row)
+        fields << CsvField(strField);
+    return fields.join(QLatin1Char(',')) + QLatin1Char('\n');
 }

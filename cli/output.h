@@ -18,3 +18,8 @@ QByteArray FormatCsv(const QList<Appliance>& list);
 // Rows, the first being the header, in aligned columns for people, or as CSV.
 QByteArray FormatColumns(const QList<QStringList>& rows);
 QByteArray FormatCsvRows(const QList<QStringList>& rows);
+// The same a row at a time, for a list too long to be held as text too:
+// every row is measured first, each column as wide as its widest cell.
+void MeasureColumns(const QStringList& row, QList<qsizetype>& widths);
+QString ColumnsLine(const QStringList& row, const QList<qsizetype>& widths);
+QString CsvLine(const QStringList& row);

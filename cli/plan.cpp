@@ -1,27 +1,43 @@
 #include "plan.h"
 
+#include "interfaces.h"
 #include "messages.h"
 #include "steps.h"
 #include "targets.h"
+#include "terminal.h"
 
 #include <QFile>
 #include <QHash>
 #include <QHostAddress>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
+// A plan holds a line per appliance: more than this is some other file
+// given by mistake, or a stream with no end (/dev/zero), not to be read
+// into memory whole.
+constexpr qint64 MAX_PLAN_BYTES = 16 << 20;
+
 // One line's fields; false when a quote is left open.
-bool SplitCsv(const QString& strLine, QStringList& fields)
+bool SplitCsv(QStringView line, QStringList& fields)
 {
     fields.clear();
+    if (!line.contains(QLatin1Char('"'))) {
+        for (const QStringView field : line.tokenize(QLatin1Char(',')))
+            fields << field.trimmed().toString();
+        return true;
+    }
     QString strField;
     bool bQuoted = false, bWasQuoted = false;
-    for (qsizetype i = 0; i < strLine.size(); ++i) {
-        const QChar c = strLine[i];
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
         if (bQuoted) {
             if (c != QLatin1Char('"'))
                 strField += c;
-            else if (i + 1 < strLine.size() && strLine[i + 1] == QLatin1Char('"'))
-                strField += strLine[++i];
+            else if (i + 1 < line.size() && line[i + 1] == QLatin1Char('"'))
+                strField += line[++i];
             else
                 bQuoted = false;
         } else if (c == QLatin1Char('"') && strField.trimmed().isEmpty()) {
@@ -39,112 +55,226 @@ bool SplitCsv(const QString& strLine, QStringList& fields)
     return !bQuoted;
 }
 
-// Duplicate MACs and addresses, each named with the row it repeats.
-void CheckDuplicates(const QList<PlanRow>& rows, QStringList& problems)
+// The plan's text from the line of its first byte beyond ASCII on,
+// decoded as TextFromBytes decodes a whole file: as UTF-8 unless a byte is
+// not, then as Latin-1. The lines before it are ASCII, which both read
+// alike, and end in a newline, which no UTF-8 sequence spans; only at the
+// file's very start is a byte-order mark one.
+QString DecodedRest(const QByteArray& bytes, bool bFromStart)
 {
-    QHash<QString, QString> macs, ips;
-    for (const PlanRow& row : rows) {
-        if (const auto it = macs.constFind(row.strMac); it != macs.constEnd())
-            problems << QStringLiteral("%1: MAC %2 is planned already, at %3").arg(row.strWhere, row.strMac, *it);
-        else
-            macs.insert(row.strMac, row.strWhere);
-        if (row.strIp.isEmpty())
-            continue;
-        if (const auto it = ips.constFind(row.strIp); it != ips.constEnd())
-            problems << QStringLiteral("%1: address %2 is planned already, at %3").arg(row.strWhere, row.strIp, *it);
-        else
-            ips.insert(row.strIp, row.strWhere);
-    }
+    QStringDecoder::Flags flags = QStringDecoder::Flag::Stateless;
+    if (!bFromStart)
+        flags |= QStringDecoder::Flag::ConvertInitialBom;
+    QStringDecoder utf8(QStringDecoder::Utf8, flags);
+    const QString strText = utf8.decode(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : strText;
 }
-} // namespace
 
-QList<PlanRow> ReadPlan(const QString& strPath, QStringList& problems)
-{
-    QFile file(strPath);
-    if (!file.open(QIODevice::ReadOnly))
-        Usage(QStringLiteral("cannot read the plan %1: %2").arg(strPath, file.errorString()));
-    // A plan holds a line per appliance: more than this is some other file
-    // given by mistake, or a stream with no end (/dev/zero), not to be
-    // read into memory whole.
-    constexpr qint64 nMaxBytes = 16 << 20;
-    const QByteArray bytes = file.read(nMaxBytes + 1);
-    if (bytes.size() > nMaxBytes)
-        Usage(QStringLiteral("the plan %1 is larger than 16 MiB; a plan has one line per appliance").arg(strPath));
-    const QStringList lines = TextFromBytes(bytes).split(QLatin1Char('\n'));
+// The rows of a plan, a line at a time.
+class CPlanReader {
+public:
+    CPlanReader(const QString& strName, QStringList& problems) : m_strName(strName), m_problems(problems)
+    {
+    }
 
-    QList<PlanRow> rows;
-    QHash<QString, qsizetype> columns;
-    qsizetype nColumns = 0;
-    QStringList fields;
-    for (qsizetype nLine = 1; nLine <= lines.size(); ++nLine) {
-        const QString& strLine = lines[nLine - 1];
-        if (strLine.trimmed().isEmpty())
-            continue;
-        const QString strWhere = QStringLiteral("%1:%2").arg(strPath).arg(nLine);
-        if (!SplitCsv(strLine, fields)) {
-            problems << strWhere + QStringLiteral(": a quote is not closed");
-            continue;
+    void Line(QStringView line)
+    {
+        ++m_nLine;
+        if (m_bHeaderRefused || line.trimmed().isEmpty())
+            return;
+        if (!SplitCsv(line, m_fields)) {
+            m_problems << Where() + QStringLiteral(": a quote is not closed");
+            return;
         }
-        if (!nColumns) {
-            nColumns = fields.size();
-            for (qsizetype k = 0; k < fields.size(); ++k) {
-                const QString strName = fields[k].toLower();
-                if (strName != QLatin1String("mac") && strName != QLatin1String("ip") &&
-                    strName != QLatin1String("password"))
-                    problems << strWhere + QStringLiteral(": unknown column '%1' (the columns are mac, ip and "
-                                                          "password)").arg(fields[k]);
-                else if (columns.contains(strName))
-                    problems << strWhere + QStringLiteral(": column %1 named twice").arg(strName);
-                columns.insert(strName, k);
-            }
-            if (!columns.contains(QStringLiteral("mac")) || !columns.contains(QStringLiteral("ip"))) {
-                problems << strWhere + QStringLiteral(": the header must name the columns mac and ip");
-                return rows;
-            }
-            continue;
+        if (!m_nColumns)
+            Header();
+        else
+            Row();
+    }
+
+    QList<PlanRow> Finish()
+    {
+        if (m_bHeaderRefused)
+            return std::move(m_rows);
+        if (!m_nColumns)
+            m_problems << m_strName +
+                              QStringLiteral(": empty: a header line (mac,ip) and a row per appliance are needed");
+        CheckDuplicates();
+        return std::move(m_rows);
+    }
+
+private:
+    QString Where() const { return QStringLiteral("%1:%2").arg(m_strName).arg(m_nLine); }
+
+    void Header()
+    {
+        m_nColumns = m_fields.size();
+        QHash<QString, qsizetype> columns;
+        for (qsizetype k = 0; k < m_fields.size(); ++k) {
+            const QString strName = m_fields[k].toLower();
+            if (strName != QLatin1String("mac") && strName != QLatin1String("ip") &&
+                strName != QLatin1String("password"))
+                m_problems << Where() + QStringLiteral(": unknown column '%1' (the columns are mac, ip and "
+                                                       "password)").arg(m_fields[k]);
+            else if (columns.contains(strName))
+                m_problems << Where() + QStringLiteral(": column %1 named twice").arg(strName);
+            columns.insert(strName, k);
         }
-        if (fields.size() != nColumns) {
-            problems << strWhere + QStringLiteral(": %1 fields where the header has %2").arg(fields.size()).arg(nColumns);
-            continue;
+        m_nMac = columns.value(QStringLiteral("mac"), -1);
+        m_nIp = columns.value(QStringLiteral("ip"), -1);
+        m_nPassword = columns.value(QStringLiteral("password"), -1);
+        if (m_nMac < 0 || m_nIp < 0) {
+            m_problems << Where() + QStringLiteral(": the header must name the columns mac and ip");
+            m_bHeaderRefused = true;
+        }
+    }
+
+    void Row()
+    {
+        if (m_fields.size() != m_nColumns) {
+            m_problems << Where() + QStringLiteral(": %1 fields where the header has %2").arg(m_fields.size()).arg(m_nColumns);
+            return;
         }
         PlanRow row;
-        row.strWhere = strWhere;
-        const QString strMac = fields.value(columns.value(QStringLiteral("mac"), -1));
-        row.strMac = CanonicalMac(strMac);
+        row.strSource = m_strName;
+        row.nLine = int(m_nLine);
+        row.strMac = CanonicalMac(m_fields[m_nMac]);
         if (row.strMac.isEmpty()) {
-            problems << strWhere + QStringLiteral(": not a MAC address: '%1'").arg(strMac);
-            continue;
+            m_problems << Where() + QStringLiteral(": not a MAC address: '%1'").arg(m_fields[m_nMac]);
+            return;
         }
-        const QString strIp = fields.value(columns.value(QStringLiteral("ip"), -1));
+        const QString& strIp = m_fields[m_nIp];
         if (const QString strWhy = IpRefusal(strIp); !strWhy.isEmpty())
-            problems << strWhere + QStringLiteral(": ") + strWhy;
+            m_problems << Where() + QStringLiteral(": ") + strWhy;
         else
             row.strIp = CanonicalIp(strIp);
-        if (columns.contains(QStringLiteral("password"))) {
-            row.strPassword = fields.value(columns.value(QStringLiteral("password")));
+        if (m_nPassword >= 0) {
+            row.strPassword = m_fields[m_nPassword];
             // An empty cell takes the password given as usual.
             row.bPassword = !row.strPassword.isEmpty();
             if (const QString strWhy = PasswordProblem(row.strPassword); !strWhy.isEmpty())
-                problems << strWhere + QStringLiteral(": ") + strWhy;
+                m_problems << Where() + QStringLiteral(": ") + strWhy;
         }
-        rows.append(row);
+        m_rows.append(row);
     }
-    if (!nColumns)
-        problems << strPath + QStringLiteral(": empty: a header line (mac,ip) and a row per appliance are needed");
-    CheckDuplicates(rows, problems);
-    return rows;
+
+    // Duplicate MACs and addresses, each named with the row it repeats, row
+    // by row. Found by sorting: a hash of every MAC and address would take
+    // about as much memory again as the rows themselves.
+    void CheckDuplicates()
+    {
+        struct Repeat {
+            qsizetype nRow;
+            bool bIp;
+            qsizetype nFirst;
+        };
+        QList<Repeat> repeats;
+        std::vector<qsizetype> order;
+        order.reserve(size_t(m_rows.size()));
+        for (const bool bIp : {false, true}) {
+            const auto key = [&](qsizetype i) -> const QString& { return bIp ? m_rows[i].strIp : m_rows[i].strMac; };
+            order.clear();
+            for (qsizetype i = 0; i < m_rows.size(); ++i)
+                if (!key(i).isEmpty())
+                    order.push_back(i);
+            std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+                const int n = key(a).compare(key(b));
+                return n ? n < 0 : a < b;
+            });
+            for (size_t k = 1, nFirst = 0; k < order.size(); ++k) {
+                if (key(order[k]) != key(order[nFirst]))
+                    nFirst = k;
+                else
+                    repeats.append({order[k], bIp, order[nFirst]});
+            }
+        }
+        std::sort(repeats.begin(), repeats.end(), [](const Repeat& a, const Repeat& b) {
+            return a.nRow != b.nRow ? a.nRow < b.nRow : a.bIp < b.bIp;
+        });
+        for (const Repeat& r : repeats) {
+            const PlanRow& row = m_rows[r.nRow];
+            m_problems << (r.bIp ? QStringLiteral("%1: address %2 is planned already, at %3")
+                                 : QStringLiteral("%1: MAC %2 is planned already, at %3"))
+                              .arg(row.Where(), r.bIp ? row.strIp : row.strMac, m_rows[r.nFirst].Where());
+        }
+    }
+
+    const QString m_strName;
+    QStringList& m_problems;
+    QList<PlanRow> m_rows;
+    QStringList m_fields;
+    qsizetype m_nLine = 0;
+    qsizetype m_nColumns = 0; // 0 until the header is read
+    qsizetype m_nMac = -1, m_nIp = -1, m_nPassword = -1;
+    bool m_bHeaderRefused = false; // the rest is not read as rows
+};
+
+} // namespace
+
+QString PlanRow::Where() const
+{
+    return nLine ? QStringLiteral("%1:%2").arg(strSource).arg(nLine) : strSource;
+}
+
+QList<PlanRow> ReadPlan(const QString& strPath, QStringList& problems)
+{
+    const QString& strName = strPath;
+    QFile file(strPath);
+    if (!file.open(QIODevice::ReadOnly))
+        Usage(QStringLiteral("cannot read the plan %1: %2").arg(strName, file.errorString()));
+
+    // Every address is checked against this host's: one look at its
+    // interfaces serves them all.
+    const CInterfaceSnapshot interfaces;
+    CPlanReader reader(strName, problems);
+    // Parsed line by line as it is read, never held whole, until a byte
+    // beyond ASCII: its line and all after it wait for the end, as their
+    // encoding depends on every byte. Read to the end whatever the rows
+    // hold: a plan over the cap is refused for that alone.
+    QByteArray pending; // a line begun; or all from the first byte beyond ASCII
+    bool bAscii = true;
+    qint64 nRead = 0;
+    for (;;) {
+        const QByteArray piece = file.read(std::min<qint64>(1 << 20, MAX_PLAN_BYTES + 1 - nRead));
+        if (piece.isEmpty())
+            break;
+        nRead += piece.size();
+        if (nRead > MAX_PLAN_BYTES)
+            Usage(QStringLiteral("the plan %1 is larger than 16 MiB; a plan has one line per appliance").arg(strName));
+        pending += piece;
+        if (!bAscii)
+            continue;
+        const auto itBeyond = std::find_if(pending.cbegin(), pending.cend(), [](char c) { return c & 0x80; });
+        const qsizetype nBeyond = itBeyond - pending.cbegin();
+        qsizetype nStart = 0;
+        for (qsizetype nEnd; (nEnd = pending.indexOf('\n', nStart)) >= 0 && nEnd < nBeyond; nStart = nEnd + 1)
+            reader.Line(QString::fromLatin1(pending.constData() + nStart, nEnd - nStart));
+        bAscii = nBeyond == pending.size();
+        pending.remove(0, nStart);
+    }
+    if (bAscii) {
+        if (!pending.isEmpty())
+            reader.Line(QString::fromLatin1(pending));
+    } else {
+        const QString strRest = DecodedRest(pending, pending.size() == nRead);
+        pending.clear();
+        for (const QStringView line : QStringView(strRest).tokenize(QLatin1Char('\n')))
+            reader.Line(line);
+    }
+    return reader.Finish();
 }
 
 QList<PlanRow> NumberedPlan(const QList<Appliance>& appliances, const QString& strFirstIp, QStringList& problems)
 {
+    const CInterfaceSnapshot interfaces;
     QList<PlanRow> rows;
     const quint64 nFirst = QHostAddress(strFirstIp).toIPv4Address();
     for (qsizetype i = 0; i < appliances.size(); ++i) {
         PlanRow row;
         row.strMac = CanonicalMac(appliances[i].strMac);
-        row.strWhere = row.strMac.isEmpty() ? appliances[i].strMac : row.strMac;
+        row.strSource = row.strMac.isEmpty() ? appliances[i].strMac : row.strMac;
         if (nFirst + quint64(i) > 0xFFFFFFFFu) {
-            problems << QStringLiteral("%1: no address is left after 255.255.255.255").arg(row.strWhere);
+            problems << QStringLiteral("%1: no address is left after 255.255.255.255").arg(row.strSource);
             break;
         }
         const QString strIp = QHostAddress(quint32(nFirst + quint64(i))).toString();
@@ -152,7 +282,7 @@ QList<PlanRow> NumberedPlan(const QList<Appliance>& appliances, const QString& s
         // broadcast address, which is refused here.
         if (const QString strWhy = IpRefusal(strIp); !strWhy.isEmpty()) {
             problems << QStringLiteral("%1: %2 of %3 appliances fit from %4: %5")
-                            .arg(row.strWhere)
+                            .arg(row.strSource)
                             .arg(i)
                             .arg(appliances.size())
                             .arg(strFirstIp, strWhy);
@@ -173,5 +303,5 @@ void CheckOccupied(const QList<PlanRow>& rows, const QList<Appliance>& found, QS
         for (const QString& strMac : macsAt.values(row.strIp))
             if (strMac != row.strMac)
                 problems << QStringLiteral("%1: %2 already answers for another appliance, %3")
-                                .arg(row.strWhere, row.strIp, strMac.isEmpty() ? QStringLiteral("?") : strMac);
+                                .arg(row.Where(), row.strIp, strMac.isEmpty() ? QStringLiteral("?") : strMac);
 }

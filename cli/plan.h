@@ -10,12 +10,18 @@
 #include <QStringList>
 
 struct PlanRow {
-    QString strWhere;    // how refusals name the row: "FILE:LINE", or the MAC
+    QString strSource;   // the plan's name, or for a numbered row its MAC
     QString strMac;      // canonical
     QString strIp;       // canonical, once checked
     QString strPassword; // from the row; only when bPassword
     bool bPassword = false;
+    int nLine = 0; // the row's line in the plan; 0 for a numbered row
+
+    // How refusals name the row: "FILE:LINE", or the MAC.
+    QString Where() const;
 };
+// A plan may hold half a million rows: the list grows in place.
+Q_DECLARE_TYPEINFO(PlanRow, Q_RELOCATABLE_TYPE);
 
 // PLAN.csv: a header naming the columns mac, ip and, optionally, password,
 // in any order; then one row per appliance. Blank lines and spaces around

@@ -159,29 +159,62 @@ const Appliance* FindMac(const QHash<QString, qsizetype>& byMac, const QList<App
     Usage(QStringLiteral("the plan is refused (%1 to mend); nothing was sent").arg(problems.size()));
 }
 
+// Written as it goes: half a million rows held as a table, then again as
+// text, took fifty times the plan's size.
 void PrintPlan(const CContext& ctx, const QList<PlanRow>& rows, const QHash<QString, qsizetype>& byMac,
                const QList<Appliance>& found)
 {
     const QString strFormat = ctx.Value("format");
-    QList<QStringList> table{strFormat == QLatin1String("csv")
-                                 ? QStringList{"mac", "ip", "new_ip", "action"}
-                                 : QStringList{"MAC", "IP", "NEW IP", "ACTION"}};
-    QJsonArray json;
-    for (const PlanRow& row : rows) {
+    const bool bJson = strFormat == QLatin1String("json"), bCsv = strFormat == QLatin1String("csv");
+    const auto cells = [&](const PlanRow& row) {
         const Appliance* p = FindMac(byMac, found, row.strMac);
-        const QString strAction = PlannedAction(row, p);
-        table.append({row.strMac, p ? p->strIp : QString(), row.strIp, strAction});
-        json.append(QJsonObject{{"mac", row.strMac},
-                                {"ip", p ? QJsonValue(p->strIp) : QJsonValue()},
-                                {"new_ip", row.strIp},
-                                {"action", strAction}});
+        return QStringList{row.strMac, p ? p->strIp : QString(), row.strIp, PlannedAction(row, p)};
+    };
+    const QStringList header = bCsv ? QStringList{"mac", "ip", "new_ip", "action"}
+                                    : QStringList{"MAC", "IP", "NEW IP", "ACTION"};
+    QList<qsizetype> widths;
+    if (!bJson && !bCsv) {
+        MeasureColumns(header, widths);
+        for (const PlanRow& row : rows)
+            MeasureColumns(cells(row), widths);
     }
-    if (strFormat == QLatin1String("json"))
-        Out(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Indented)));
-    else if (strFormat == QLatin1String("csv"))
-        Out(QString::fromUtf8(FormatCsvRows(table)));
-    else
-        Out(QString::fromUtf8(FormatColumns(table)));
+    QByteArray out;
+    // False once standard output has failed: nothing more is written.
+    const auto write = [&out](const QString& strText, bool bLast = false) {
+        out += strText.toUtf8();
+        if (out.size() < (64 << 10) && !bLast)
+            return true;
+        const bool bOk = OutBytes(out);
+        out.clear();
+        return bOk;
+    };
+    // QJsonDocument's text, object by object, for a value from the network too.
+    const auto json = [](const QString& strText) {
+        if (std::all_of(strText.begin(), strText.end(), [](QChar c) {
+                return c.unicode() >= 0x20 && c.unicode() < 0x7F && c != QLatin1Char('"') && c != QLatin1Char('\\');
+            }))
+            return QLatin1Char('"') + strText + QLatin1Char('"');
+        const QByteArray array = QJsonDocument(QJsonArray{strText}).toJson(QJsonDocument::Compact);
+        return QString::fromUtf8(array.mid(1, array.size() - 2));
+    };
+    bool bOk = !bJson || write(QStringLiteral("[\n"));
+    if (!bJson)
+        bOk = write(bCsv ? CsvLine(header) : ColumnsLine(header, widths));
+    for (qsizetype i = 0; bOk && i < rows.size(); ++i) {
+        const QStringList row = cells(rows[i]);
+        if (bCsv)
+            bOk = write(CsvLine(row));
+        else if (!bJson)
+            bOk = write(ColumnsLine(row, widths));
+        else
+            bOk = write(QStringLiteral("%1    {\n        \"action\": %2,\n        \"ip\": %3,\n        \"mac\": %4,\n"
+                                       "        \"new_ip\": %5\n    }")
+                            .arg(i ? QStringLiteral(",\n") : QString(), json(row[3]),
+                                 FindMac(byMac, found, rows[i].strMac) ? json(row[1]) : QStringLiteral("null"),
+                                 json(row[0]), json(row[2])));
+    }
+    if (bOk)
+        write(bJson ? (rows.isEmpty() ? QStringLiteral("]\n") : QStringLiteral("\n]\n")) : QString(), true);
 }
 } // namespace
 

@@ -21,6 +21,8 @@ const QRegularExpression& Dotted()
 QString LocalSubnetEdge(quint32 nIp)
 {
     for (const LocalSubnet& subnet : LocalSubnets()) {
+        if (nIp != subnet.nNetwork && nIp != subnet.Broadcast())
+            continue;
         const QString strSubnet =
             QStringLiteral("%1/%2").arg(QHostAddress(subnet.nNetwork).toString()).arg(subnet.nPrefix);
         if (nIp == subnet.nNetwork)

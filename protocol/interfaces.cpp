@@ -3,6 +3,31 @@
 #include <algorithm>
 
 namespace {
+thread_local const CInterfaceSnapshot* t_pHeldSnapshot = nullptr;
+
+QList<LocalSubnet> ReadSubnets(const QList<QNetworkInterface>& interfaces)
+{
+    QList<LocalSubnet> subnets;
+    for (const QNetworkInterface& iface : interfaces) {
+        for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
+            const int nPrefix = entry.prefixLength();
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && nPrefix >= 1 && nPrefix <= 30)
+                subnets.append({entry.ip().toIPv4Address() & (~quint32(0) << (32 - nPrefix)), nPrefix});
+        }
+    }
+    return subnets;
+}
+
+QList<LocalAddress> ReadAddresses(const QList<QNetworkInterface>& interfaces)
+{
+    QList<LocalAddress> addresses;
+    for (const QNetworkInterface& iface : interfaces)
+        for (const QNetworkAddressEntry& entry : iface.addressEntries())
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                addresses.append({entry.ip().toIPv4Address(), iface.name()});
+    return addresses;
+}
+
 bool HasIpv4(const QNetworkInterface& iface)
 {
     const QList<QNetworkAddressEntry> entries = iface.addressEntries();
@@ -34,15 +59,9 @@ bool InLocalSubnet(const QHostAddress& addr)
 
 QList<LocalSubnet> LocalSubnets()
 {
-    QList<LocalSubnet> subnets;
-    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
-        for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
-            const int nPrefix = entry.prefixLength();
-            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && nPrefix >= 1 && nPrefix <= 30)
-                subnets.append({entry.ip().toIPv4Address() & (~quint32(0) << (32 - nPrefix)), nPrefix});
-        }
-    }
-    return subnets;
+    if (const CInterfaceSnapshot* pHeld = CInterfaceSnapshot::Held())
+        return pHeld->Subnets();
+    return ReadSubnets(QNetworkInterface::allInterfaces());
 }
 
 QSet<quint32> LocalSubnetEdges()
@@ -55,10 +74,25 @@ QSet<quint32> LocalSubnetEdges()
 
 QList<LocalAddress> LocalAddresses()
 {
-    QList<LocalAddress> addresses;
-    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())
-        for (const QNetworkAddressEntry& entry : iface.addressEntries())
-            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
-                addresses.append({entry.ip().toIPv4Address(), iface.name()});
-    return addresses;
+    if (const CInterfaceSnapshot* pHeld = CInterfaceSnapshot::Held())
+        return pHeld->Addresses();
+    return ReadAddresses(QNetworkInterface::allInterfaces());
+}
+
+CInterfaceSnapshot::CInterfaceSnapshot() : m_pOuter(t_pHeldSnapshot)
+{
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    m_subnets = ReadSubnets(interfaces);
+    m_addresses = ReadAddresses(interfaces);
+    t_pHeldSnapshot = this;
+}
+
+CInterfaceSnapshot::~CInterfaceSnapshot()
+{
+    t_pHeldSnapshot = m_pOuter;
+}
+
+const CInterfaceSnapshot* CInterfaceSnapshot::Held()
+{
+    return t_pHeldSnapshot;
 }

@@ -33,3 +33,25 @@ struct LocalAddress {
     QString strInterface;
 };
 QList<LocalAddress> LocalAddresses();
+
+// While one lives, LocalSubnets() and LocalAddresses() on its thread answer
+// from the one look at the interfaces it took: checking each address of a
+// plan of half a million would otherwise list every interface that often.
+// Held for such a check only, as interfaces come and go.
+class CInterfaceSnapshot {
+public:
+    CInterfaceSnapshot();
+    ~CInterfaceSnapshot();
+    CInterfaceSnapshot(const CInterfaceSnapshot&) = delete;
+    CInterfaceSnapshot& operator=(const CInterfaceSnapshot&) = delete;
+
+    const QList<LocalSubnet>& Subnets() const { return m_subnets; }
+    const QList<LocalAddress>& Addresses() const { return m_addresses; }
+    // The one held on this thread; null when none is.
+    static const CInterfaceSnapshot* Held();
+
+private:
+    const CInterfaceSnapshot* m_pOuter;
+    QList<LocalSubnet> m_subnets;
+    QList<LocalAddress> m_addresses;
+};

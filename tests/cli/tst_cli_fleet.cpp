@@ -188,4 +188,26 @@ TEST_F(CliFleetTest, RestoreAllLoadsEachFileIntoItsApplianceAndListsTheRest)
     EXPECT_EQ(report[3].toObject()["outcome"], "no file");
 }
 
+// The dry run writes its plan row by row: the text is still that of the
+// whole table, and of QJsonDocument.
+TEST_F(CliFleetTest, ProvisionDryRunPrintsAlignedColumnsAndTheJsonOfAWholeDocument)
+{
+    ASSERT_TRUE(StartSim({"--count", "2"}));
+    const QString strPlan =
+        Plan("mac,ip\n00:1A:2B:00:00:01,10.200.5.1\n00:1A:2B:00:00:02,10.200.1.2\n00:1A:2B:00:00:09,10.200.5.9\n");
+    EXPECT_EQ(Run(QStringList{"provision", strPlan, "--dry-run"} + kQuick).strOut,
+              "MAC                IP          NEW IP      ACTION\n"
+              "00:1A:2B:00:00:01  10.200.1.1  10.200.5.1  change\n"
+              "00:1A:2B:00:00:02  10.200.1.2  10.200.1.2  already there\n"
+              "00:1A:2B:00:00:09              10.200.5.9  not found\n");
+    const QString strJson = Run(QStringList{"provision", strPlan, "--dry-run", "--format", "json"} + kQuick).strOut;
+    const QJsonDocument json = QJsonDocument::fromJson(strJson.toUtf8());
+    EXPECT_EQ(strJson, QString::fromUtf8(json.toJson(QJsonDocument::Indented)));
+    ASSERT_EQ(json.array().size(), 3);
+    EXPECT_EQ(json[0].toObject(), (QJsonObject{{"mac", "00:1A:2B:00:00:01"}, {"ip", "10.200.1.1"},
+                                               {"new_ip", "10.200.5.1"}, {"action", "change"}}));
+    EXPECT_EQ(json[2].toObject()["ip"], QJsonValue());
+    EXPECT_EQ(Run(QStringList{"provision", Plan("mac,ip\n"), "--dry-run", "--format", "json"} + kQuick).strOut, "[\n]\n");
+}
+
 } // namespace

@@ -54,6 +54,48 @@ TEST(Plan, FilesFromSpreadsheetsAndEditorsReadAlikeAndFaultsAreNamedByLine)
     }
 }
 
+// The reader takes a plan a piece at a time; its encoding is still that of
+// the whole file, however late the byte that decides it.
+TEST(Plan, APlanReadInPiecesReadsAsOneWholeFile)
+{
+    QTemporaryDir dir;
+    const QString strPath = dir.filePath(QStringLiteral("p.csv"));
+    QByteArray ascii("mac,ip,password\n");
+    for (int i = 0; ascii.size() <= (1 << 20); ++i)
+        ascii += QStringLiteral("00:1A:2B:00:%1:%2,10.77.%3.%4,\n")
+                     .arg(i >> 8, 2, 16, QLatin1Char('0'))
+                     .arg(i & 0xFF, 2, 16, QLatin1Char('0'))
+                     .arg(i / 250)
+                     .arg(i % 250 + 1)
+                     .toLatin1();
+    const struct {
+        QByteArray tail;
+        QString strPassword; // of 00:1B:00:00:00:01
+        const char* pszProblem;
+    } cases[] = {
+        {"00:1B:00:00:00:01,10.78.0.1,\xC3\xA9\n", QStringLiteral("\u00E9"), nullptr},
+        // One byte that is no UTF-8 makes the whole file Latin-1.
+        {"00:1B:00:00:00:01,10.78.0.1,\xC3\xA9\n00:1B:00:00:00:02,10.78.0.2,\xE9\n", QStringLiteral("\u00C3\u00A9"),
+         nullptr},
+        // Only at the file's start is a byte-order mark one.
+        {"\xEF\xBB\xBF" "00:1B:00:00:00:01,10.78.0.1,x\n", {}, ": not a MAC address: '\xEF\xBB\xBF" "00:1B:00:00:00:01'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tail.toStdString());
+        WriteFile(strPath, ascii + c.tail);
+        QStringList problems;
+        const QList<PlanRow> rows = ReadPlan(strPath, problems);
+        if (c.pszProblem) {
+            EXPECT_EQ(problems, QStringList{strPath + QStringLiteral(":%1").arg(ascii.count('\n') + 1) +
+                                            QString::fromUtf8(c.pszProblem)});
+            continue;
+        }
+        ASSERT_TRUE(problems.isEmpty()) << problems.join('\n').toStdString();
+        ASSERT_EQ(rows.size(), ascii.count('\n') - 1 + c.tail.count('\n'));
+        EXPECT_EQ(rows[ascii.count('\n') - 1].strPassword, c.strPassword);
+    }
+}
+
 TEST(Plan, NumberingStopsBeforeAnAddressNoApplianceMayHaveAndOccupiedAddressesAreNamed)
 {
     // The segment's subnet is 10.200.0.0/16: its broadcast address ends the run.
