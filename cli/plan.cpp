@@ -218,9 +218,13 @@ QString PlanRow::Where() const
 
 QList<PlanRow> ReadPlan(const QString& strPath, QStringList& problems)
 {
-    const QString& strName = strPath;
+    const bool bStdin = strPath == QLatin1String("-");
+    const QString strName = bStdin ? QStringLiteral("standard input") : strPath;
+    // Typed in, it would have no end but Ctrl-D, and no second chance.
+    if (bStdin && StdinIsTerminal())
+        Usage(QStringLiteral("refusing to read a plan from the terminal: pipe it into standard input"));
     QFile file(strPath);
-    if (!file.open(QIODevice::ReadOnly))
+    if (bStdin ? !OpenStdin(file) : !file.open(QIODevice::ReadOnly))
         Usage(QStringLiteral("cannot read the plan %1: %2").arg(strName, file.errorString()));
 
     // Every address is checked against this host's: one look at its

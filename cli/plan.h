@@ -10,7 +10,7 @@
 #include <QStringList>
 
 struct PlanRow {
-    QString strSource;   // the plan's name, or for a numbered row its MAC
+    QString strSource;   // the plan's name ("standard input"), or for a numbered row its MAC
     QString strMac;      // canonical
     QString strIp;       // canonical, once checked
     QString strPassword; // from the row; only when bPassword
@@ -23,11 +23,12 @@ struct PlanRow {
 // A plan may hold half a million rows: the list grows in place.
 Q_DECLARE_TYPEINFO(PlanRow, Q_RELOCATABLE_TYPE);
 
-// PLAN.csv: a header naming the columns mac, ip and, optionally, password,
-// in any order; then one row per appliance. Blank lines and spaces around
-// fields are skipped; a field may be quoted ("a,b" and "" inside). Every
-// row that cannot be read, and every duplicate MAC or address and address
-// no appliance may have, is added to problems with its line.
+// PLAN.csv, or standard input for "-": a header naming the columns mac, ip
+// and, optionally, password, in any order; then one row per appliance.
+// Blank lines and spaces around fields are skipped; a field may be quoted
+// ("a,b" and "" inside). Every row that cannot be read, and every duplicate
+// MAC or address and address no appliance may have, is added to problems
+// with its line.
 QList<PlanRow> ReadPlan(const QString& strPath, QStringList& problems);
 
 // The appliances given consecutive addresses from strFirstIp, in the order

@@ -210,4 +210,26 @@ TEST_F(CliFleetTest, ProvisionDryRunPrintsAlignedColumnsAndTheJsonOfAWholeDocume
     EXPECT_EQ(Run(QStringList{"provision", Plan("mac,ip\n"), "--dry-run", "--format", "json"} + kQuick).strOut, "[\n]\n");
 }
 
+// "-" is standard input, as for restore; a file of that name is ./-.
+TEST_F(CliFleetTest, ProvisionReadsAPlanPipedIntoStandardInput)
+{
+    WriteFile(m_dir.filePath(QStringLiteral("-")), "mac,ip\n00:1A:2B:00:00:01,10.200.6.1\n");
+    const QString strPiped = Plan("mac,ip\n00:1A:2B:00:00:02,10.200.6.2\n00:1A:2B:00:00:03,10.200.06.3\n");
+    const auto run = [&](const char* pszPlan, const QString& strStdin) {
+        QProcess process;
+        process.setWorkingDirectory(m_dir.path());
+        process.setStandardInputFile(strStdin);
+        process.start(qEnvironmentVariable("NORVANE_CLI"),
+                      QStringList{"provision", pszPlan, "--dry-run", "--format", "csv"} + kQuick);
+        process.waitForFinished(20000);
+        return CliRun{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                      QString::fromUtf8(process.readAllStandardError())};
+    };
+    const CliRun piped = run("-", strPiped);
+    EXPECT_EQ(piped.nExit, 2);
+    EXPECT_TRUE(piped.strErr.contains("norvane: standard input:3: Invalid IP Address: 10.200.06.3"))
+        << piped.strErr.toStdString();
+    EXPECT_EQ(run("./-", strPiped).strOut, "mac,ip,new_ip,action\n00:1A:2B:00:00:01,,10.200.6.1,not found\n");
+}
+
 } // namespace
