@@ -73,7 +73,8 @@ QString DecodedRest(const QByteArray& bytes, bool bFromStart)
 // The rows of a plan, a line at a time.
 class CPlanReader {
 public:
-    CPlanReader(const QString& strName, QStringList& problems) : m_strName(strName), m_problems(problems)
+    CPlanReader(const QString& strName, const CAddressRanges& scan, QStringList& problems)
+        : m_strName(strName), m_scan(scan), m_problems(problems)
     {
     }
 
@@ -132,7 +133,8 @@ private:
     void Row()
     {
         if (m_fields.size() != m_nColumns) {
-            m_problems << Where() + QStringLiteral(": %1 fields where the header has %2").arg(m_fields.size()).arg(m_nColumns);
+            m_problems << Where() +
+                              QStringLiteral(": %1 fields where the header has %2").arg(m_fields.size()).arg(m_nColumns);
             return;
         }
         PlanRow row;
@@ -144,7 +146,7 @@ private:
             return;
         }
         const QString& strIp = m_fields[m_nIp];
-        if (const QString strWhy = IpRefusal(strIp); !strWhy.isEmpty())
+        if (const QString strWhy = NewIpRefusal(strIp, m_scan); !strWhy.isEmpty())
             m_problems << Where() + QStringLiteral(": ") + strWhy;
         else
             row.strIp = CanonicalIp(strIp);
@@ -200,6 +202,7 @@ private:
     }
 
     const QString m_strName;
+    const CAddressRanges& m_scan;
     QStringList& m_problems;
     QList<PlanRow> m_rows;
     QStringList m_fields;
@@ -209,6 +212,23 @@ private:
     bool m_bHeaderRefused = false; // the rest is not read as rows
 };
 
+// The local subnet or --scan range numbering from nFirst may fill: the
+// smallest that holds it, as ranges that hold one address nest. False when
+// none does.
+bool NumberingRange(quint32 nFirst, const CAddressRanges& scan, CAddressRanges::Block& block, QString& strRange)
+{
+    bool bFound = scan.GivenBlock(nFirst, block);
+    if (bFound)
+        strRange = QStringLiteral("the --scan range ") + block.Text();
+    for (const LocalSubnet& subnet : LocalSubnets()) {
+        if (nFirst < subnet.nNetwork || nFirst > subnet.Broadcast() || (bFound && subnet.nPrefix <= block.nPrefix))
+            continue;
+        block = {subnet.nNetwork, subnet.Broadcast(), subnet.nPrefix};
+        strRange = QStringLiteral("the local subnet ") + block.Text();
+        bFound = true;
+    }
+    return bFound;
+}
 } // namespace
 
 QString PlanRow::Where() const
@@ -216,7 +236,7 @@ QString PlanRow::Where() const
     return nLine ? QStringLiteral("%1:%2").arg(strSource).arg(nLine) : strSource;
 }
 
-QList<PlanRow> ReadPlan(const QString& strPath, QStringList& problems)
+QList<PlanRow> ReadPlan(const QString& strPath, const CAddressRanges& scan, QStringList& problems)
 {
     const bool bStdin = strPath == QLatin1String("-");
     const QString strName = bStdin ? QStringLiteral("standard input") : strPath;
@@ -230,7 +250,7 @@ QList<PlanRow> ReadPlan(const QString& strPath, QStringList& problems)
     // Every address is checked against this host's: one look at its
     // interfaces serves them all.
     const CInterfaceSnapshot interfaces;
-    CPlanReader reader(strName, problems);
+    CPlanReader reader(strName, scan, problems);
     // Parsed line by line as it is read, never held whole, until a byte
     // beyond ASCII: its line and all after it wait for the end, as their
     // encoding depends on every byte. Read to the end whatever the rows
@@ -268,23 +288,33 @@ QList<PlanRow> ReadPlan(const QString& strPath, QStringList& problems)
     return reader.Finish();
 }
 
-QList<PlanRow> NumberedPlan(const QList<Appliance>& appliances, const QString& strFirstIp, QStringList& problems)
+QList<PlanRow> NumberedPlan(const QList<Appliance>& appliances, const QString& strFirstIp, const CAddressRanges& scan,
+                            QStringList& problems)
 {
     const CInterfaceSnapshot interfaces;
+    const quint32 nFirst = QHostAddress(strFirstIp).toIPv4Address();
+    CAddressRanges::Block block;
+    QString strRange;
+    // Beyond this host's subnets only the administrator knows where a
+    // segment ends: consecutive addresses would run on into the next one.
+    if (!NumberingRange(nFirst, scan, block, strRange)) {
+        problems << QStringLiteral("%1 is in no subnet of this host: name its range with --scan, e.g. --scan %2/24")
+                        .arg(strFirstIp, QHostAddress(nFirst & 0xFFFFFF00u).toString());
+        return {};
+    }
     QList<PlanRow> rows;
-    const quint64 nFirst = QHostAddress(strFirstIp).toIPv4Address();
     for (qsizetype i = 0; i < appliances.size(); ++i) {
         PlanRow row;
         row.strMac = CanonicalMac(appliances[i].strMac);
         row.strSource = row.strMac.isEmpty() ? appliances[i].strMac : row.strMac;
-        if (nFirst + quint64(i) > 0xFFFFFFFFu) {
-            problems << QStringLiteral("%1: no address is left after 255.255.255.255").arg(row.strSource);
-            break;
-        }
-        const QString strIp = QHostAddress(quint32(nFirst + quint64(i))).toString();
-        // Consecutive addresses leave a local subnet only through its
-        // broadcast address, which is refused here.
-        if (const QString strWhy = IpRefusal(strIp); !strWhy.isEmpty()) {
+        const quint64 nIp = quint64(nFirst) + quint64(i);
+        const QString strIp = QHostAddress(quint32(nIp)).toString();
+        // Consecutive addresses leave a range through its broadcast
+        // address, which NewIpRefusal refuses; a /31 or /32 has none.
+        const QString strWhy = nIp > block.nLast ? QStringLiteral("%1 ends at %2")
+                                                       .arg(strRange, QHostAddress(block.nLast).toString())
+                                                 : NewIpRefusal(strIp, scan);
+        if (!strWhy.isEmpty()) {
             problems << QStringLiteral("%1: %2 of %3 appliances fit from %4: %5")
                             .arg(row.strSource)
                             .arg(i)

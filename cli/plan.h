@@ -3,6 +3,7 @@
 // or numbered from a first address. Nothing here sends anything.
 #pragma once
 
+#include "addressrange.h"
 #include "session.h"
 
 #include <QList>
@@ -28,13 +29,18 @@ Q_DECLARE_TYPEINFO(PlanRow, Q_RELOCATABLE_TYPE);
 // Blank lines and spaces around fields are skipped; a field may be quoted
 // ("a,b" and "" inside). Every row that cannot be read, and every duplicate
 // MAC or address and address no appliance may have, is added to problems
-// with its line.
-QList<PlanRow> ReadPlan(const QString& strPath, QStringList& problems);
+// with its line. An address is checked as NewIpRefusal does, with the
+// --scan ranges.
+QList<PlanRow> ReadPlan(const QString& strPath, const CAddressRanges& scan, QStringList& problems);
 
 // The appliances given consecutive addresses from strFirstIp, in the order
-// given; an address no appliance may have (past the end of its subnet, or
-// of the usable ones) is added to problems.
-QList<PlanRow> NumberedPlan(const QList<Appliance>& appliances, const QString& strFirstIp, QStringList& problems);
+// given, within the local subnet or --scan range that holds strFirstIp
+// (the smaller where both do); an address no appliance may have, or one
+// past the end of that range, is added to problems. So is a strFirstIp in
+// no such range: with no appliances, that alone is checked, before
+// anything is sent.
+QList<PlanRow> NumberedPlan(const QList<Appliance>& appliances, const QString& strFirstIp, const CAddressRanges& scan,
+                            QStringList& problems);
 
 // A row whose new address already answers for another appliance.
 void CheckOccupied(const QList<PlanRow>& rows, const QList<Appliance>& found, QStringList& problems);

@@ -239,7 +239,8 @@ int RunProvision(CContext& ctx)
         strFirstIp = CanonicalIp(ctx.Value("from"));
     }
     QStringList problems;
-    QList<PlanRow> rows = bFrom ? QList<PlanRow>() : ReadPlan(ctx.args[0], problems);
+    QList<PlanRow> rows = bFrom ? NumberedPlan({}, strFirstIp, ctx.sweep.ranges, problems)
+                                : ReadPlan(ctx.args[0], ctx.sweep.ranges, problems);
     if (!problems.isEmpty())
         Refuse(problems);
     if (!options.strReport.isEmpty()) {
@@ -265,7 +266,7 @@ int RunProvision(CContext& ctx)
         std::sort(chosen.begin(), chosen.end(), [](const Appliance& a, const Appliance& b) {
             return CanonicalMac(a.strMac) < CanonicalMac(b.strMac);
         });
-        rows = NumberedPlan(chosen, strFirstIp, problems);
+        rows = NumberedPlan(chosen, strFirstIp, ctx.sweep.ranges, problems);
     }
     CheckOccupied(rows, found, problems);
     if (!problems.isEmpty())

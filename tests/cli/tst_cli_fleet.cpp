@@ -232,4 +232,16 @@ TEST_F(CliFleetTest, ProvisionReadsAPlanPipedIntoStandardInput)
     EXPECT_EQ(run("./-", strPiped).strOut, "mac,ip,new_ip,action\n00:1A:2B:00:00:01,,10.200.6.1,not found\n");
 }
 
+// Numbering from an address in no local subnet would run on into whatever
+// segment follows: refused before even the discovery, with the way out.
+TEST_F(CliFleetTest, ProvisionFromAnAddressInNoKnownRangeIsRefusedBeforeAnythingIsSent)
+{
+    ASSERT_TRUE(StartSim({"--count", "1"}));
+    const CliRun run = Run(QStringList{"provision", "--from", "10.210.1.252"} + kQuick);
+    EXPECT_EQ(run.nExit, 2);
+    EXPECT_TRUE(run.strErr.contains("name its range with --scan, e.g. --scan 10.210.1.0/24"))
+        << run.strErr.toStdString();
+    EXPECT_EQ(Received("0x10"), 0);
+}
+
 } // namespace

@@ -45,7 +45,7 @@ TEST(Plan, FilesFromSpreadsheetsAndEditorsReadAlikeAndFaultsAreNamedByLine)
         SCOPED_TRACE(c.text.toStdString());
         WriteFile(strPath, c.text);
         QStringList problems;
-        const QList<PlanRow> rows = ReadPlan(strPath, problems);
+        const QList<PlanRow> rows = ReadPlan(strPath, {}, problems);
         EXPECT_EQ(Rows(rows), QString::fromUtf8(c.pszRows));
         if (!c.pszProblem)
             EXPECT_TRUE(problems.isEmpty()) << problems.join('\n').toStdString();
@@ -78,13 +78,14 @@ TEST(Plan, APlanReadInPiecesReadsAsOneWholeFile)
         {"00:1B:00:00:00:01,10.78.0.1,\xC3\xA9\n00:1B:00:00:00:02,10.78.0.2,\xE9\n", QStringLiteral("\u00C3\u00A9"),
          nullptr},
         // Only at the file's start is a byte-order mark one.
-        {"\xEF\xBB\xBF" "00:1B:00:00:00:01,10.78.0.1,x\n", {}, ": not a MAC address: '\xEF\xBB\xBF" "00:1B:00:00:00:01'"},
+        {"\xEF\xBB\xBF" "00:1B:00:00:00:01,10.78.0.1,x\n", {},
+         ": not a MAC address: '\xEF\xBB\xBF" "00:1B:00:00:00:01'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tail.toStdString());
         WriteFile(strPath, ascii + c.tail);
         QStringList problems;
-        const QList<PlanRow> rows = ReadPlan(strPath, problems);
+        const QList<PlanRow> rows = ReadPlan(strPath, {}, problems);
         if (c.pszProblem) {
             EXPECT_EQ(problems, QStringList{strPath + QStringLiteral(":%1").arg(ascii.count('\n') + 1) +
                                             QString::fromUtf8(c.pszProblem)});
@@ -103,7 +104,7 @@ TEST(Plan, NumberingStopsBeforeAnAddressNoApplianceMayHaveAndOccupiedAddressesAr
                                  {"00-1A-2B-00-00-02", "10.200.1.2", "NV2", 0, {}, {}, {}},
                                  {"00:1A:2B:00:00:03", "10.200.1.3", "NV3", 0, {}, {}, {}}};
     QStringList problems;
-    const QList<PlanRow> rows = NumberedPlan(found, QStringLiteral("10.200.255.253"), problems);
+    const QList<PlanRow> rows = NumberedPlan(found, QStringLiteral("10.200.255.253"), {}, problems);
     EXPECT_EQ(Rows(rows), "00:1A:2B:00:00:01 10.200.255.253; 00:1A:2B:00:00:02 10.200.255.254");
     ASSERT_EQ(problems.size(), 1);
     EXPECT_TRUE(problems[0].startsWith("00:1A:2B:00:00:03: 2 of 3 appliances fit from 10.200.255.253"))
@@ -115,6 +116,64 @@ TEST(Plan, NumberingStopsBeforeAnAddressNoApplianceMayHaveAndOccupiedAddressesAr
     EXPECT_TRUE(problems.isEmpty()) << problems.join('\n').toStdString();
     CheckOccupied({{"plan.csv:2", "00:1A:2B:00:00:09", "10.200.1.2", {}, false}}, found, problems);
     EXPECT_EQ(problems, QStringList{"plan.csv:2: 10.200.1.2 already answers for another appliance, 00:1A:2B:00:00:02"});
+}
+
+// Behind a router only the --scan range tells where a segment ends: the
+// numbering stops there, and neither --from nor a plan row may take the
+// range's network or broadcast address.
+TEST(Plan, NumberingEndsWithTheSubnetOrScanRangeOfTheFirstAddress)
+{
+    QList<Appliance> four;
+    for (int i = 1; i <= 4; ++i)
+        four.append({QStringLiteral("00:1A:2B:00:00:0%1").arg(i), QStringLiteral("10.200.1.%1").arg(i), {}, 0, {}, {},
+                     {}});
+    const struct {
+        const char* pszScan;
+        const char* pszFirst;
+        const char* pszRows;
+        const char* pszProblem;
+    } cases[] = {
+        {"10.210.1.0/24", "10.210.1.253", "00:1A:2B:00:00:01 10.210.1.253; 00:1A:2B:00:00:02 10.210.1.254",
+         "00:1A:2B:00:00:03: 2 of 4 appliances fit from 10.210.1.253: Bad IP Address: 10.210.1.255: the broadcast "
+         "address of the --scan range 10.210.1.0/24"},
+        {"10.210.2.8/31", "10.210.2.9", "00:1A:2B:00:00:01 10.210.2.9",
+         "00:1A:2B:00:00:02: 1 of 4 appliances fit from 10.210.2.9: the --scan range 10.210.2.8/31 ends at 10.210.2.9"},
+        // Inside the segment's 10.200.0.0/16 the smaller range ends first.
+        {"10.200.5.0/24", "10.200.5.254", "00:1A:2B:00:00:01 10.200.5.254",
+         "00:1A:2B:00:00:02: 1 of 4 appliances fit from 10.200.5.254: Bad IP Address: 10.200.5.255: the broadcast "
+         "address of the --scan range 10.200.5.0/24"},
+        {"", "10.210.1.252", "",
+         "10.210.1.252 is in no subnet of this host: name its range with --scan, e.g. --scan 10.210.1.0/24"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszFirst);
+        CAddressRanges scan;
+        QString strError;
+        ASSERT_TRUE(!*c.pszScan || scan.Add(QString::fromLatin1(c.pszScan), strError));
+        QStringList problems;
+        EXPECT_EQ(Rows(NumberedPlan(four, QString::fromLatin1(c.pszFirst), scan, problems)), c.pszRows);
+        EXPECT_EQ(problems, QStringList{c.pszProblem});
+        // With no appliance yet, before the discovery, only a first address in no range is refused.
+        problems.clear();
+        NumberedPlan({}, QString::fromLatin1(c.pszFirst), scan, problems);
+        EXPECT_EQ(problems.size(), *c.pszRows ? 0 : 1);
+    }
+
+    QTemporaryDir dir;
+    const QString strPath = dir.filePath(QStringLiteral("p.csv"));
+    WriteFile(strPath,
+              "mac,ip\n00:1A:2B:00:00:01,10.210.1.255\n00:1A:2B:00:00:02,10.210.1.0\n00:1A:2B:00:00:03,10.210.1.9\n");
+    CAddressRanges scan;
+    QString strError;
+    ASSERT_TRUE(scan.Add(QStringLiteral("10.210.1.0/24"), strError));
+    QStringList problems;
+    EXPECT_EQ(Rows(ReadPlan(strPath, scan, problems)),
+              "00:1A:2B:00:00:01 ; 00:1A:2B:00:00:02 ; 00:1A:2B:00:00:03 10.210.1.9");
+    EXPECT_EQ(problems,
+              (QStringList{strPath + ":2: Bad IP Address: 10.210.1.255: the broadcast address of the --scan range "
+                                     "10.210.1.0/24",
+                           strPath + ":3: Bad IP Address: 10.210.1.0: the network address of the --scan range "
+                                     "10.210.1.0/24"}));
 }
 
 } // namespace
