@@ -54,7 +54,8 @@ const Subcommand kSubcommands[] = {
     {"restore-all", "DIR", "Loads DIR/<MAC>.cfg into each appliance found with that MAC (or those --match selects).",
      OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_FLEET | OPT_YES, RunRestoreAll},
     {"provision", "[PLAN.csv]",
-     "Gives each appliance in PLAN.csv (mac,ip[,password]) its address, or numbers those found from --from "
+     "Gives each appliance in PLAN.csv (mac,ip[,password]; - reads standard input) its address, or numbers those "
+     "found from --from "
      "FIRST_IP; checks each.",
      OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_FLEET | OPT_PLAN, RunProvision},
 };
