@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSignalBlocker>
 #include <QTimerEvent>
 
 namespace {
@@ -66,9 +67,12 @@ CChooseDlg::CChooseDlg() : m_pUi(std::make_unique<Ui::CChooseDlg>())
     // Save and Load stay hidden; their handlers answer the buttons' clicks all the same.
     connect(m_pUi->IDC_SAVE_FLASHINFO, &QPushButton::clicked, this, &CChooseDlg::OnSaveFlashInfo);
     connect(m_pUi->IDC_LOAD_FLASHINFO, &QPushButton::clicked, this, &CChooseDlg::OnLoadFlashInfo);
-    // Only a mouse click on a row changes the target; keyboard moves do not.
+    // A click on a row changes the target, and so do Space and a reader's
+    // pick (CDeviceView); moving in the list with the keys does not.
     connect(m_listDevices->View(), &QAbstractItemView::clicked, this,
             [this](const QModelIndex& index) { OnClickDeviceList(index.isValid() ? index.row() : -1); });
+    connect(m_listDevices->View(), &CDeviceView::rowPicked, this, &CChooseDlg::OnClickDeviceList);
+    connect(m_ipSelected, &CIPAddressCtrl::addressChanged, this, [this] { DescribeTarget(true); });
 }
 
 CChooseDlg::~CChooseDlg() = default;
@@ -234,7 +238,29 @@ void CChooseDlg::OnClickDeviceList(int nRow)
         return;
     m_strSelectedMac = m_listDevices->GetItemText(nRow, 0);
     m_strSelectedIp = m_listDevices->GetItemText(nRow, 1);
-    m_ipSelected->SetAddress(ParseAddress(m_strSelectedIp));
+    ShowTarget();
+}
+
+void CChooseDlg::ShowTarget()
+{
+    {
+        const QSignalBlocker picked(m_ipSelected);
+        m_ipSelected->SetAddress(ParseAddress(m_strSelectedIp));
+    }
+    m_listDevices->SetTarget(m_strSelectedMac);
+    DescribeTarget(false);
+}
+
+void CChooseDlg::DescribeTarget(bool bTyped)
+{
+    // Whose address the field holds: the list's selection may have moved away from the target's row.
+    if (!bTyped)
+        m_ipSelected->setAccessibleDescription(QStringLiteral("Address of ") + m_strSelectedMac);
+    else if (m_strSelectedMac.isEmpty())
+        m_ipSelected->setAccessibleDescription(QStringLiteral("Typed by hand"));
+    else
+        m_ipSelected->setAccessibleDescription(QStringLiteral("Typed by hand; Change IP Addr still acts on ") +
+                                               m_strSelectedMac);
 }
 
 void CChooseDlg::ClearListAndSelect(const QString& strIp, const QString& strMac, const QString& strPassword)
@@ -243,7 +269,7 @@ void CChooseDlg::ClearListAndSelect(const QString& strIp, const QString& strMac,
     m_nDeviceCount = 0;
     m_strSelectedMac = strMac;
     m_strSelectedIp = strIp;
-    m_ipSelected->SetAddress(ParseAddress(strIp));
+    ShowTarget();
     m_strPassword = strPassword;
     UpdateData(false);
 }

@@ -3,7 +3,7 @@
 // CChooseDlg lists the appliances that answer a discovery broadcast (one row
 // each: MAC address, IP address, serial number), keeps the list fresh, holds
 // the target of every command (the IP field, the MAC text of the row last
-// clicked, the administrator password), and runs the commands: Change IP,
+// picked, the administrator password), and runs the commands: Change IP,
 // Start Configuration, Reboot, and the hidden Save and Load of configuration
 // images. It owns the datagram endpoint m_socket, which calls back into the
 // reply handlers below on the user-interface thread.
@@ -68,7 +68,8 @@ public:
     bool UpdateData(bool bSaveAndValidate = true);
 
     void OnTimer(int nIdEvent);
-    // The row under a mouse click; -1 when the click hit no row.
+    // The row under a mouse click, or picked by Space or a screen reader;
+    // -1 when the click hit no row.
     void OnClickDeviceList(int nRow);
     // Empties the list and aims the commands at strIp and strMac with
     // strPassword, as a click on that row and typing the password would: a
@@ -125,6 +126,10 @@ private:
     // The broadcast, and the sweep when there are ranges.
     void SendDiscovery();
     void InitDeviceList();
+    // The target in the address field, its row marked, its MAC in the
+    // field's description.
+    void ShowTarget();
+    void DescribeTarget(bool bTyped);
     // Steps of every unicast command up to the address text; false (after
     // its alert) when the address field is incomplete or 0.0.0.0.
     bool CommandAddress(QString& strAddress);

@@ -1,16 +1,20 @@
 #include "devicelist.h"
 
+#include <QAccessible>
+#include <QApplication>
+#include <QFont>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QPalette>
 #include <QScrollBar>
-#include <QTableView>
 
 #include <algorithm>
 
 namespace {
 const char* const kColumnTitles[3] = {"MAC Address", "IP Address", "Serial Number"};
 constexpr std::size_t BLOCK_ROWS = 256;
+const char* const kTargetMark = " of the appliance the commands act on";
 } // namespace
 
 int CDeviceListModel::rowCount(const QModelIndex& parent) const
@@ -29,9 +33,15 @@ QVariant CDeviceListModel::data(const QModelIndex& index, int nRole) const
         return {};
     if (nRole == Qt::DisplayRole)
         return At(index.row()).strText[index.column()];
-    // A reader says each cell with its column's name.
+    const bool bTarget = IsTarget(index.row());
+    // A reader says each cell with its column's name, and of the target's row, that it is the target.
     if (nRole == Qt::AccessibleDescriptionRole)
-        return QString::fromLatin1(kColumnTitles[index.column()]);
+        return QString::fromLatin1(kColumnTitles[index.column()]) + (bTarget ? kTargetMark : "");
+    if (nRole == Qt::FontRole && bTarget) {
+        QFont font;
+        font.setBold(true);
+        return font;
+    }
     return {};
 }
 
@@ -165,7 +175,98 @@ void CDeviceListModel::DeleteAllItems()
     endResetModel();
 }
 
-CDeviceList::CDeviceList(QTableView* pView) : m_pView(pView)
+void CDeviceListModel::SetTargetLabel(const QString& strLabel)
+{
+    const auto changed = [this](int nRow) {
+        if (nRow >= 0)
+            emit dataChanged(index(nRow, 0), index(nRow, 2), {Qt::FontRole, Qt::AccessibleDescriptionRole});
+    };
+    const int nOld = TargetRow();
+    m_bHasTarget = true;
+    m_strTargetKey = strLabel.toCaseFolded();
+    changed(nOld);
+    changed(TargetRow());
+}
+
+int CDeviceListModel::TargetRow() const
+{
+    return m_bHasTarget ? FindItem(m_strTargetKey) : -1;
+}
+
+bool CDeviceListModel::IsTarget(int nRow) const
+{
+    return m_bHasTarget && nRow >= 0 && nRow < m_nRows && At(nRow).strKey == m_strTargetKey;
+}
+
+bool CDeviceView::event(QEvent* pEvent)
+{
+    ++m_nInEvent;
+    const bool bHandled = QTableView::event(pEvent);
+    --m_nInEvent;
+    return bHandled;
+}
+
+bool CDeviceView::viewportEvent(QEvent* pEvent)
+{
+    ++m_nInEvent;
+    const bool bHandled = QTableView::viewportEvent(pEvent);
+    --m_nInEvent;
+    return bHandled;
+}
+
+void CDeviceView::keyPressEvent(QKeyEvent* pEvent)
+{
+    // Enter is left to the sheet, where it presses the default button; Ctrl+Space still toggles a row.
+    const bool bPick = pEvent->key() == Qt::Key_Space || pEvent->key() == Qt::Key_Select;
+    if (bPick && pEvent->modifiers() == Qt::NoModifier && currentIndex().isValid()) {
+        PickRow(currentIndex().row());
+        pEvent->accept();
+        return;
+    }
+    QTableView::keyPressEvent(pEvent);
+}
+
+void CDeviceView::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    // QTableView tells a reader that the new current cell has the focus even
+    // while the focus is elsewhere (the password field, an open box): skip it
+    // then, and only it.
+    if (hasFocus())
+        QTableView::currentChanged(current, previous);
+    else
+        QAbstractItemView::currentChanged(current, previous);
+}
+
+void CDeviceView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    QTableView::selectionChanged(selected, deselected);
+    if (m_nInEvent > 0 || m_nProgramChanges > 0)
+        return;
+    // While a box or dialog is open over the list, a click could not reach
+    // it either: the command that opened it must not find a new target.
+    if (const QWidget* pModal = QApplication::activeModalWidget(); pModal && pModal != window())
+        return;
+    // Neither a key, nor the mouse, nor the program: the accessibility bus,
+    // a reader's act. Its Toggle on a row already selected deselects it;
+    // that picks the row too.
+    const QItemSelection& rows = selected.isEmpty() ? deselected : selected;
+    if (!rows.isEmpty())
+        PickRow(rows.first().top());
+}
+
+void CDeviceView::PickRow(int nRow)
+{
+    const QModelIndex current = currentIndex();
+    const int nColumn = current.isValid() && current.row() == nRow ? current.column() : 0;
+    {
+        const CProgramChange change(*this);
+        selectionModel()->setCurrentIndex(model()->index(nRow, nColumn),
+                                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    emit rowPicked(nRow);
+}
+
+CDeviceList::CDeviceList(CDeviceView* pView) : m_pView(pView)
 {
     m_pView->setModel(&m_model);
     // Rows come back over many layouts; each new extent of the scroll bar
@@ -186,14 +287,22 @@ CDeviceList::CDeviceList(QTableView* pView) : m_pView(pView)
 
 int CDeviceList::InsertItem(const QString& strLabel)
 {
+    const CDeviceView::CProgramChange change(*m_pView);
     const int nRow = m_model.InsertItem(strLabel);
     if (!m_strCurrentKey.isEmpty() && strLabel.toCaseFolded() == m_strCurrentKey)
         SetCurrent(nRow);
     return nRow;
 }
 
+void CDeviceList::DeleteItem(int nRow)
+{
+    const CDeviceView::CProgramChange change(*m_pView);
+    m_model.DeleteItem(nRow);
+}
+
 void CDeviceList::DeleteAllItems()
 {
+    const CDeviceView::CProgramChange change(*m_pView);
     // A round that nobody answered keeps what the one before it held.
     if (m_model.rowCount() > 0) {
         const QScrollBar* pBar = m_pView->verticalScrollBar();
@@ -221,6 +330,7 @@ void CDeviceList::SetCurrent(int nRow)
 {
     // Made current without selecting it or scrolling to it; a focused list
     // tells a reader the row it is on again.
+    const CDeviceView::CProgramChange change(*m_pView);
     m_bMovingView = true;
     const bool bAutoScroll = m_pView->hasAutoScroll();
     m_pView->setAutoScroll(false);
@@ -272,6 +382,7 @@ void CDeviceList::InsertColumns(int nColumnWidth)
 
 void CDeviceList::SelectItem(int nRow)
 {
+    const CDeviceView::CProgramChange change(*m_pView);
     m_pView->selectionModel()->select(m_model.index(nRow, 0),
                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
@@ -288,4 +399,25 @@ void CDeviceList::EnsureVisible(int nRow)
     // fall short.
     m_pView->doItemsLayout();
     m_pView->scrollTo(m_model.index(nRow, 0), QAbstractItemView::EnsureVisible);
+}
+
+void CDeviceList::SetTarget(const QString& strLabel)
+{
+    const int nOld = m_model.TargetRow();
+    m_model.SetTargetLabel(strLabel);
+    if (!QAccessible::isActive())
+        return;
+    // Qt tells a reader of changed data only as a change of the table;
+    // name the cells whose descriptions changed, so that the one a reader
+    // is on is read again.
+    QAccessibleInterface* pList = QAccessible::queryAccessibleInterface(m_pView);
+    QAccessibleTableInterface* pTable = pList ? pList->tableInterface() : nullptr;
+    for (const int nRow : {nOld, m_model.TargetRow()}) {
+        for (int nColumn = 0; pTable && nRow >= 0 && nColumn < 3; ++nColumn) {
+            if (QAccessibleInterface* pCell = pTable->cellAt(nRow, nColumn)) {
+                QAccessibleEvent event(pCell, QAccessible::DescriptionChanged);
+                QAccessible::updateAccessibility(&event);
+            }
+        }
+    }
 }

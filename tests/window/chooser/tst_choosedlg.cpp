@@ -3,6 +3,8 @@
 #include "keys.h"
 #include "newipdlg.h"
 
+#include <QAccessible>
+#include <QDialog>
 #include <QLabel>
 #include <QScrollBar>
 #include <QTableView>
@@ -118,7 +120,7 @@ TEST_F(ChooserTest, RefreshKeepsTheRowsInViewWhereTheyWere)
     ASSERT_TRUE(WaitFor([&] { return pView->verticalScrollBar()->maximum() > 20; }, 1000));
     pView->verticalScrollBar()->setValue(pView->verticalScrollBar()->maximum() / 2);
     const int nTop = pView->rowAt(0);
-    pView->setCurrentIndex(pView->model()->index(nTop + 2, 0));
+    pView->selectionModel()->setCurrentIndex(pView->model()->index(nTop + 2, 0), QItemSelectionModel::NoUpdate);
     QStringList expected = RowsInView(*pView);
     ASSERT_GT(nTop, 5);
     ASSERT_GT(expected.size(), 5);
@@ -263,7 +265,7 @@ TEST_F(ChooserTest, OnlyAClickOnARowChangesTheTarget)
     pView->setFocus();
     QTest::keyClick(pView, Qt::Key_Down);
     ASSERT_EQ(pView->currentIndex().row(), 2) << "the key must have moved the list";
-    pView->setCurrentIndex(pView->model()->index(0, 0));
+    pView->selectionModel()->setCurrentIndex(pView->model()->index(0, 0), QItemSelectionModel::NoUpdate);
     const QRect last = pView->visualRect(pView->model()->index(2, 0));
     QTest::mouseClick(pView->viewport(), Qt::LeftButton, {}, QPoint(last.center().x(), last.bottom() + 20));
     m_page.OnClickDeviceList(3);
@@ -280,6 +282,66 @@ TEST_F(ChooserTest, OnlyAClickOnARowChangesTheTarget)
         EXPECT_EQ(m_page.m_strSelectedIp, pszIp);
         EXPECT_EQ(Field(), "255.255.255.255");
     }
+}
+
+// Space on the current row and a screen reader's pick over the bus (the
+// cell's Toggle, on a row selected or not, and the table's row selection)
+// do what a click does; the keys that move there do not. Meanwhile the
+// target's row keeps its mark, and the field says whose address it holds.
+TEST_F(ChooserTest, SpaceAndAReadersPickMakeTheCurrentRowTheTarget)
+{
+    for (int i = 0; i < 3; ++i)
+        m_page.AddDevice({}, "NV", Mac(i), QStringLiteral("10.200.1.%1").arg(i));
+    m_sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&m_sheet));
+    CDeviceView* pView = m_page.m_listDevices->View();
+    QAccessibleTableInterface* pTable = QAccessible::queryAccessibleInterface(pView)->tableInterface();
+    const auto toggle = [&] { pTable->cellAt(2, 1)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction()); };
+    const struct {
+        const char* pszName;
+        Qt::KeyboardModifiers move; // Ctrl moves without selecting
+        std::function<void()> pick;
+    } cases[] = {
+        {"Space", Qt::NoModifier, [&] { QTest::keyClick(pView, Qt::Key_Space); }},
+        {"Toggle on the row the keys selected", Qt::NoModifier, toggle},
+        {"Toggle on a row not selected", Qt::ControlModifier, toggle},
+        {"row selection", Qt::ControlModifier, [&] { pTable->selectRow(2); }},
+    };
+    const auto description = [&](int nRow) { return pTable->cellAt(nRow, 1)->text(QAccessible::Description); };
+    const auto bold = [&](int nRow) { return pView->model()->index(nRow, 0).data(Qt::FontRole).value<QFont>().bold(); };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        QTest::mouseClick(pView->viewport(), Qt::LeftButton, {}, pView->visualRect(pView->model()->index(0, 0)).center());
+        QTest::keyClick(pView, Qt::Key_Down, c.move);
+        QTest::keyClick(pView, Qt::Key_Down, c.move);
+        ASSERT_EQ(pView->currentIndex().row(), 2);
+        EXPECT_EQ(m_page.m_strSelectedMac, Mac(0));
+        EXPECT_EQ(Field(), "10.200.1.0");
+        EXPECT_EQ(description(0), "IP Address of the appliance the commands act on");
+        EXPECT_EQ(description(2), "IP Address");
+        EXPECT_TRUE(bold(0) && !bold(2));
+
+        c.pick();
+        EXPECT_EQ(m_page.m_strSelectedMac, Mac(2));
+        EXPECT_EQ(m_page.m_strSelectedIp, "10.200.1.2");
+        EXPECT_EQ(Field(), "10.200.1.2");
+        EXPECT_EQ(pView->currentIndex().row(), 2);
+        EXPECT_EQ(Rows(*m_page.m_listDevices).filter("*"), QStringList{Mac(2) + "|10.200.1.2|NV*"});
+        EXPECT_TRUE(m_page.m_listDevices->IsTarget(2) && !m_page.m_listDevices->IsTarget(0));
+        EXPECT_TRUE(bold(2) && !bold(0));
+        EXPECT_EQ(m_page.m_ipSelected->accessibleDescription(), "Address of " + Mac(2));
+    }
+    // Not while a box is open over the list, where a click cannot reach.
+    {
+        QDialog box(&m_sheet);
+        box.setModal(true);
+        box.show();
+        pTable->selectRow(0);
+        EXPECT_EQ(m_page.m_strSelectedMac, Mac(2));
+    }
+    m_page.m_ipSelected->Field(3)->setFocus();
+    QTest::keyClick(m_page.m_ipSelected->Field(3), '9');
+    EXPECT_EQ(m_page.m_ipSelected->accessibleDescription(), "Typed by hand; Change IP Addr still acts on " + Mac(2));
 }
 
 // Start Configuration, Reboot and Save go to the address in the field.
