@@ -28,6 +28,7 @@ bool CSetupApp::ParseCommandLine(const QStringList& args, QString& strMessage, b
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Finds Norvane appliances and sets them up."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOption({"scan",
                       QStringLiteral("Also sends discovery by unicast to every address of CIDR (10.9.0.0/24; "
                                      "repeatable, or a comma list) with each refresh: finds appliances behind "
@@ -39,9 +40,11 @@ bool CSetupApp::ParseCommandLine(const QStringList& args, QString& strMessage, b
         strMessage = parser.errorText();
         return false;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
         bHelp = true;
-        strMessage = parser.helpText();
+        strMessage = parser.isSet(QStringLiteral("help"))
+                         ? parser.helpText()
+                         : QStringLiteral("norvane-setup %1\n").arg(QStringLiteral(NORVANE_VERSION));
         return false;
     }
     if (!parser.positionalArguments().isEmpty()) {

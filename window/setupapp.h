@@ -15,7 +15,8 @@ public:
     int Run(const QStringList& args);
 
     // Reads the command line (--scan CIDR, repeatable); false, with the
-    // reason or the help in strMessage, when the program should not start.
+    // reason, the help or the version in strMessage, when the program should
+    // not start. bHelp: the help or the version was asked for.
     bool ParseCommandLine(const QStringList& args, QString& strMessage, bool& bHelp);
 
     // Runs the whole program: the socket layer check, then the modal sheet.

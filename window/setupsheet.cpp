@@ -5,6 +5,7 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -96,6 +97,18 @@ void CSetupSheet::accept()
         return;
     m_pageChoose.OnApply();
     QDialog::accept();
+}
+
+void CSetupSheet::keyPressEvent(QKeyEvent* pEvent)
+{
+    // Escape is the Cancel button's key: while the page keeps Cancel
+    // disabled, it does nothing either.
+    const QPushButton* pCancel = GetDlgItem(IDCANCEL);
+    if (pEvent->matches(QKeySequence::Cancel) && pCancel && !pCancel->isEnabled()) {
+        pEvent->accept();
+        return;
+    }
+    QDialog::keyPressEvent(pEvent);
 }
 
 void CSetupSheet::LaunchWebLogin()

@@ -49,6 +49,9 @@ public:
 public slots:
     void accept() override;
 
+protected:
+    void keyPressEvent(QKeyEvent* pEvent) override;
+
 private:
     QTabWidget* m_pTabs = nullptr;
     QDialogButtonBox* m_pButtons = nullptr;

@@ -4,6 +4,8 @@
 #include "setupapp.h"
 
 #include <QDialogButtonBox>
+#include <QRegularExpression>
+#include <QTest>
 #include <QTabWidget>
 #include <QTableView>
 
@@ -96,6 +98,26 @@ TEST(SetupApp, ScanRangesOfTheCommandLineReachThePage)
     EXPECT_TRUE(refused.m_sheetsRun.isEmpty());
 }
 
+// main() reads the line once before the window's application object, which
+// needs a display: help and version must be told apart there.
+TEST(SetupApp, HelpAndVersionAreAnsweredWithoutTheSheet)
+{
+    for (const char* pszOption : {"--help", "--version", "-v"}) {
+        SCOPED_TRACE(pszOption);
+        QString strMessage;
+        bool bHelp = false;
+        EXPECT_FALSE(CSetupApp().ParseCommandLine({"norvane-setup", pszOption}, strMessage, bHelp));
+        EXPECT_TRUE(bHelp);
+        EXPECT_TRUE(strMessage.contains(QRegularExpression(pszOption == QLatin1String("--help")
+                                                               ? "--scan <CIDR>"
+                                                               : "^norvane-setup \\d+\\.\\d+\n$")))
+            << strMessage.toStdString();
+        CTestApp app;
+        EXPECT_EQ(app.Run({"norvane-setup", pszOption}), 0);
+        EXPECT_TRUE(app.m_sheetsRun.isEmpty());
+    }
+}
+
 TEST_F(ChooserTest, OkLeavesThePageRunningUntilConfigurationStarted)
 {
     Password()->setText("typed");
@@ -110,6 +132,32 @@ TEST_F(ChooserTest, OkLeavesThePageRunningUntilConfigurationStarted)
     EXPECT_FALSE(m_page.IsTimerRunning(TIMER_REFRESH));
     EXPECT_EQ(m_page.m_strPassword, "typed");
     EXPECT_EQ(m_sheet.result(), QDialog::Accepted);
+}
+
+// Escape is Cancel's key and does nothing while Cancel is disabled; Enter,
+// in the list too, presses the default button OK and picks no row.
+TEST_F(ChooserTest, EscapeFollowsCancelAndEnterPressesOk)
+{
+    m_page.AddDevice({}, "NV-4", "00:1A:2B:00:00:04", "10.200.4.4");
+    QWidget* pView = m_page.m_listDevices->View();
+    for (const bool bCancelEnabled : {false, true}) {
+        SCOPED_TRACE(bCancelEnabled);
+        m_sheet.GetDlgItem(IDCANCEL)->setEnabled(bCancelEnabled);
+        m_sheet.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&m_sheet));
+        pView->setFocus();
+        QTest::keyClick(pView, Qt::Key_Escape);
+        EXPECT_EQ(m_sheet.isVisible(), !bCancelEnabled);
+        EXPECT_EQ(m_sheet.result(), QDialog::Rejected);
+    }
+    m_sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&m_sheet));
+    pView->setFocus();
+    QTest::keyClick(pView, Qt::Key_Down);
+    QTest::keyClick(pView, Qt::Key_Return);
+    EXPECT_FALSE(m_sheet.isVisible());
+    EXPECT_EQ(m_sheet.result(), QDialog::Accepted);
+    EXPECT_TRUE(m_page.m_strSelectedMac.isEmpty());
 }
 
 TEST_F(ChooserTest, LoginReplyFillsTheSheetAndOpensTheBrowserAtTheTarget)
