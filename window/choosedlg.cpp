@@ -56,6 +56,8 @@ CChooseDlg::CChooseDlg() : m_pUi(std::make_unique<Ui::CChooseDlg>())
     LabelControl(m_pUi->labelSelect, m_pUi->IDC_DEVICE_LIST);
     LabelControl(m_pUi->labelPassword, m_pUi->IDC_PASSWORD);
     LabelControl(m_pUi->labelSelectedIp, m_pUi->IDC_SELECTED_IP);
+    // A reader finds a button by its name; the label's leading space is for the eye.
+    m_pUi->IDC_REBOOT->setAccessibleName(m_pUi->IDC_REBOOT->text().trimmed());
     // The password travels as 8-bit text: a character it cannot carry is
     // refused as it is typed rather than sent as another one.
     m_editPassword->setValidator(

@@ -27,6 +27,16 @@ public:
         return pChild ? int(ShownChildren().indexOf(qobject_cast<QWidget*>(pChild->object()))) : -1;
     }
 
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        // hasFocus() follows the focus proxy: the child that has the focus
+        // says so, and a reader must not hear of two objects focused.
+        if (widget()->focusProxy())
+            state.focused = false;
+        return state;
+    }
+
 private:
     // A child hidden by the window itself, not one merely not yet shown.
     QList<QWidget*> ShownChildren() const

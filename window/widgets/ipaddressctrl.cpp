@@ -63,7 +63,14 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* pParent)
         pField->setFocusPolicy(i == 0 ? Qt::StrongFocus : Qt::ClickFocus);
         pField->installEventFilter(this);
         connect(pField, &QLineEdit::textEdited, this, [this, i] { OnFieldEdited(i); });
-        connect(pField, &QLineEdit::textChanged, this, &CIPAddressCtrl::addressChanged);
+        // The range holds however the text is set: typed, by the program, or
+        // over the accessibility bus, which bypasses the edits' signals.
+        connect(pField, &QLineEdit::textChanged, this, [this, pField] {
+            if (pField->text().toInt() > FIELD_MAX)
+                pField->setText(QString::number(FIELD_MAX)); // whose textChanged emits
+            else
+                emit addressChanged();
+        });
         m_pFields[i] = pField;
     }
     setFocusPolicy(Qt::StrongFocus);

@@ -84,11 +84,11 @@ TEST(Accessibility, PageNamesEveryControlByItsLabelAndHidesSaveAndLoad)
                           {"field3", QAccessible::EditableText, "fourth octet", nullptr},
                           {"IDC_START_CONFIG", QAccessible::Button, "Start Configuration", nullptr},
                           {"IDC_CHANGE_IP", QAccessible::Button, "Change IP Addr", nullptr},
-                          {"IDC_REBOOT", QAccessible::Button, " Reboot ...", nullptr}});
+                          {"IDC_REBOOT", QAccessible::Button, "Reboot ...", nullptr}});
     EXPECT_EQ(FocusableNames(sheet),
               (QStringList{"Choose", "Select Norvane in the following list", "Admin.'s Password", "Start Configuration",
                            "Selected IP Address", "first octet", "second octet", "third octet", "fourth octet",
-                           "Change IP Addr", " Reboot ...", "Choose", "OK", "Cancel", "Apply"}));
+                           "Change IP Addr", "Reboot ...", "Choose", "OK", "Cancel", "Apply"}));
 
     // Hidden by the page, and so neither among its children nor shown.
     QAccessibleInterface* pPage = QAccessible::queryAccessibleInterface(&page);
@@ -109,6 +109,18 @@ TEST(Accessibility, PageNamesEveryControlByItsLabelAndHidesSaveAndLoad)
         ++nColumn;
     }
     EXPECT_EQ(pTable->cellAt(0, 1)->text(QAccessible::Name), "10.200.1.1");
+}
+
+// One object focused at a time: the address control, whose first field is
+// its focus proxy, leaves the focused state to the field.
+TEST(Accessibility, AddressControlLeavesFocusToItsField)
+{
+    CSetupSheet sheet(QStringLiteral("Norvane Setup"));
+    sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+    sheet.findChild<QWidget*>(QStringLiteral("field0"))->setFocus();
+    EXPECT_TRUE(Accessible(sheet, "field0")->state().focused);
+    EXPECT_FALSE(Accessible(sheet, "IDC_SELECTED_IP")->state().focused);
 }
 
 TEST(Accessibility, NewIpDialogNamesItsAddressByTheLabel)

@@ -4,6 +4,7 @@
 #include "keys.h"
 #include "testmain.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -86,6 +87,21 @@ TEST(Address, SetClearAndRead)
         {"cleared", [](F ip) { ip.SetAddress(1, 2, 3, 4); ip.ClearAddress(); }, "...", 0, 0},
         {"a blank field is not counted and reads 0", [](F ip) { ip.SetAddress(10, 9, 1, 2); ip.Field(1)->clear(); },
          "10..1.2", 3, 0x0A000102},
+        // An octet over 255 shows as the 255 that is read, however it is set.
+        {"300 set by the program", [](F ip) { ip.SetAddress(10, 9, 1, 2); ip.Field(1)->setText("300"); },
+         "10.255.1.2", 4, 0x0AFF0102},
+        {"300 set over the accessibility bus",
+         [](F ip) {
+             ip.SetAddress(10, 9, 1, 2);
+             QAccessible::queryAccessibleInterface(ip.Field(2))->setText(QAccessible::Value, "300");
+         },
+         "10.9.255.2", 4, 0x0A09FF02},
+        {"300 replacing a field's text over the bus",
+         [](F ip) {
+             ip.SetAddress(10, 9, 1, 2);
+             QAccessible::queryAccessibleInterface(ip.Field(3))->editableTextInterface()->replaceText(0, 1, "300");
+         },
+         "10.9.1.255", 4, 0x0A0901FF},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
