@@ -4,12 +4,14 @@
 //   discover, setip, onetarget (reboot, login-url, backup, restore),
 //   backupall, restoreall, provision
 //                 a file a subcommand or group
-//   fleet         what the commands on many appliances share; fleetbackup
-//                 does backup-all's work, plan reads provision's plan,
-//                 addresschange is the change of address of set-ip and provision
+//   fleet         the commands on many appliances: a job per appliance, the
+//                 runner, the reporter, the interruption; plan reads
+//                 provision's plan, addresschange is the change of address
+//                 of set-ip and provision
 //   steps         what they share: password, target, confirmation, outcome
 //   messages      every "norvane: " line; Fail and Usage end the command
-//   session       requests and their replies over the engine (protocol/)
+//   session       requests and their replies over the engine (protocol/);
+//                 discovery gathers a discovery's replies into appliances
 //   output, targets, terminal, exitcodes: discover's formats, addresses, the
 //                 terminal and the standard streams, the exit codes
 #pragma once

@@ -1,14 +1,16 @@
-// CFleet: what the commands on many appliances share (backup-all,
-// restore-all, provision). It runs one job per appliance, a few at a time
-// and never two at once on one address (replies are told apart by sender),
-// re-asks when a reply was lost, shows progress on a terminal, ends with a
-// summary and writes the JSON report. A command derives from it and says
-// what one job is. Told to stop by a signal, it starts nothing new, lets
-// the jobs in flight end, and reports every appliance, the ones not done as
-// interrupted.
+// Work on many appliances at once: backup-all, restore-all, provision.
+//
+// Each appliance is one job (CFleetJob), which carries its appliance, its
+// own row or file, its attempts and its outcome from discovery to the
+// report. CFleetRunner runs the jobs a few at a time, never two at once on
+// one address (replies are told apart by sender), asks again when a reply
+// was lost, and, told to stop by a signal, starts nothing new and lets what
+// is in flight end. CFleetReporter shows progress on a terminal, ends with
+// the summary and writes the JSON report. A command makes the jobs, hands
+// them to RunFleet, and says what its jobs' success is called.
 #pragma once
 
-#include "session.h"
+#include "appliance.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -16,6 +18,11 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+
+#include <functional>
+
+class CSession;
+struct RequestResult;
 
 struct FleetOptions {
     QString strCommand; // the subcommand, heading the progress line and the summary
@@ -27,82 +34,131 @@ struct FleetOptions {
     bool bProgress = false; // a progress line on standard error
 };
 
-class CFleet {
+// How one attempt of a job ended. Lost: a reply did not come, so the job
+// is tried again while retries are left; Failed is final.
+struct AttemptEnd {
+    enum class EKind { Succeeded, Failed, Lost } eKind = EKind::Succeeded;
+    QString strError;
+
+    static AttemptEnd Of(const RequestResult& result);
+};
+
+class CFleetJob {
 public:
-    CFleet(CSession& session, const FleetOptions& options);
-    virtual ~CFleet();
+    enum class EState { Waiting, Running, Succeeded, Failed, Interrupted };
 
-    // Runs the job of every appliance added and not refused; returns the
-    // exit code: 128 + the signal when one interrupted the run.
-    int Run();
+    explicit CFleetJob(const Appliance& appliance) : m_appliance(appliance) {}
+    virtual ~CFleetJob() = default;
+    CFleetJob(const CFleetJob&) = delete;
+    CFleetJob& operator=(const CFleetJob&) = delete;
 
-    // Refuses the appliances that report a malformed MAC or IP address and,
-    // unless bSharedIpOk, those that answer from an address another one
-    // answers from too.
-    void RefuseUnsafe(bool bSharedIpOk);
+    // Its strIp is where the job's first request goes; empty when no
+    // appliance answered for it.
+    const Appliance& Target() const { return m_appliance; }
+    EState State() const { return m_eState; }
+    bool Ended() const { return m_eState >= EState::Succeeded; }
+    bool Succeeded() const { return m_eState == EState::Succeeded; }
+    int Attempts() const { return m_nAttempts; }
+    const QString& Error() const { return m_strError; }
 
-    // Writes the report, when one is asked for; false, said on standard
-    // error, when it cannot be. Run does it too.
-    bool SaveReport() const;
+    // Ends the job with this outcome, before it runs (not found, refused)
+    // or after (revised once every job has ended); an empty error for a
+    // success. An interrupted job that did not succeed stays interrupted.
+    void Settle(const QString& strError);
 
-    // Makes the directory and its missing parents, each its owner's alone.
-    static bool MakeDirectory(const QString& strDir);
+    // Its entry in the report.
+    virtual QJsonObject ReportEntry() const = 0;
 
-protected:
-    struct Entry {
-        Appliance appliance; // its strIp is where its job's first request goes
-        int nAttempts = 0;
-        bool bDone = false;
-        bool bOk = false;
-        bool bInterrupted = false; // ended, or never started, for a signal
-        QString strError;
+    // What one attempt has at hand: its end is called once, when the
+    // attempt is over; addressFree when the job's address may take the next
+    // job before that (a change of address, once acknowledged).
+    struct Calls {
+        std::function<void(const AttemptEnd&)> end;
+        std::function<void()> addressFree;
     };
 
-    // Adds an appliance to work on; returns its index.
-    qsizetype Add(const Appliance& appliance);
+protected:
+    // Sends the job's request(s) for one attempt.
+    virtual void Attempt(CSession& session, const FleetOptions& options, const Calls& calls) = 0;
 
-    // Starts (again) the job of entry i; it ends in Succeed or Fail.
-    virtual void Start(qsizetype i) = 0;
-    // The report's entry for entry i.
-    virtual QJsonObject ReportEntry(qsizetype i) const = 0;
-    // What the summary says of the appliances that succeeded ("backed up to DIR").
-    virtual QString DoneText() const = 0;
-    // Called once every job has ended, before the summary.
-    virtual void AfterAll() {}
-
-    void Succeed(qsizetype i);
-    void Fail(qsizetype i, const QString& strError);
-    // Another outcome for a job that has ended (AfterAll); an empty error
-    // for a success.
-    void Revise(qsizetype i, const QString& strError);
-    // Starts the job again when its reply was lost and retries are left;
-    // true when it did.
-    bool RetryLost(qsizetype i, const RequestResult& result);
-    // Starts the job again, as soon as its address is free; false when no
-    // retry is left.
-    bool Retry(qsizetype i);
-    // Starts what may start now (a job's address may have become free).
-    void StartMore();
-    static QString FailureText(const RequestResult& result);
-
-    CSession& m_session;
-    FleetOptions m_options;
-    QList<Entry> m_entries;
-    QJsonArray m_untouched; // report entries of appliances left alone, after the jobs'
+    Appliance m_appliance;
+    int m_nAttempts = 0;
 
 private:
-    void Attempt(qsizetype i);
-    void Finish(qsizetype i);
-    void Progress(bool bForce);
-    void Interrupt(int nSignal);
+    friend class CFleetRunner;
+    EState m_eState = EState::Waiting;
+    QString m_strError;
+};
 
-    QList<qsizetype> m_waiting; // in the order they start
-    bool m_bRunning = false;
-    int m_nInFlight = 0;
-    int m_nDone = 0;
-    int m_nFailed = 0;
-    int m_nSignal = 0; // the signal that interrupted the run; 0 while none
-    QEventLoop m_loop;
+class CFleetReporter {
+public:
+    explicit CFleetReporter(const FleetOptions& options);
+
+    void Progress(const QList<CFleetJob*>& jobs, bool bForce);
+    // The summary on standard error: how many succeeded, each that did not.
+    void Summary(const QList<CFleetJob*>& jobs, const QString& strDoneText);
+    // The report, when one is asked for: each job's entry, then the
+    // entries of appliances left alone. False, said on standard error, when
+    // it cannot be written.
+    bool SaveReport(const QList<CFleetJob*>& jobs, const QJsonArray& untouched = {}) const;
+
+private:
+    FleetOptions m_options;
     QElapsedTimer m_clock;
     qint64 m_nLastProgressMs = -1000;
 };
+
+class CFleetRunner {
+public:
+    CFleetRunner(CSession& session, const FleetOptions& options, CFleetReporter& reporter);
+
+    // Runs every job that has not ended; returns the signal that
+    // interrupted the run, 0 when none did.
+    int Run(const QList<CFleetJob*>& jobs);
+
+private:
+    void StartMore();
+    void Begin(CFleetJob* pJob);
+    void OnEnd(CFleetJob* pJob, const AttemptEnd& end);
+    void Close(CFleetJob* pJob, CFleetJob::EState eState, const QString& strError);
+    void Interrupt(int nSignal);
+
+    CSession& m_session;
+    FleetOptions m_options;
+    CFleetReporter& m_reporter;
+    QList<CFleetJob*> m_jobs;
+    QList<CFleetJob*> m_waiting; // in the order they start
+    int m_nInFlight = 0;
+    qsizetype m_nEnded = 0;
+    int m_nSignal = 0;
+    QEventLoop m_loop;
+};
+
+// Refuses the jobs of appliances that report a malformed MAC or IP address
+// and, unless bSharedIpOk, of those that answer from an address another one
+// answers from too.
+void RefuseUnsafe(const QList<CFleetJob*>& jobs, bool bSharedIpOk);
+
+// The whole run: the jobs, then afterAll (when given), then the summary and
+// the report. Returns the exit code: 128 + the signal when one interrupted
+// the run, else 10 when the report could not be written, 1 when a job did
+// not succeed, 0.
+int RunFleet(CSession& session, const FleetOptions& options, const QList<CFleetJob*>& jobs,
+             const std::function<QString()>& doneText, const std::function<void()>& afterAll = {},
+             const QJsonArray& untouched = {});
+
+// The text of a request's failure, for the summary and the report.
+QString FailureText(const RequestResult& result);
+
+// Makes the directory and its missing parents, each its owner's alone.
+bool MakeOwnerDirectory(const QString& strDir);
+
+// The jobs of a command, as the runner takes them.
+template <typename Jobs>
+QList<CFleetJob*> JobList(const Jobs& jobs)
+{
+    QList<CFleetJob*> list;
+    for (const auto& pJob : jobs)
+        list.append(pJob.get());
+    return list;
+}

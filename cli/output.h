@@ -1,7 +1,7 @@
 // What `norvane discover` prints: a table for people, JSON or CSV for scripts.
 #pragma once
 
-#include "session.h"
+#include "appliance.h"
 
 #include <QByteArray>
 #include <QList>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "addressrange.h"
-#include "session.h"
+#include "appliance.h"
 
 #include <QList>
 #include <QString>

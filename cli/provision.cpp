@@ -1,7 +1,7 @@
 // norvane provision: many appliances given their addresses in one run, from
 // a plan (plan.h) or numbered from a first address. Every row is checked
 // before anything but the discovery is sent; each change is the one set-ip
-// makes (addresschange.h), run over CFleet.
+// makes (addresschange.h), one fleet job per row (fleet.h).
 #include "subcommands.h"
 
 #include "addresschange.h"
@@ -10,6 +10,7 @@
 #include "messages.h"
 #include "output.h"
 #include "plan.h"
+#include "session.h"
 #include "steps.h"
 #include "targets.h"
 #include "terminal.h"
@@ -19,6 +20,8 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 namespace {
 const QString kMoved = QStringLiteral("moved");
@@ -37,113 +40,95 @@ QString PlannedAction(const PlanRow& row, const Appliance* pFound)
     return bThere ? kAlreadyThere : kChange;
 }
 
-class CProvision : public CFleet {
+// One row of the plan: its appliance moved to the row's address and checked
+// there, or, seen there already, confirmed there.
+class CProvisionJob : public CFleetJob {
 public:
-    CProvision(CSession& session, const FleetOptions& options) : CFleet(session, options) {}
-
-    void AddRow(const PlanRow& row, const Appliance* pFound)
+    // pFound: the appliance answering with the row's MAC; null when none does.
+    CProvisionJob(const PlanRow& row, const Appliance* pFound)
+        : CFleetJob(pFound ? *pFound : Appliance{row.strMac, {}, {}, 0, {}, {}, {}}), m_row(row),
+          m_bConfirm(pFound && PlannedAction(row, pFound) == kAlreadyThere)
     {
-        Appliance missing;
-        missing.strMac = row.strMac;
-        const qsizetype i = Add(pFound ? *pFound : missing);
-        m_rows.append(row);
-        m_outcomes.append(QString());
-        m_unverified.append(false);
-        m_confirm.append(pFound && PlannedAction(row, pFound) == kAlreadyThere);
         if (!pFound) {
-            m_outcomes[i] = kNotFound;
-            Fail(i, QStringLiteral("no appliance answers for this MAC"));
+            m_strOutcome = kNotFound;
+            Settle(QStringLiteral("no appliance answers for this MAC"));
         }
     }
 
-private:
-    void Start(qsizetype i) override
+    const QString& Outcome() const { return m_strOutcome; }
+    // Acknowledged, but not found at the new address after every retry.
+    bool Unverified() const { return m_bUnverified && !Succeeded(); }
+
+    // Where a broadcast discovery found the appliances, once every job
+    // ended: one that answers from its new address after all has moved.
+    void Recheck(const QList<Appliance>& found)
     {
-        if (!m_confirm[i]) {
-            StartChange(i);
+        const QString strWhy = WhyNotVerified(found, m_row.strMac, m_row.strIp);
+        if (strWhy.isEmpty())
+            m_strOutcome = kMoved;
+        Settle(strWhy.isEmpty() ? QString() : QStringLiteral("acknowledged, but ") + strWhy);
+    }
+
+    QJsonObject ReportEntry() const override
+    {
+        return QJsonObject{
+            {"mac", m_appliance.strMac},
+            {"old_ip", m_appliance.strIp.isEmpty() ? QJsonValue() : QJsonValue(m_appliance.strIp)},
+            {"new_ip", m_row.strIp},
+            {"outcome", m_strOutcome.isEmpty() ? QStringLiteral("failed") : m_strOutcome},
+            {"attempts", m_nAttempts},
+            {"error", Succeeded() ? QJsonValue() : QJsonValue(Error())},
+        };
+    }
+
+private:
+    void Attempt(CSession& session, const FleetOptions& options, const Calls& calls) override
+    {
+        m_bUnverified = false;
+        if (!m_bConfirm) {
+            Change(session, options, calls);
             return;
         }
         // Any host can claim an address in a datagram's body: an appliance
         // is left alone only when it answers a discovery sent there, as a
         // change is checked. Otherwise it is moved as any other.
-        m_confirm[i] = false;
-        const Appliance& a = m_entries[i].appliance;
-        ConfirmAt(m_session, a.strMac, m_rows[i].strIp, a.nInterface, LookAgainMs(m_options.nTimeoutMs),
-                  [this, i](bool bThere) {
+        m_bConfirm = false;
+        ConfirmAt(session, m_appliance.strMac, m_row.strIp, m_appliance.nInterface, LookAgainMs(options.nTimeoutMs),
+                  [this, &session, options, calls](bool bThere) {
                       if (!bThere) {
-                          StartChange(i);
+                          Change(session, options, calls);
                           return;
                       }
-                      m_outcomes[i] = kAlreadyThere;
-                      m_entries[i].nAttempts = 0; // no change was tried
-                      Succeed(i);
+                      m_strOutcome = kAlreadyThere;
+                      m_nAttempts = 0; // no change was tried
+                      calls.end({});
                   });
     }
 
-    void StartChange(qsizetype i)
+    void Change(CSession& session, const FleetOptions& options, const Calls& calls)
     {
-        const PlanRow& row = m_rows[i];
-        AddressChange change{m_entries[i].appliance, row.strIp,
-                             row.bPassword ? row.strPassword : m_options.strPassword, true};
+        AddressChange change{m_appliance, m_row.strIp, m_row.bPassword ? m_row.strPassword : options.strPassword,
+                             true};
         // The old address is free for the next change once acknowledged.
-        change.acknowledged = [this] { StartMore(); };
-        ChangeAddress(m_session, change, m_options.nTimeoutMs, [this, i](const ChangeResult& result) {
+        change.acknowledged = calls.addressFree;
+        ChangeAddress(session, change, options.nTimeoutMs, [this, end = calls.end](const ChangeResult& result) {
             using EStage = ChangeResult::EStage;
             if (result.eStage == EStage::Done) {
-                m_outcomes[i] = kMoved;
-                Succeed(i);
+                m_strOutcome = kMoved;
+                end({});
             } else if (result.eStage == EStage::NotAcknowledged) {
-                if (!RetryLost(i, result.ack))
-                    Fail(i, FailureText(result.ack));
-            } else if (!Retry(i)) {
-                m_unverified[i] = true;
-                Fail(i, QStringLiteral("acknowledged, but no answer from %1").arg(m_rows[i].strIp));
+                end(AttemptEnd::Of(result.ack));
+            } else {
+                m_bUnverified = true;
+                end({AttemptEnd::EKind::Lost, QStringLiteral("acknowledged, but no answer from %1").arg(m_row.strIp)});
             }
         });
     }
 
-    // One broadcast tells where the appliances not found at their new
-    // address are.
-    void AfterAll() override
-    {
-        if (std::find(m_unverified.begin(), m_unverified.end(), true) == m_unverified.end())
-            return;
-        QList<Appliance> found;
-        m_session.Discover(LookAgainMs(m_options.nTimeoutMs), 1, found);
-        for (qsizetype i = 0; i < m_entries.size(); ++i) {
-            if (!m_unverified[i])
-                continue;
-            const QString strWhy = WhyNotVerified(found, m_rows[i].strMac, m_rows[i].strIp);
-            if (strWhy.isEmpty())
-                m_outcomes[i] = kMoved;
-            Revise(i, strWhy.isEmpty() ? QString() : QStringLiteral("acknowledged, but ") + strWhy);
-        }
-    }
-
-    QJsonObject ReportEntry(qsizetype i) const override
-    {
-        const Entry& entry = m_entries[i];
-        return QJsonObject{
-            {"mac", entry.appliance.strMac},
-            {"old_ip", entry.appliance.strIp.isEmpty() ? QJsonValue() : QJsonValue(entry.appliance.strIp)},
-            {"new_ip", m_rows[i].strIp},
-            {"outcome", m_outcomes[i].isEmpty() ? QStringLiteral("failed") : m_outcomes[i]},
-            {"attempts", entry.nAttempts},
-            {"error", entry.bOk ? QJsonValue() : QJsonValue(entry.strError)},
-        };
-    }
-
-    QString DoneText() const override
-    {
-        return QStringLiteral("at their planned addresses (%1 moved, %2 already there)")
-            .arg(m_outcomes.count(kMoved))
-            .arg(m_outcomes.count(kAlreadyThere));
-    }
-
-    QList<PlanRow> m_rows;     // by entry
-    QStringList m_outcomes;    // by entry; empty: not (yet) one of the named ones
-    QList<bool> m_unverified;  // by entry
-    QList<bool> m_confirm;     // by entry: seen at its planned address, to be confirmed there
+    PlanRow m_row;
+    bool m_bConfirm = false; // seen at its planned address, to be confirmed there
+    bool m_bUnverified = false;
+    QString m_strOutcome; // empty: not (yet) one of the named ones
 };
 
 const Appliance* FindMac(const QHash<QString, qsizetype>& byMac, const QList<Appliance>& found, const QString& strMac)
@@ -254,14 +239,13 @@ int RunProvision(CContext& ctx)
 
     QList<Appliance> found = Discover(ctx, ctx.nDiscoverMs, nRounds);
     WarnSystemDrops(ctx);
-    CProvision provision(*ctx.pSession, options);
     if (bFrom) {
         QList<Appliance> chosen = Chosen(ctx, match, found);
         // Nothing to number is no success; the (empty) report says so too,
         // rather than a previous run's.
         if (chosen.isEmpty()) {
             const int nExit = NoneChosen(ctx, found.size());
-            return bDryRun || provision.SaveReport() ? nExit : EXIT_FILE;
+            return bDryRun || CFleetReporter(options).SaveReport({}) ? nExit : EXIT_FILE;
         }
         std::sort(chosen.begin(), chosen.end(), [](const Appliance& a, const Appliance& b) {
             return CanonicalMac(a.strMac) < CanonicalMac(b.strMac);
@@ -280,19 +264,39 @@ int RunProvision(CContext& ctx)
     });
     if (bDryRun)
         PrintPlan(ctx, rows, byMac, found);
-    else
+    std::vector<std::unique_ptr<CProvisionJob>> jobs;
+    if (!bDryRun)
         for (const PlanRow& row : rows)
-            provision.AddRow(row, FindMac(byMac, found, row.strMac));
+            jobs.push_back(std::make_unique<CProvisionJob>(row, FindMac(byMac, found, row.strMac)));
     // A dry run ends as the real run would, where that is known already.
     if (!nAnswering) {
         // Nothing provisioned is no success; the report lists the rows.
         const int nExit = found.isEmpty() ? NoneChosen(ctx, 0) : EXIT_NONE_MATCHED;
         if (nExit == EXIT_NONE_MATCHED)
             Note(QStringLiteral("none of the %1 appliances found is in the plan").arg(found.size()));
-        return bDryRun || provision.SaveReport() ? nExit : EXIT_FILE;
+        return bDryRun || CFleetReporter(options).SaveReport(JobList(jobs)) ? nExit : EXIT_FILE;
     }
     if (bDryRun)
         return nAnswering < rows.size() ? EXIT_SOME_FAILED : EXIT_OK;
-    provision.RefuseUnsafe(true);
-    return provision.Run();
+    RefuseUnsafe(JobList(jobs), true);
+    const auto lookAgain = [&] {
+        // One broadcast tells where the appliances not found at their new
+        // address are.
+        if (std::none_of(jobs.begin(), jobs.end(), [](const auto& pJob) { return pJob->Unverified(); }))
+            return;
+        const QList<Appliance> now = ctx.pSession->Discover(LookAgainMs(options.nTimeoutMs), 1).appliances;
+        for (const auto& pJob : jobs)
+            if (pJob->Unverified())
+                pJob->Recheck(now);
+    };
+    const auto doneText = [&] {
+        const auto count = [&](const QString& strOutcome) {
+            return std::count_if(jobs.begin(), jobs.end(),
+                                 [&](const auto& pJob) { return pJob->Outcome() == strOutcome; });
+        };
+        return QStringLiteral("at their planned addresses (%1 moved, %2 already there)")
+            .arg(count(kMoved))
+            .arg(count(kAlreadyThere));
+    };
+    return RunFleet(*ctx.pSession, options, JobList(jobs), doneText, lookAgain);
 }

@@ -1,6 +1,6 @@
 // norvane restore-all: DIR/<MAC>.cfg, as backup-all writes them, loaded back
-// into each appliance that answers with that MAC, over CFleet. Every file is
-// read and checked before anything is sent.
+// into each appliance that answers with that MAC, one fleet job each
+// (fleet.h). Every file is read and checked before anything is sent.
 #include "subcommands.h"
 
 #include "exitcodes.h"
@@ -8,6 +8,7 @@
 #include "fleet.h"
 #include "messages.h"
 #include "resource.h"
+#include "session.h"
 #include "steps.h"
 #include "targets.h"
 #include "terminal.h"
@@ -19,7 +20,9 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <system_error>
+#include <vector>
 
 namespace {
 struct ImageFile {
@@ -27,70 +30,51 @@ struct ImageFile {
     QByteArray image;
 };
 
-class CFleetRestore : public CFleet {
+class CRestoreJob : public CFleetJob {
 public:
-    using CFleet::CFleet;
-
-    void AddImage(const Appliance* pAppliance, const QString& strMac, const ImageFile& file)
+    // pAppliance: the one answering with the file's MAC; null when none does.
+    CRestoreJob(const Appliance* pAppliance, const QString& strMac, const ImageFile& file)
+        : CFleetJob(pAppliance ? *pAppliance : Appliance{strMac, {}, {}, 0, {}, {}, {}}), m_file(file)
     {
-        Appliance missing;
-        missing.strMac = strMac;
-        const qsizetype i = Add(pAppliance ? *pAppliance : missing);
-        m_files.append(file);
         if (!pAppliance)
-            Fail(i, QStringLiteral("no appliance answers for this MAC (%1)").arg(file.strPath));
+            Settle(QStringLiteral("no appliance answers for this MAC (%1)").arg(file.strPath));
     }
 
-    // An appliance chosen that has no file: in the report, left as it is.
-    void AddUntouched(const Appliance& a, const QString& strOutcome)
+    QJsonObject ReportEntry() const override
     {
-        m_untouched.append(QJsonObject{{"mac", a.strMac},
-                                       {"ip", a.strIp},
-                                       {"serial", a.strSerial},
-                                       {"file", QJsonValue()},
-                                       {"sha256", QJsonValue()},
-                                       {"outcome", strOutcome},
-                                       {"attempts", 0},
-                                       {"error", QJsonValue()}});
-    }
-
-private:
-    void Start(qsizetype i) override
-    {
-        const Appliance& a = m_entries[i].appliance;
-        const DeviceRequest request{DM_PUT_FLASHINFO, m_options.strPassword, a.strIp, a.nInterface,
-                                    {},               {},                    m_files[i].image};
-        m_session.Start(request, m_options.nTimeoutMs, [this, i](const RequestResult& result) {
-            if (RetryLost(i, result))
-                return;
-            if (result.outcome == RequestResult::EOutcome::Ok)
-                Succeed(i);
-            else
-                Fail(i, FailureText(result));
-        });
-    }
-
-    QJsonObject ReportEntry(qsizetype i) const override
-    {
-        const Entry& entry = m_entries[i];
-        const bool bFound = !entry.appliance.strIp.isEmpty();
+        const bool bFound = !m_appliance.strIp.isEmpty();
         return QJsonObject{
-            {"mac", entry.appliance.strMac},
-            {"ip", bFound ? QJsonValue(entry.appliance.strIp) : QJsonValue()},
-            {"serial", bFound ? QJsonValue(entry.appliance.strSerial) : QJsonValue()},
-            {"file", m_files[i].strPath},
-            {"sha256", QString::fromLatin1(
-                           QCryptographicHash::hash(m_files[i].image, QCryptographicHash::Sha256).toHex())},
-            {"outcome", entry.bOk ? QStringLiteral("ok") : bFound ? QStringLiteral("failed") : QStringLiteral("not found")},
-            {"attempts", entry.nAttempts},
-            {"error", entry.bOk ? QJsonValue() : QJsonValue(entry.strError)},
+            {"mac", m_appliance.strMac},
+            {"ip", bFound ? QJsonValue(m_appliance.strIp) : QJsonValue()},
+            {"serial", bFound ? QJsonValue(m_appliance.strSerial) : QJsonValue()},
+            {"file", m_file.strPath},
+            {"sha256",
+             QString::fromLatin1(QCryptographicHash::hash(m_file.image, QCryptographicHash::Sha256).toHex())},
+            {"outcome", Succeeded() ? QStringLiteral("ok") : bFound ? QStringLiteral("failed") : QStringLiteral("not found")},
+            {"attempts", m_nAttempts},
+            {"error", Succeeded() ? QJsonValue() : QJsonValue(Error())},
         };
     }
 
-    QString DoneText() const override { return QStringLiteral("restored"); }
+private:
+    void Attempt(CSession& session, const FleetOptions& options, const Calls& calls) override
+    {
+        const DeviceRequest request{DM_PUT_FLASHINFO, options.strPassword, m_appliance.strIp, m_appliance.nInterface,
+                                    {}, {}, m_file.image};
+        session.Start(request, options.nTimeoutMs,
+                      [end = calls.end](const RequestResult& result) { end(AttemptEnd::Of(result)); });
+    }
 
-    QList<ImageFile> m_files; // by entry
+    ImageFile m_file;
 };
+
+// An appliance chosen that has no file: in the report, left as it is.
+QJsonObject UntouchedEntry(const Appliance& a)
+{
+    return QJsonObject{{"mac", a.strMac},        {"ip", a.strIp},  {"serial", a.strSerial},
+                       {"file", QJsonValue()},   {"sha256", QJsonValue()}, {"outcome", QStringLiteral("no file")},
+                       {"attempts", 0},          {"error", QJsonValue()}};
+}
 
 // Every DIR/<MAC>.cfg by its MAC, each read whole; refused, every problem
 // named, when one cannot be an image: an entry named like an image that is
@@ -184,7 +168,8 @@ int RunRestoreAll(CContext& ctx)
     const QList<Appliance> found = Discover(ctx, ctx.nDiscoverMs, nRounds);
     WarnSystemDrops(ctx);
     const QList<Appliance> chosen = Chosen(ctx, match, found);
-    CFleetRestore restore(*ctx.pSession, options);
+    std::vector<std::unique_ptr<CRestoreJob>> jobs;
+    QJsonArray untouched;
     QHash<QString, const Appliance*> answering; // every appliance found, by MAC
     for (const Appliance& a : found)
         answering.insert(CanonicalMac(a.strMac), &a);
@@ -194,7 +179,7 @@ int RunRestoreAll(CContext& ctx)
         byMac.insert(CanonicalMac(a.strMac), &a);
         if (!images.count(CanonicalMac(a.strMac))) {
             withoutFile << QStringLiteral("%1 (%2)").arg(a.strMac, a.strIp);
-            restore.AddUntouched(a, QStringLiteral("no file"));
+            untouched.append(UntouchedEntry(a));
         }
     }
     // Hundreds of lines would bury the question: the report has them all.
@@ -217,7 +202,7 @@ int RunRestoreAll(CContext& ctx)
         if (!pChosen)
             Note(QStringLiteral("%1: no appliance answers for %2").arg(file.strPath, strMac));
         nToLoad += pChosen != nullptr;
-        restore.AddImage(pChosen, strMac, file);
+        jobs.push_back(std::make_unique<CRestoreJob>(pChosen, strMac, file));
     }
     if (!nToLoad) {
         int nExit = EXIT_NONE_MATCHED;
@@ -225,10 +210,10 @@ int RunRestoreAll(CContext& ctx)
             nExit = NoneChosen(ctx, found.size());
         else
             Note(QStringLiteral("none of the %1 appliances chosen has a file in %2").arg(chosen.size()).arg(ctx.args[0]));
-        return restore.SaveReport() ? nExit : EXIT_FILE;
+        return CFleetReporter(options).SaveReport(JobList(jobs), untouched) ? nExit : EXIT_FILE;
     }
     Note(QStringLiteral("%1 appliances will get the image of their file").arg(nToLoad));
     Confirm(ctx, IDS_CONFIRM_LOAD);
-    restore.RefuseUnsafe(false);
-    return restore.Run();
+    RefuseUnsafe(JobList(jobs), false);
+    return RunFleet(*ctx.pSession, options, JobList(jobs), [] { return QStringLiteral("restored"); }, {}, untouched);
 }

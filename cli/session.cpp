@@ -4,7 +4,6 @@
 #include "targets.h"
 
 #include <QEventLoop>
-#include <QNetworkInterface>
 #include <QTimer>
 
 #include <algorithm>
@@ -13,14 +12,6 @@ namespace {
 quint32 AddressOf(const QString& strIp)
 {
     return QHostAddress(strIp).toIPv4Address();
-}
-
-// What merges an appliance: its MAC in the one form, or the text
-// upper-cased when it is no MAC, so such an appliance is still listed.
-QString MacKey(const QString& strMac)
-{
-    const QString strCanonical = CanonicalMac(strMac);
-    return strCanonical.isEmpty() ? strMac.toUpper() : strCanonical;
 }
 
 QString Hex(int n)
@@ -62,27 +53,22 @@ void CSession::ReportSent(int nType, const QString& strTo)
         Note(QStringLiteral("could not send request %1 to %2:%3").arg(Hex(nType), strTo).arg(DEVICE_PORT));
 }
 
-bool CSession::Discover(int nWindowMs, int nRounds, QList<Appliance>& list, const StopWhen& stop)
+CSession::Discovered CSession::Discover(int nWindowMs, int nRounds, const StopWhen& stop)
 {
-    bool bSentAny = false;
-    m_pFound = &list;
-    m_foundByMac.clear();
-    for (qsizetype i = 0; i < list.size(); ++i)
-        m_foundByMac.insert(MacKey(list[i].strMac), i);
+    Discovered result;
+    m_discovery.emplace(m_sweeper, m_sweep.bBroadcast);
     for (int nRound = 0; nRound < nRounds; ++nRound) {
-        bSentAny = DiscoverRound(nWindowMs, list, stop) || bSentAny;
-        if (stop && stop(list))
+        result.bSent = DiscoverRound(nWindowMs, stop) || result.bSent;
+        if (stop && stop(m_discovery->Found()))
             break;
     }
     m_sweeper.Stop();
-    m_pFound = nullptr;
-    std::sort(list.begin(), list.end(), [](const Appliance& a, const Appliance& b) {
-        return a.strMac.compare(b.strMac, Qt::CaseInsensitive) < 0;
-    });
-    return bSentAny;
+    result.appliances = m_discovery->Sorted();
+    m_discovery.reset();
+    return result;
 }
 
-bool CSession::DiscoverRound(int nWindowMs, const QList<Appliance>& list, const StopWhen& stop)
+bool CSession::DiscoverRound(int nWindowMs, const StopWhen& stop)
 {
     bool bSent = false;
     if (m_sweep.bBroadcast) {
@@ -98,12 +84,12 @@ bool CSession::DiscoverRound(int nWindowMs, const QList<Appliance>& list, const 
     if (stop) {
         // Checked between replies: a found target ends the wait at once.
         connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (stop(list))
+            if (stop(m_discovery->Found()))
                 loop.quit();
         });
         poll.start(10);
     }
-    m_sweepReplies.clear();
+    m_discovery->NewRound();
     if (m_sweep.ranges.IsEmpty()) {
         window.start(nWindowMs);
         loop.exec();
@@ -128,18 +114,6 @@ bool CSession::DiscoverRound(int nWindowMs, const QList<Appliance>& list, const 
                  .arg(m_sweep.ranges.Text())
                  .arg(m_sweep.nRate));
     return bSent || m_sweeper.Sent() > 0;
-}
-
-QString CSession::FoundBy(quint32 nAddress, int nInterface)
-{
-    // A reply does not say which request it answers. The first from an
-    // address after the sweep's request to it is the sweep's; one before
-    // it, or a second one, the broadcast's.
-    const bool bSwept = m_sweeper.HasSent(nAddress);
-    if (!m_sweep.bBroadcast || (bSwept && m_sweepReplies[nAddress]++ == 0))
-        return QStringLiteral("scan");
-    const QString strInterface = QNetworkInterface::interfaceNameFromIndex(nInterface);
-    return strInterface.isEmpty() ? QStringLiteral("broadcast") : QStringLiteral("broadcast:") + strInterface;
 }
 
 void CSession::Start(const DeviceRequest& request, int nTimeoutMs, Done done)
@@ -224,7 +198,7 @@ bool CSession::AcceptReply(const DeviceOrigin& origin, int nType, int nStatus)
 {
     const bool bOnOurInterface =
         m_interfaces.isEmpty() || origin.nInterface == 0 || m_interfaces.contains(origin.nInterface);
-    if (m_pFound && nType == DM_DEVICE_INFO && nStatus == DS_OK && bOnOurInterface)
+    if (m_discovery && nType == DM_DEVICE_INFO && nStatus == DS_OK && bOnOurInterface)
         return true;
     const auto it = PendingFrom(origin);
     if (it != m_pending.end() && it->second.nReplyType == nType && bOnOurInterface)
@@ -277,38 +251,8 @@ void CSession::AddDevice(const DeviceOrigin& origin, const QString& strSerial, c
         result.device.nInterface = origin.nInterface;
         FinishFrom(origin, result);
     }
-    if (!m_pFound)
-        return;
-    Appliance appliance{strMac, strIp, strSerial, origin.nInterface, {}, {},
-                        QHostAddress(origin.addr.toIPv4Address()).toString()};
-    const QString strInterface = QNetworkInterface::interfaceNameFromIndex(origin.nInterface);
-    const QString strFoundBy = FoundBy(origin.addr.toIPv4Address(), origin.nInterface);
-    // Replies come in any order; the lists keep one, so that two runs over
-    // the same network print the same: interfaces by name, and in foundBy
-    // the broadcasts by interface name, then the sweep.
-    const auto add = [](QStringList& to, const QString& strWhat) {
-        if (strWhat.isEmpty() || to.contains(strWhat))
-            return;
-        const auto before = [](const QString& a, const QString& b) {
-            const bool bScanA = a == QLatin1String("scan"), bScanB = b == QLatin1String("scan");
-            return bScanA != bScanB ? bScanB : a < b;
-        };
-        to.insert(std::upper_bound(to.cbegin(), to.cend(), strWhat, before), strWhat);
-    };
-    const QString strKey = MacKey(strMac);
-    const auto it = m_foundByMac.constFind(strKey);
-    if (it != m_foundByMac.constEnd()) {
-        appliance.interfaces = (*m_pFound)[*it].interfaces;
-        appliance.foundBy = (*m_pFound)[*it].foundBy;
-    }
-    add(appliance.interfaces, strInterface);
-    add(appliance.foundBy, strFoundBy);
-    if (it != m_foundByMac.constEnd()) {
-        (*m_pFound)[*it] = appliance;
-        return;
-    }
-    m_foundByMac.insert(strKey, m_pFound->size());
-    m_pFound->append(appliance);
+    if (m_discovery)
+        m_discovery->Add(origin, strSerial, strMac, strIp);
 }
 
 void CSession::OnSetIpDone(const DeviceOrigin& origin)

@@ -12,10 +12,12 @@
 #pragma once
 
 #include "addressrange.h"
+#include "appliance.h"
 #include "addresssweep.h"
 #include "devicemsg.h"
 #include "devicereplies.h"
 #include "devicesocket.h"
+#include "discovery.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -26,22 +28,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QTimer;
-
-struct Appliance {
-    QString strMac;
-    QString strIp;
-    QString strSerial;
-    int nInterface = 0;    // the interface its latest reply came in on
-    QStringList interfaces; // every interface it was heard on, by name
-    // How it was found: "broadcast:NAME" for a broadcast out of interface
-    // NAME ("broadcast" where unknown), "scan" for a sweep's unicast.
-    QStringList foundBy;
-    QString strFrom; // the address its latest reply came from, dotted
-
-    bool FoundOnlyByScan() const { return foundBy == QStringList{QStringLiteral("scan")}; }
-};
 
 // A sweep of address ranges beside (or instead of) the broadcast.
 struct SweepOptions {
@@ -77,10 +66,13 @@ public:
 
     // Broadcasts discovery nRounds times, and sweeps the ranges set, and
     // gathers the replies for nWindowMs after the last request of each
-    // round, merged by MAC (in any form), sorted by MAC text. Stops early
-    // once stop(list) is true. False when no request could be sent.
+    // round (CDiscovery). Stops early once stop(found so far) is true.
     using StopWhen = std::function<bool(const QList<Appliance>&)>;
-    bool Discover(int nWindowMs, int nRounds, QList<Appliance>& list, const StopWhen& stop = {});
+    struct Discovered {
+        QList<Appliance> appliances; // sorted by MAC text
+        bool bSent = false;          // whether any request could be sent
+    };
+    Discovered Discover(int nWindowMs, int nRounds, const StopWhen& stop = {});
 
     // Sends one request to the appliance at request.strDeviceIp (dotted) and
     // calls done with its outcome, once: DM_SET_IP (broadcast; its
@@ -133,16 +125,13 @@ private:
 
     // One round: the broadcast and the sweep, then the wait; false when
     // nothing could be sent.
-    bool DiscoverRound(int nWindowMs, const QList<Appliance>& list, const StopWhen& stop);
-    // How the reply from this address was had: the sweep's request, or the
-    // broadcast out of nInterface.
-    QString FoundBy(quint32 nAddress, int nInterface);
+    bool DiscoverRound(int nWindowMs, const StopWhen& stop);
 
     QList<int> m_interfaces;
     SweepOptions m_sweep;
     CAddressSweep m_sweeper{m_socket};
-    QHash<quint32, int> m_sweepReplies; // this round's replies from swept addresses
-    QList<Appliance>* m_pFound = nullptr; // set while discovering
-    QHash<QString, qsizetype> m_foundByMac; // MacKey -> index in *m_pFound
+    // The discovery in progress: it lives only within Discover, which
+    // hands back what it gathered.
+    std::optional<CDiscovery> m_discovery;
     quint64 m_nForeign = 0;
 };

@@ -71,12 +71,11 @@ int RunSetIp(CContext& ctx)
     if (ctx.IsSet("no-verify"))
         return EXIT_OK;
     if (result.eStage == ChangeResult::EStage::NotVerified) {
-        QList<Appliance> now;
         const auto moved = [&](const QList<Appliance>& seen) {
             const Appliance* p = FindMac(seen, strMac);
             return p && p->strIp == strNewIp;
         };
-        ctx.pSession->Discover(LookAgainMs(ctx.nTimeoutMs), 1, now, moved);
+        const QList<Appliance> now = ctx.pSession->Discover(LookAgainMs(ctx.nTimeoutMs), 1, moved).appliances;
         if (const QString strWhy = WhyNotVerified(now, strMac, strNewIp); !strWhy.isEmpty())
             Fail(EXIT_NOT_VERIFIED, strWhy);
     }

@@ -89,10 +89,10 @@ void OpenSession(CContext& ctx)
 QList<Appliance> Discover(CContext& ctx, int nWindowMs, int nRounds, const CSession::StopWhen& stop)
 {
     OpenSession(ctx);
-    QList<Appliance> list;
-    if (!ctx.pSession->Discover(nWindowMs, nRounds, list, stop))
+    CSession::Discovered found = ctx.pSession->Discover(nWindowMs, nRounds, stop);
+    if (!found.bSent)
         Fail(EXIT_NETWORK, Text(IDS_SEND_ERROR));
-    return list;
+    return found.appliances;
 }
 
 // The system tells how many datagrams it dropped for want of buffer: those

@@ -1,0 +1,74 @@
+#include "discovery.h"
+
+#include "addresssweep.h"
+#include "devicereplies.h"
+#include "targets.h"
+
+#include <QNetworkInterface>
+
+#include <algorithm>
+
+namespace {
+// What merges an appliance: its MAC in the one form, or the text
+// upper-cased when it is no MAC, so such an appliance is still listed.
+QString MacKey(const QString& strMac)
+{
+    const QString strCanonical = CanonicalMac(strMac);
+    return strCanonical.isEmpty() ? strMac.toUpper() : strCanonical;
+}
+
+// Replies come in any order; the lists keep one, so that two runs over the
+// same network print the same: interfaces by name, and in foundBy the
+// broadcasts by interface name, then the sweep.
+void AddInOrder(QStringList& to, const QString& strWhat)
+{
+    if (strWhat.isEmpty() || to.contains(strWhat))
+        return;
+    const auto before = [](const QString& a, const QString& b) {
+        const bool bScanA = a == QLatin1String("scan"), bScanB = b == QLatin1String("scan");
+        return bScanA != bScanB ? bScanB : a < b;
+    };
+    to.insert(std::upper_bound(to.cbegin(), to.cend(), strWhat, before), strWhat);
+}
+} // namespace
+
+void CDiscovery::Add(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
+                     const QString& strIp)
+{
+    Appliance appliance{strMac, strIp, strSerial, origin.nInterface, {}, {},
+                        QHostAddress(origin.addr.toIPv4Address()).toString()};
+    const QString strKey = MacKey(strMac);
+    const auto it = m_byMac.constFind(strKey);
+    if (it != m_byMac.constEnd()) {
+        appliance.interfaces = m_found[*it].interfaces;
+        appliance.foundBy = m_found[*it].foundBy;
+    }
+    AddInOrder(appliance.interfaces, QNetworkInterface::interfaceNameFromIndex(origin.nInterface));
+    AddInOrder(appliance.foundBy, FoundBy(origin.addr.toIPv4Address(), origin.nInterface));
+    if (it != m_byMac.constEnd()) {
+        m_found[*it] = appliance;
+        return;
+    }
+    m_byMac.insert(strKey, m_found.size());
+    m_found.append(appliance);
+}
+
+QString CDiscovery::FoundBy(quint32 nAddress, int nInterface)
+{
+    // The first reply from an address after the sweep's request to it is
+    // the sweep's; one before it, or a second one, the broadcast's.
+    const bool bSwept = m_sweep.HasSent(nAddress);
+    if (!m_bBroadcast || (bSwept && m_sweepReplies[nAddress]++ == 0))
+        return QStringLiteral("scan");
+    const QString strInterface = QNetworkInterface::interfaceNameFromIndex(nInterface);
+    return strInterface.isEmpty() ? QStringLiteral("broadcast") : QStringLiteral("broadcast:") + strInterface;
+}
+
+QList<Appliance> CDiscovery::Sorted() const
+{
+    QList<Appliance> list = m_found;
+    std::stable_sort(list.begin(), list.end(), [](const Appliance& a, const Appliance& b) {
+        return a.strMac.compare(b.strMac, Qt::CaseInsensitive) < 0;
+    });
+    return list;
+}

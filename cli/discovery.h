@@ -1,0 +1,36 @@
+// CDiscovery: the replies of one discovery gathered into appliances, merged
+// by MAC (in any form), each with the interfaces it was heard on and how it
+// was found. A reply does not say which request it answers: the sweep's
+// are told from the broadcast's by when they come (FoundBy).
+#pragma once
+
+#include "appliance.h"
+
+#include <QHash>
+#include <QList>
+
+class CAddressSweep;
+struct DeviceOrigin;
+
+class CDiscovery {
+public:
+    CDiscovery(const CAddressSweep& sweep, bool bBroadcast) : m_sweep(sweep), m_bBroadcast(bBroadcast) {}
+
+    // A round begins: the sweep asks every address again.
+    void NewRound() { m_sweepReplies.clear(); }
+    void Add(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac, const QString& strIp);
+
+    // In the order first heard.
+    const QList<Appliance>& Found() const { return m_found; }
+    // Sorted by MAC text, for output.
+    QList<Appliance> Sorted() const;
+
+private:
+    QString FoundBy(quint32 nAddress, int nInterface);
+
+    const CAddressSweep& m_sweep;
+    bool m_bBroadcast = true;
+    QList<Appliance> m_found;
+    QHash<QString, qsizetype> m_byMac;     // MacKey -> index in m_found
+    QHash<quint32, int> m_sweepReplies;    // this round's replies from swept addresses
+};
