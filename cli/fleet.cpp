@@ -1,7 +1,5 @@
 #include "fleet.h"
 
-#include "exitcodes.h"
-#include "flashinfofile.h"
 #include "interruption.h"
 #include "messages.h"
 #include "resource.h"
@@ -10,19 +8,7 @@
 #include "targets.h"
 #include "terminal.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QHash>
-#include <QJsonDocument>
-
-#include <algorithm>
-
-namespace {
-qsizetype Count(const QList<CFleetJob*>& jobs, const std::function<bool(const CFleetJob&)>& pred)
-{
-    return std::count_if(jobs.begin(), jobs.end(), [&](const CFleetJob* pJob) { return pred(*pJob); });
-}
-} // namespace
 
 AttemptEnd AttemptEnd::Of(const RequestResult& result)
 {
@@ -52,18 +38,6 @@ QString FailureText(const RequestResult& result)
                                                     : Text(IDS_SEND_ERROR);
 }
 
-bool MakeOwnerDirectory(const QString& strDir)
-{
-    const QString strPath = QDir::cleanPath(QFileInfo(strDir).absoluteFilePath());
-    if (QFileInfo(strPath).isDir())
-        return true;
-    const QString strParent = QFileInfo(strPath).path();
-    // The images in it hold passwords: not even their names are shown to others.
-    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
-    return strParent != strPath && MakeOwnerDirectory(strParent) &&
-           (QDir().mkdir(strPath, ownerOnly) || QFileInfo(strPath).isDir());
-}
-
 void RefuseUnsafe(const QList<CFleetJob*>& jobs, bool bSharedIpOk)
 {
     // Appliances on different interfaces may share an address.
@@ -88,76 +62,8 @@ void RefuseUnsafe(const QList<CFleetJob*>& jobs, bool bSharedIpOk)
     }
 }
 
-CFleetReporter::CFleetReporter(const FleetOptions& options) : m_options(options)
-{
-    m_clock.start();
-}
-
-void CFleetReporter::Progress(const QList<CFleetJob*>& jobs, bool bForce)
-{
-    if (!m_options.bProgress)
-        return;
-    const qint64 nNow = m_clock.elapsed();
-    if (!bForce && nNow - m_nLastProgressMs < 100)
-        return;
-    m_nLastProgressMs = nNow;
-    const qsizetype nEnded = Count(jobs, [](const CFleetJob& job) { return job.Ended(); });
-    const double dRate = nNow > 0 ? double(nEnded) * 1000.0 / double(nNow) : 0;
-    Err(QStringLiteral("\r%1: %2/%3 done, %4 failed, %5/s ")
-            .arg(m_options.strCommand)
-            .arg(nEnded)
-            .arg(jobs.size())
-            .arg(Count(jobs, [](const CFleetJob& job) { return job.Ended() && !job.Succeeded(); }))
-            .arg(dRate, 0, 'f', 1));
-}
-
-void CFleetReporter::Summary(const QList<CFleetJob*>& jobs, const QString& strDoneText)
-{
-    Progress(jobs, true);
-    if (m_options.bProgress)
-        Err(QStringLiteral("\n"));
-    const qsizetype nFailed = Count(jobs, [](const CFleetJob& job) { return !job.Succeeded(); });
-    Err(QStringLiteral("%1: %2 of %3 appliances %4 in %5 s")
-            .arg(m_options.strCommand)
-            .arg(jobs.size() - nFailed)
-            .arg(jobs.size())
-            .arg(strDoneText)
-            .arg(double(m_clock.elapsed()) / 1000.0, 0, 'f', 1) +
-        (nFailed ? QStringLiteral("; %1 failed:\n").arg(nFailed) : QStringLiteral("\n")));
-    for (const CFleetJob* pJob : jobs) {
-        if (pJob->Succeeded())
-            continue;
-        const Appliance& a = pJob->Target();
-        Err(a.strIp.isEmpty() ? QStringLiteral("  %1: %2\n").arg(a.strMac, pJob->Error())
-                              : QStringLiteral("  %1 (%2): %3\n").arg(a.strMac, a.strIp, pJob->Error()));
-    }
-}
-
-bool CFleetReporter::SaveReport(const QList<CFleetJob*>& jobs, const QJsonArray& untouched) const
-{
-    if (m_options.strReport.isEmpty())
-        return true;
-    QJsonArray report;
-    for (const CFleetJob* pJob : jobs) {
-        QJsonObject entry = pJob->ReportEntry();
-        if (pJob->State() == CFleetJob::EState::Interrupted)
-            entry[QStringLiteral("outcome")] = QStringLiteral("interrupted");
-        report.append(entry);
-    }
-    for (const QJsonValue& entry : untouched)
-        report.append(entry);
-    // Its directory may be the one backed up to, or above it, not made yet.
-    QString strError = QStringLiteral("cannot make its directory");
-    if (!MakeOwnerDirectory(QFileInfo(m_options.strReport).absolutePath()) ||
-        SaveWholeFile(m_options.strReport, QJsonDocument(report).toJson(), strError) != FlashFileResult::Ok) {
-        Note(QStringLiteral("cannot write the report %1: %2").arg(m_options.strReport, strError));
-        return false;
-    }
-    return true;
-}
-
-CFleetRunner::CFleetRunner(CSession& session, const FleetOptions& options, CFleetReporter& reporter)
-    : m_session(session), m_options(options), m_reporter(reporter)
+CFleetRunner::CFleetRunner(CSession& session, const FleetOptions& options, std::function<void()> progress)
+    : m_session(session), m_options(options), m_progress(std::move(progress))
 {
 }
 
@@ -231,7 +137,7 @@ void CFleetRunner::Close(CFleetJob* pJob, CFleetJob::EState eState, const QStrin
     pJob->m_strError = strError;
     ++m_nEnded;
     --m_nInFlight;
-    m_reporter.Progress(m_jobs, false);
+    m_progress();
     StartMore();
 }
 
@@ -253,27 +159,4 @@ void CFleetRunner::Interrupt(int nSignal)
     m_waiting.clear();
     if (m_nEnded == m_jobs.size())
         m_loop.quit();
-}
-
-int RunFleet(CSession& session, const FleetOptions& options, const QList<CFleetJob*>& jobs,
-             const std::function<QString()>& doneText, const std::function<void()>& afterAll,
-             const QJsonArray& untouched)
-{
-    CFleetReporter reporter(options);
-    const int nSignal = CFleetRunner(session, options, reporter).Run(jobs);
-    if (afterAll)
-        afterAll();
-    reporter.Summary(jobs, doneText());
-    const bool bSaved = reporter.SaveReport(jobs, untouched);
-    if (nSignal) {
-        Note(QStringLiteral("interrupted by signal %1: %2 appliances not done")
-                 .arg(nSignal)
-                 .arg(Count(jobs, [](const CFleetJob& job) { return job.State() == CFleetJob::EState::Interrupted; })));
-        return 128 + nSignal;
-    }
-    if (!bSaved)
-        return EXIT_FILE;
-    return std::all_of(jobs.begin(), jobs.end(), [](const CFleetJob* pJob) { return pJob->Succeeded(); })
-               ? EXIT_OK
-               : EXIT_SOME_FAILED;
 }

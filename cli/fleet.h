@@ -5,16 +5,15 @@
 // report. CFleetRunner runs the jobs a few at a time, never two at once on
 // one address (replies are told apart by sender), asks again when a reply
 // was lost, and, told to stop by a signal, starts nothing new and lets what
-// is in flight end. CFleetReporter shows progress on a terminal, ends with
-// the summary and writes the JSON report. A command makes the jobs, hands
-// them to RunFleet, and says what its jobs' success is called.
+// is in flight end. CFleetReporter (fleetreport.h) shows progress on a
+// terminal, ends with the summary and writes the JSON report. A command
+// makes the jobs, hands them to RunFleet, and says what its jobs' success
+// is called.
 #pragma once
 
 #include "appliance.h"
 
-#include <QElapsedTimer>
 #include <QEventLoop>
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -90,27 +89,10 @@ private:
     QString m_strError;
 };
 
-class CFleetReporter {
-public:
-    explicit CFleetReporter(const FleetOptions& options);
-
-    void Progress(const QList<CFleetJob*>& jobs, bool bForce);
-    // The summary on standard error: how many succeeded, each that did not.
-    void Summary(const QList<CFleetJob*>& jobs, const QString& strDoneText);
-    // The report, when one is asked for: each job's entry, then the
-    // entries of appliances left alone. False, said on standard error, when
-    // it cannot be written.
-    bool SaveReport(const QList<CFleetJob*>& jobs, const QJsonArray& untouched = {}) const;
-
-private:
-    FleetOptions m_options;
-    QElapsedTimer m_clock;
-    qint64 m_nLastProgressMs = -1000;
-};
-
 class CFleetRunner {
 public:
-    CFleetRunner(CSession& session, const FleetOptions& options, CFleetReporter& reporter);
+    // progress is called each time a job ends.
+    CFleetRunner(CSession& session, const FleetOptions& options, std::function<void()> progress);
 
     // Runs every job that has not ended; returns the signal that
     // interrupted the run, 0 when none did.
@@ -125,7 +107,7 @@ private:
 
     CSession& m_session;
     FleetOptions m_options;
-    CFleetReporter& m_reporter;
+    std::function<void()> m_progress;
     QList<CFleetJob*> m_jobs;
     QList<CFleetJob*> m_waiting; // in the order they start
     int m_nInFlight = 0;
@@ -139,19 +121,8 @@ private:
 // answers from too.
 void RefuseUnsafe(const QList<CFleetJob*>& jobs, bool bSharedIpOk);
 
-// The whole run: the jobs, then afterAll (when given), then the summary and
-// the report. Returns the exit code: 128 + the signal when one interrupted
-// the run, else 10 when the report could not be written, 1 when a job did
-// not succeed, 0.
-int RunFleet(CSession& session, const FleetOptions& options, const QList<CFleetJob*>& jobs,
-             const std::function<QString()>& doneText, const std::function<void()>& afterAll = {},
-             const QJsonArray& untouched = {});
-
 // The text of a request's failure, for the summary and the report.
 QString FailureText(const RequestResult& result);
-
-// Makes the directory and its missing parents, each its owner's alone.
-bool MakeOwnerDirectory(const QString& strDir);
 
 // The jobs of a command, as the runner takes them.
 template <typename Jobs>

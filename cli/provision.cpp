@@ -6,7 +6,7 @@
 
 #include "addresschange.h"
 #include "exitcodes.h"
-#include "fleet.h"
+#include "fleetreport.h"
 #include "messages.h"
 #include "output.h"
 #include "plan.h"

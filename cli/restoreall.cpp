@@ -5,7 +5,7 @@
 
 #include "exitcodes.h"
 #include "flashinfofile.h"
-#include "fleet.h"
+#include "fleetreport.h"
 #include "messages.h"
 #include "resource.h"
 #include "session.h"
