@@ -58,12 +58,11 @@ bool CDatagramQueue::Push(const unsigned char* pData, const DatagramInfo& info)
     return m_bPaused;
 }
 
-bool CDatagramQueue::Pop(unsigned char* pBuf, DatagramInfo& info, bool& bMore, bool& bResume)
+std::optional<PoppedDatagram> CDatagramQueue::Pop(unsigned char* pBuf)
 {
     QMutexLocker lock(&m_mutex);
-    bMore = bResume = false;
     if (m_blocks.empty())
-        return false;
+        return std::nullopt;
     Block& block = m_blocks.front();
     RecordHeader header;
     std::memcpy(&header, block.pBytes.get() + block.nHead, sizeof header);
@@ -76,16 +75,14 @@ bool CDatagramQueue::Pop(unsigned char* pBuf, DatagramInfo& info, bool& bMore, b
         m_spare.push_back(std::move(block.pBytes));
         m_blocks.pop_front();
     }
+    PoppedDatagram popped;
     if (m_blocks.empty()) {
-        bResume = m_bPaused;
+        popped.bResume = m_bPaused;
         m_bPaused = false;
     }
-    info.nLength = header.nLength;
-    info.nPort = header.nPort;
-    info.nSenderIp = header.nSenderIp;
-    info.nInterface = header.nInterface;
-    bMore = !m_blocks.empty();
-    return true;
+    popped.info = {header.nLength, header.nPort, header.nSenderIp, header.nInterface};
+    popped.bMore = !m_blocks.empty();
+    return popped;
 }
 
 bool CDatagramQueue::IsPaused() const

@@ -12,6 +12,7 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // What the queue keeps beside a datagram's bytes.
@@ -21,6 +22,15 @@ struct DatagramInfo {
     quint16 nPort = 0;     // sender's port
     quint32 nSenderIp = 0; // sender's IPv4 address, host order; 0 when not known
     int nInterface = 0;    // index of the interface it arrived on; 0 when not known
+};
+
+// What one Pop took, beside the datagram's bytes.
+struct PoppedDatagram {
+    DatagramInfo info;
+    bool bMore = false;   // datagrams remain
+    // This pop emptied a paused queue, and its caller now resumes the reader
+    // (one pop, exactly, says so after each pause).
+    bool bResume = false;
 };
 
 constexpr qint64 DATAGRAM_QUEUE_LIMIT = 16 * 1024 * 1024;
@@ -35,10 +45,8 @@ public:
     bool Push(const unsigned char* pData, const DatagramInfo& info);
 
     // Copies the oldest datagram into pBuf (DEVMSG_BUF_SIZE bytes) and
-    // removes it; false when the queue is empty. bMore: datagrams remain.
-    // bResume: this pop emptied a paused queue and its caller now resumes
-    // the reader (one pop, exactly, says so after each pause).
-    bool Pop(unsigned char* pBuf, DatagramInfo& info, bool& bMore, bool& bResume);
+    // removes it; nothing when the queue is empty.
+    std::optional<PoppedDatagram> Pop(unsigned char* pBuf);
 
     bool IsPaused() const;
     qint64 Bytes() const;

@@ -228,15 +228,14 @@ void CDeviceSocket::DispatchQueued()
     // Copied out of the queue before handling: a handler's nested event loop
     // may run this again and take the datagrams after it.
     unsigned char buf[DEVMSG_BUF_SIZE];
-    DatagramInfo info;
-    bool bMore = false, bResume = false;
-    while (m_queue.Pop(buf, info, bMore, bResume)) {
-        if (bResume && m_pWorker)
+    while (const std::optional<PoppedDatagram> popped = m_queue.Pop(buf)) {
+        if (popped->bResume && m_pWorker)
             QMetaObject::invokeMethod(m_pWorker.get(), [this] { m_pWorker->Resume(); }, Qt::QueuedConnection);
         // Should this handler open a box, its event loop takes the datagrams
         // still waiting, as it takes those that arrive while it is open.
-        if (bMore)
+        if (popped->bMore)
             PostDispatch();
+        const DatagramInfo& info = popped->info;
         HandleDatagram(buf, info.nLength, DeviceOrigin{QHostAddress(info.nSenderIp), info.nPort, info.nInterface});
         if (slice.elapsed() >= DISPATCH_SLICE_MS) {
             PostDispatch();

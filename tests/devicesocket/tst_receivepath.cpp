@@ -53,10 +53,8 @@ std::vector<qint64> PopLengths(CDatagramQueue& queue)
 {
     std::vector<qint64> lengths;
     unsigned char buf[DEVMSG_BUF_SIZE];
-    DatagramInfo info;
-    bool bMore = false, bResume = false;
-    while (queue.Pop(buf, info, bMore, bResume))
-        lengths.push_back(info.nLength);
+    while (const auto popped = queue.Pop(buf))
+        lengths.push_back(popped->info.nLength);
     return lengths;
 }
 
@@ -119,25 +117,26 @@ TEST(DatagramQueue, PausesAtItsLimitAndThePopThatEmptiesItResumes)
     ++nPushed;
 
     unsigned char buf[DEVMSG_BUF_SIZE];
-    DatagramInfo info;
-    bool bMore = false, bResume = false;
+    std::optional<PoppedDatagram> popped;
     for (int i = 0; i < nPushed; ++i) {
-        ASSERT_TRUE(queue.Pop(buf, info, bMore, bResume));
+        popped = queue.Pop(buf);
+        ASSERT_TRUE(popped);
         const bool bLast = i == nPushed - 1;
-        EXPECT_EQ(bMore, !bLast);
-        EXPECT_EQ(bResume, bLast);
+        EXPECT_EQ(popped->bMore, !bLast);
+        EXPECT_EQ(popped->bResume, bLast);
         EXPECT_EQ(queue.IsPaused(), !bLast);
     }
-    EXPECT_EQ(info.nLength, -1);
-    EXPECT_EQ(info.nPort, 9);
-    EXPECT_FALSE(queue.Pop(buf, info, bMore, bResume));
-    EXPECT_FALSE(bResume);
+    EXPECT_EQ(popped->info.nLength, -1);
+    EXPECT_EQ(popped->info.nPort, 9);
+    EXPECT_FALSE(queue.Pop(buf));
 
     // Below the limit nothing pauses, and emptying resumes nothing.
     EXPECT_FALSE(queue.Push(pBytes, sent));
-    ASSERT_TRUE(queue.Pop(buf, info, bMore, bResume));
-    EXPECT_FALSE(bResume);
+    popped = queue.Pop(buf);
+    ASSERT_TRUE(popped);
+    EXPECT_FALSE(popped->bResume);
     EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(buf), 300), bytes);
+    const DatagramInfo& info = popped->info;
     EXPECT_EQ(std::tuple(info.nLength, info.nPort, info.nSenderIp, info.nInterface),
               std::tuple(qint64(300), DEVICE_PORT, quint32(0x0AC80101), 7));
 }
@@ -160,15 +159,15 @@ TEST(DatagramQueue, ALargeBacklogComesBackWholeAndInOrder)
             ASSERT_FALSE(queue.Push(bytes.data(), {lengths[std::size_t(i)], quint16(i), nRound, i}));
         }
         unsigned char buf[DEVMSG_BUF_SIZE];
-        DatagramInfo info;
-        bool bMore = false, bResume = false;
         for (int i = 0; i < N; ++i) {
-            ASSERT_TRUE(queue.Pop(buf, info, bMore, bResume));
+            const auto popped = queue.Pop(buf);
+            ASSERT_TRUE(popped);
+            const DatagramInfo& info = popped->info;
             ASSERT_EQ(std::tuple(info.nLength, info.nPort, info.nSenderIp, info.nInterface),
                       std::tuple(lengths[std::size_t(i)], quint16(i), nRound, i));
             const qint64 nKept = info.nLength <= DEVMSG_BUF_SIZE ? qMax<qint64>(info.nLength, 0) : 0;
             ASSERT_TRUE(std::all_of(buf, buf + nKept, [&](unsigned char c) { return c == (i & 0xFF); })) << i;
-            ASSERT_EQ(bMore, i < N - 1);
+            ASSERT_EQ(popped->bMore, i < N - 1);
         }
         EXPECT_EQ(queue.Bytes(), 0);
     }
@@ -191,10 +190,10 @@ TEST(BatchedRead, RecordsCarryLengthSenderAndInterface)
     CDatagramQueue queue;
     EXPECT_EQ(DrainDatagrams(udp, queue), 4);
     unsigned char buf[DEVMSG_BUF_SIZE];
-    DatagramInfo info;
-    bool bMore = false, bResume = false;
     for (qint64 nSize : sizes) {
-        ASSERT_TRUE(queue.Pop(buf, info, bMore, bResume));
+        const auto popped = queue.Pop(buf);
+        ASSERT_TRUE(popped);
+        const DatagramInfo& info = popped->info;
         EXPECT_EQ(info.nLength, qMin<qint64>(nSize, DEVMSG_BUF_SIZE + 1));
         EXPECT_EQ(info.nPort, peer.localPort());
         EXPECT_EQ(info.nSenderIp, 0x7F000001u);

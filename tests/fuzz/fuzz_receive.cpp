@@ -278,12 +278,11 @@ void CheckStats()
 void Deliver(std::uint8_t nFlags)
 {
     unsigned char buf[DEVMSG_BUF_SIZE];
-    DatagramInfo info;
-    bool bMore = false, bResume = false;
-    const bool bPopped = g_pQueue->Pop(buf, info, bMore, bResume);
-    Require(bPopped == !g_queued.empty(), "queue lost or invented a datagram");
-    if (!bPopped)
+    const std::optional<PoppedDatagram> popped = g_pQueue->Pop(buf);
+    Require(popped.has_value() == !g_queued.empty(), "queue lost or invented a datagram");
+    if (!popped)
         return;
+    const auto [info, bMore, bResume] = *popped;
     const Queued expected = std::move(g_queued.front());
     g_queued.pop_front();
     const qint64 nLength = info.nLength;
