@@ -127,7 +127,7 @@ void RunOne(int nAppliances, int nRcvBuf, const QString& strSim)
 
     QElapsedTimer clock;
     clock.start();
-    page.m_socket.SendDiscover();
+    page.m_socket.Send(DeviceRequest{});
     const qint64 nSentNs = clock.nsecsElapsed();
     QThread::msleep(BUSY_MS);
     const qint64 nFreeNs = clock.nsecsElapsed();

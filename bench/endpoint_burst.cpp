@@ -57,7 +57,7 @@ int main(int argc, char* argv[])
     if (!socket.Create())
         return 1;
     socket.Setup(&owner);
-    socket.SendDiscover();
+    socket.Send(DeviceRequest{});
     QThread::msleep(200);
 
     QElapsedTimer clock;

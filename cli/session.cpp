@@ -72,7 +72,7 @@ bool CSession::DiscoverRound(int nWindowMs, const StopWhen& stop)
 {
     bool bSent = false;
     if (m_sweep.bBroadcast) {
-        bSent = m_socket.SendDiscover();
+        bSent = m_socket.Send(DeviceRequest{});
         ReportSent(DM_DISCOVER, QHostAddress(QHostAddress::Broadcast).toString());
     }
     QEventLoop loop;

@@ -34,9 +34,11 @@ public:
 
     // Sends one datagram, out of interface nInterface unless it is 0; false
     // when the system refused it, bRetry then telling whether it may take it
-    // a moment later.
+    // a moment later and ErrorString() why it did not.
     virtual bool SendTo(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort, int nInterface,
                         bool& bRetry) = 0;
+    // The system's reason for the last refusal of SendTo.
+    const QString& ErrorString() const { return m_strError; }
 
     // One read of what is pending, at most BatchSize() datagrams: how many
     // came (Datagram(0) to Datagram(n - 1)), 0 when none was pending, -1
@@ -54,6 +56,9 @@ public:
 
 signals:
     void Readable();
+
+protected:
+    QString m_strError;
 };
 
 // bPortable: QUdpSocket's back end even where batched reads are had.

@@ -75,38 +75,6 @@ DeviceReceiveStats CDeviceSocket::Stats() const
     return stats;
 }
 
-int CDeviceSocket::SendDiscover()
-{
-    return Send(DeviceRequest{});
-}
-
-int CDeviceSocket::SendSetIp(const QString& strPassword, const QString& strMac, const QString& strNewIp)
-{
-    return Send({DM_SET_IP, strPassword, {}, 0, strMac, strNewIp, {}});
-}
-
-int CDeviceSocket::SendGetLogin(const QString& strPassword, const QString& strDeviceIp, int nInterface)
-{
-    return Send({DM_GET_LOGIN, strPassword, strDeviceIp, nInterface, {}, {}, {}});
-}
-
-int CDeviceSocket::SendReboot(const QString& strPassword, const QString& strDeviceIp, int nInterface)
-{
-    return Send({DM_REBOOT, strPassword, strDeviceIp, nInterface, {}, {}, {}});
-}
-
-int CDeviceSocket::SendGetFlashInfo(const QString& strPassword, const QString& strDeviceIp, int nInterface)
-{
-    return Send({DM_GET_FLASHINFO, strPassword, strDeviceIp, nInterface, {}, {}, {}});
-}
-
-int CDeviceSocket::SendPutFlashInfo(const QString& strPassword, const QString& strDeviceIp,
-                                    const unsigned char* pImage, int nInterface)
-{
-    const QByteArray image(reinterpret_cast<const char*>(pImage), FLASHINFO_SIZE);
-    return Send({DM_PUT_FLASHINFO, strPassword, strDeviceIp, nInterface, {}, {}, image});
-}
-
 bool CDeviceSocket::ResolveHost(const QString& strHost, QHostAddress& addr) const
 {
     if (addr.setAddress(strHost))
@@ -168,20 +136,26 @@ int CDeviceSocket::SendDiscoverTo(const QList<quint32>& addresses)
     return nSent;
 }
 
-int CDeviceSocket::Send(const DeviceRequest& request)
+bool CDeviceSocket::Send(const DeviceRequest& request)
 {
     m_sendFailures.clear();
     m_sentOn.clear();
+    m_strError.clear();
     unsigned char buf[DEVMSG_MAX_SIZE];
     const int nLength = Encode(request, buf);
-    if (nLength == 0)
-        return 0;
+    if (nLength == 0) {
+        m_strError =
+            QStringLiteral("a configuration image is %1 bytes, not %2").arg(FLASHINFO_SIZE).arg(request.image.size());
+        return false;
+    }
 
     if (!request.IsBroadcast()) {
         QHostAddress addr;
-        return ResolveHost(request.strDeviceIp, addr) && SendOn(buf, nLength, addr, DEVICE_PORT, request.nInterface)
-                   ? 1
-                   : 0;
+        if (!ResolveHost(request.strDeviceIp, addr)) {
+            m_strError = QStringLiteral("no IPv4 address for \"%1\"").arg(request.strDeviceIp);
+            return false;
+        }
+        return SendOn(buf, nLength, addr, DEVICE_PORT, request.nInterface);
     }
     QList<int> interfaces = m_broadcastInterfaces;
     if (interfaces.isEmpty())
@@ -192,18 +166,30 @@ int CDeviceSocket::Send(const DeviceRequest& request)
     bool bSentAny = false;
     for (const int nIndex : interfaces)
         bSentAny = SendOn(buf, nLength, m_addrBroadcast, m_nBroadcastPort, nIndex) || bSentAny;
-    return bSentAny ? 1 : 0;
+    return bSentAny;
 }
 
 bool CDeviceSocket::SendOn(const unsigned char* pData, int nLength, const QHostAddress& addr, quint16 nPort,
                            int nInterface)
 {
     bool bSent = false;
-    if (m_pWorker && !addr.isNull() && nPort != 0) {
+    if (!m_pWorker) {
+        m_strError = QStringLiteral("the socket is not open");
+    } else if (addr.isNull() || nPort == 0) {
+        m_strError = QStringLiteral("no broadcast address: the endpoint was never set up");
+    } else {
         const char* pBytes = reinterpret_cast<const char*>(pData);
+        QString strError;
         QMetaObject::invokeMethod(
-            m_pWorker.get(), [&] { bSent = m_pWorker->Send(pBytes, nLength, addr, nPort, nInterface); },
+            m_pWorker.get(),
+            [&] {
+                bSent = m_pWorker->Send(pBytes, nLength, addr, nPort, nInterface);
+                if (!bSent)
+                    strError = m_pWorker->ErrorString();
+            },
             Qt::BlockingQueuedConnection);
+        if (!bSent)
+            m_strError = strError;
     }
     const QString strInterface = nInterface > 0 ? QNetworkInterface::interfaceNameFromIndex(nInterface) : QString();
     if (bSent)

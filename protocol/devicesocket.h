@@ -74,23 +74,20 @@ public:
     // Allows broadcasts and names the owner of every reply call.
     void Setup(CDeviceReplies* pOwner);
 
-    // Each returns 1 when sent and 0 when it could not be; telling the user
-    // is the caller's part. The two broadcasts go out once on every
-    // broadcast interface (or the chosen ones), and count as sent when they
-    // left on any. A unicast goes out of nInterface when it is not 0 (the
-    // interface the appliance answered on), else where the routes say.
-    int Send(const DeviceRequest& request);
+    // Sends one request; false when it could not, ErrorString() then
+    // telling why (telling the user is the caller's part). The two
+    // broadcasts go out once on every broadcast interface (or the chosen
+    // ones), and count as sent when they left on any. A unicast goes out of
+    // nInterface when it is not 0 (the interface the appliance answered
+    // on), else where the routes say.
+    bool Send(const DeviceRequest& request);
+    // Why the last Send could not send, in the system's words where it gave
+    // any (for a broadcast, the last interface's that refused it); empty
+    // when every datagram of it left.
+    const QString& ErrorString() const { return m_strError; }
     // Discovery by unicast to each address in turn (a sweep's batch), in one
     // call to the socket's thread; returns how many left.
     int SendDiscoverTo(const QList<quint32>& addresses);
-    // The same for each request, by its parts.
-    int SendDiscover();
-    int SendSetIp(const QString& strPassword, const QString& strMac, const QString& strNewIp);
-    int SendGetLogin(const QString& strPassword, const QString& strDeviceIp, int nInterface = 0);
-    int SendReboot(const QString& strPassword, const QString& strDeviceIp, int nInterface = 0);
-    int SendGetFlashInfo(const QString& strPassword, const QString& strDeviceIp, int nInterface = 0);
-    int SendPutFlashInfo(const QString& strPassword, const QString& strDeviceIp, const unsigned char* pImage,
-                         int nInterface = 0);
 
     // Interfaces (by index) the broadcasts go out on; empty for every
     // broadcast interface, or the plain broadcast when there is none.
@@ -139,6 +136,7 @@ private:
     QList<int> m_broadcastInterfaces;
     QStringList m_sendFailures;
     QStringList m_sentOn;
+    QString m_strError;
 
     DeviceReceiveStats m_stats;
     CDatagramQueue m_queue;

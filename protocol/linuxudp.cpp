@@ -213,8 +213,13 @@ bool CLinuxUdp::SendTo(const char* pData, int nLength, const QHostAddress& addr,
         std::memcpy(CMSG_DATA(pCmsg), &pktinfo, sizeof pktinfo);
     }
     const ssize_t nSent = ::sendmsg(m_fd, &msg, 0);
-    bRetry = nSent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS || errno == EINTR);
-    return nSent == nLength;
+    const int nError = errno;
+    bRetry = nSent < 0 && (nError == EAGAIN || nError == EWOULDBLOCK || nError == ENOBUFS || nError == EINTR);
+    if (nSent == nLength)
+        return true;
+    m_strError = nSent < 0 ? qt_error_string(nError)
+                           : QStringLiteral("the system sent %1 of %2 bytes").arg(nSent).arg(nLength);
+    return false;
 }
 
 quint64 CLinuxUdp::SystemDrops() const

@@ -64,14 +64,17 @@ bool CPortableUdp::SendTo(const char* pData, int nLength, const QHostAddress& ad
                           bool& bRetry)
 {
     bRetry = false;
-    if (!m_pUdp)
+    if (!m_pUdp) {
+        m_strError = QStringLiteral("the socket is not open");
         return false;
+    }
     QNetworkDatagram datagram(QByteArray::fromRawData(pData, nLength), addr, nPort);
     if (nInterface > 0)
         datagram.setInterfaceIndex(uint(nInterface));
     if (m_pUdp->writeDatagram(datagram) == nLength)
         return true;
     bRetry = m_pUdp->error() == QAbstractSocket::TemporaryError;
+    m_strError = m_pUdp->errorString();
     return false;
 }
 

@@ -62,6 +62,11 @@ bool CSocketWorker::Send(const char* pData, int nLength, const QHostAddress& add
     return true;
 }
 
+QString CSocketWorker::ErrorString() const
+{
+    return m_pSocket ? m_pSocket->ErrorString() : QStringLiteral("the socket is closed");
+}
+
 void CSocketWorker::OnReadable()
 {
     if (!m_pSocket)

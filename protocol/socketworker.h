@@ -34,6 +34,8 @@ public:
     // Sends one datagram, out of interface nInterface unless it is 0,
     // waiting a while out when the system cannot take it.
     bool Send(const char* pData, int nLength, const QHostAddress& addr, quint16 nPort, int nInterface = 0);
+    // Why the last Send failed, in the system's words.
+    QString ErrorString() const;
     // Takes the socket's datagrams again after the queue was full.
     void Resume();
     void Close();

@@ -197,7 +197,7 @@ void CChooseDlg::OnTimer(int nIdEvent)
 
 void CChooseDlg::SendDiscovery()
 {
-    Sent(m_socket.SendDiscover());
+    Send({.nType = DM_DISCOVER});
     // A sweep's requests that the system refuses show no box: a range with
     // no route would bring one per address.
     if (!m_scanRanges.IsEmpty())
@@ -291,26 +291,33 @@ bool CChooseDlg::CommandAddress(QString& strAddress)
     return true;
 }
 
-void CChooseDlg::SendUnicastCommand(int (CDeviceSocket::*pfnSend)(const QString&, const QString&, int))
+void CChooseDlg::SendUnicastCommand(std::int8_t nType)
 {
     UpdateData(true);
     QString strAddress;
-    if (!CommandAddress(strAddress))
-        return;
+    if (CommandAddress(strAddress))
+        SendToAddress({.nType = nType}, strAddress);
+}
+
+void CChooseDlg::SendToAddress(DeviceRequest request, const QString& strAddress)
+{
     m_strSelectedIp = strAddress;
-    Sent((m_socket.*pfnSend)(m_strPassword, strAddress, InterfaceOf(strAddress)));
+    request.strPassword = m_strPassword;
+    request.strDeviceIp = strAddress;
+    request.nInterface = InterfaceOf(strAddress);
+    Send(request);
     SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
 }
 
 void CChooseDlg::OnStartConfig()
 {
-    SendUnicastCommand(&CDeviceSocket::SendGetLogin);
+    SendUnicastCommand(DM_GET_LOGIN);
 }
 
 void CChooseDlg::OnReboot()
 {
     if (AskQuestion(IDS_CONFIRM_REBOOT))
-        SendUnicastCommand(&CDeviceSocket::SendReboot);
+        SendUnicastCommand(DM_REBOOT);
 }
 
 void CChooseDlg::OnChangeIp()
@@ -335,7 +342,7 @@ void CChooseDlg::OnChangeIp()
     // The appliance is named by the MAC text of the row last clicked; the
     // address field keeps showing the old address.
     m_strSelectedIp = FormatAddress(nField0, nField1, nField2, nField3);
-    Sent(m_socket.SendSetIp(m_strPassword, m_strSelectedMac, m_strSelectedIp));
+    Send({.nType = DM_SET_IP, .strPassword = m_strPassword, .strMac = m_strSelectedMac, .strNewIp = m_strSelectedIp});
     SetTimer(TIMER_SETIP_REPLY, REPLY_TIMEOUT_MS);
 }
 
@@ -351,11 +358,10 @@ void CChooseDlg::OnReceiveError(const DeviceOrigin&, const QString&)
     ShowAlert(IDS_RECEIVE_ERROR);
 }
 
-int CChooseDlg::Sent(int nResult)
+void CChooseDlg::Send(const DeviceRequest& request)
 {
-    if (!nResult)
+    if (!m_socket.Send(request))
         ShowAlert(IDS_SEND_ERROR);
-    return nResult;
 }
 
 void CChooseDlg::OnSetIpDone(const DeviceOrigin&)
@@ -390,7 +396,7 @@ void CChooseDlg::OnRebootDone(const DeviceOrigin&)
 
 void CChooseDlg::OnSaveFlashInfo()
 {
-    SendUnicastCommand(&CDeviceSocket::SendGetFlashInfo);
+    SendUnicastCommand(DM_GET_FLASHINFO);
 }
 
 // Any image reply is saved, asked for or not, from whichever appliance.
@@ -439,9 +445,8 @@ void CChooseDlg::OnLoadFlashInfo()
         return;
     }
 
-    m_strSelectedIp = strAddress;
-    Sent(m_socket.SendPutFlashInfo(m_strPassword, strAddress, image, InterfaceOf(strAddress)));
-    SetTimer(TIMER_REPLY, REPLY_TIMEOUT_MS);
+    const QByteArray bytes(reinterpret_cast<const char*>(image), FLASHINFO_SIZE);
+    SendToAddress({.nType = DM_PUT_FLASHINFO, .image = bytes}, strAddress);
 }
 
 void CChooseDlg::OnPutFlashInfoDone(const DeviceOrigin&)

@@ -121,8 +121,8 @@ protected:
 
 private:
     void DoDataExchange();
-    // Shows "SendTo Error" when a send failed; returns its result.
-    int Sent(int nResult);
+    // Sends the request, showing "SendTo Error" when it could not leave.
+    void Send(const DeviceRequest& request);
     // The broadcast, and the sweep when there are ranges.
     void SendDiscovery();
     void InitDeviceList();
@@ -133,9 +133,12 @@ private:
     // Steps of every unicast command up to the address text; false (after
     // its alert) when the address field is incomplete or 0.0.0.0.
     bool CommandAddress(QString& strAddress);
-    // The whole of a unicast command: pull in the password, check and store
-    // the address, send, and start TIMER_REPLY.
-    void SendUnicastCommand(int (CDeviceSocket::*pfnSend)(const QString&, const QString&, int));
+    // The whole of a unicast command of type nType: pull in the password,
+    // check the address, then SendToAddress.
+    void SendUnicastCommand(std::int8_t nType);
+    // The end of every unicast command, its address checked: store the
+    // address, send the request there with the password, start TIMER_REPLY.
+    void SendToAddress(DeviceRequest request, const QString& strAddress);
     // The interface the appliance at this address last answered discovery
     // on; 0 lets the routes decide.
     int InterfaceOf(const QString& strIp) const;

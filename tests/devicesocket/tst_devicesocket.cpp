@@ -10,7 +10,7 @@
 #include <QThread>
 #include <QUdpSocket>
 
-#include <functional>
+#include <cerrno>
 
 namespace {
 
@@ -71,36 +71,35 @@ TEST_P(DeviceSocketTest, RequestsGoOutWithExactBytesAndDestinations)
 {
     struct Case {
         const char* pszName;
-        std::function<int(CDeviceSocket&)> send;
+        DeviceRequest request;
         const char* pszDest;
         QByteArray expected;
     };
     QByteArray image(FLASHINFO_SIZE, '\0');
     for (int i = 0; i < FLASHINFO_SIZE; ++i)
         image[i] = char(i * 13 + 5);
-    const auto* pImage = reinterpret_cast<const unsigned char*>(image.constData());
 
     const std::vector<Case> cases = {
-        {"discover", [](CDeviceSocket& s) { return s.SendDiscover(); }, "255.255.255.255",
-         Hex("10" "00000000000000000000" "00" "474f5258")},
-        {"set ip", [](CDeviceSocket& s) { return s.SendSetIp("pw", "00:1A:2B:00:00:01", "10.200.9.9"); },
+        {"discover", {}, "255.255.255.255", Hex("10" "00000000000000000000" "00" "474f5258")},
+        {"set ip", {.nType = DM_SET_IP, .strPassword = "pw", .strMac = "00:1A:2B:00:00:01", .strNewIp = "10.200.9.9"},
          "255.255.255.255",
          Hex("11" "70770000000000000000" "00") + TextField("00:1A:2B:00:00:01", 18) + TextField("10.200.9.9", 16)},
-        {"reboot, five-character password", [](CDeviceSocket& s) { return s.SendReboot("abcde", "10.200.7.9"); },
+        {"reboot, five-character password", {.nType = DM_REBOOT, .strPassword = "abcde", .strDeviceIp = "10.200.7.9"},
          "10.200.7.9", Hex("13" "61626364650000000000" "00")},
         {"login, ten-character password fills the field",
-         [](CDeviceSocket& s) { return s.SendGetLogin("0123456789", "10.200.7.10"); }, "10.200.7.10",
+         {.nType = DM_GET_LOGIN, .strPassword = "0123456789", .strDeviceIp = "10.200.7.10"}, "10.200.7.10",
          Hex("12" "30313233343536373839" "00")},
         {"get flashinfo, twelve characters go out as ten",
-         [](CDeviceSocket& s) { return s.SendGetFlashInfo("0123456789AB", "10.200.7.11"); }, "10.200.7.11",
+         {.nType = DM_GET_FLASHINFO, .strPassword = "0123456789AB", .strDeviceIp = "10.200.7.11"}, "10.200.7.11",
          Hex("14" "30313233343536373839" "00")},
         {"put flashinfo carries the image unchanged",
-         [pImage](CDeviceSocket& s) { return s.SendPutFlashInfo("", "10.200.7.12", pImage); }, "10.200.7.12",
+         {.nType = DM_PUT_FLASHINFO, .strDeviceIp = "10.200.7.12", .image = image}, "10.200.7.12",
          Hex("15" "00000000000000000000" "00") + image},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
-        EXPECT_EQ(c.send(m_socket), 1);
+        EXPECT_TRUE(m_socket.Send(c.request));
+        EXPECT_EQ(m_socket.ErrorString(), "");
         const QNetworkDatagram request = Request();
         EXPECT_EQ(request.data(), c.expected);
         EXPECT_EQ(request.destinationAddress(), QHostAddress(QString::fromLatin1(c.pszDest)));
@@ -110,14 +109,35 @@ TEST_P(DeviceSocketTest, RequestsGoOutWithExactBytesAndDestinations)
     EXPECT_TRUE(m_ui.m_messages.isEmpty());
 }
 
-TEST_P(DeviceSocketTest, FailedSendsReturnZeroAndShowNothing)
+// A send that fails says why, and the next one that leaves forgets it.
+TEST_P(DeviceSocketTest, FailedSendsReturnFalseSayWhyAndShowNothing)
 {
+    const auto reboot = [](const char* pszTo, int nInterface = 0) {
+        return DeviceRequest{.nType = DM_REBOOT, .strPassword = "pw", .strDeviceIp = pszTo, .nInterface = nInterface};
+    };
     CDeviceSocket unopened;
-    EXPECT_EQ(unopened.SendDiscover(), 0);
-    EXPECT_EQ(unopened.SendReboot("pw", "10.200.7.9"), 0);
-    EXPECT_EQ(m_socket.SendReboot("pw", "not a host!"), 0);
-    EXPECT_EQ(m_socket.SendReboot("pw", ""), 0);
-    EXPECT_EQ(m_socket.SendGetLogin("pw", "::1"), 0);
+    for (const DeviceRequest& request : {DeviceRequest{}, reboot("10.200.7.9")}) {
+        EXPECT_FALSE(unopened.Send(request));
+        EXPECT_EQ(unopened.ErrorString(), "the socket is not open");
+    }
+    for (const char* pszTo : {"not a host!", "", "::1"}) {
+        EXPECT_FALSE(m_socket.Send(reboot(pszTo)));
+        EXPECT_EQ(m_socket.ErrorString(), QStringLiteral("no IPv4 address for \"%1\"").arg(pszTo));
+    }
+    EXPECT_FALSE(m_socket.Send({.nType = DM_PUT_FLASHINFO, .strDeviceIp = "10.200.7.9", .image = QByteArray(100, 'x')}));
+    EXPECT_EQ(m_socket.ErrorString(), "a configuration image is 8192 bytes, not 100");
+#ifdef Q_OS_LINUX
+    // The system's own reason: out of an interface that does not exist,
+    // nothing leaves at all (QUdpSocket words it its own way).
+    EXPECT_FALSE(m_socket.Send(reboot("10.200.7.9", 999999)));
+    EXPECT_FALSE(m_socket.ErrorString().isEmpty());
+    if (!GetParam()) {
+        EXPECT_EQ(m_socket.ErrorString(), qt_error_string(ENODEV));
+    }
+#endif
+    EXPECT_TRUE(m_socket.Send(reboot("10.200.7.9")));
+    EXPECT_EQ(m_socket.ErrorString(), "");
+    EXPECT_EQ(Request().data(), Hex("13" "70770000000000000000" "00"));
     EXPECT_TRUE(m_ui.m_messages.isEmpty());
 }
 

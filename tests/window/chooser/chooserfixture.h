@@ -32,7 +32,7 @@ protected:
     // page sent nothing before it.
     void ExpectNothingSent()
     {
-        m_page.m_socket.SendDiscover();
+        m_page.m_socket.Send(DeviceRequest{});
         ExpectRequest(kDiscover);
         EXPECT_FALSE(m_peer.hasPendingDatagrams());
     }

@@ -79,7 +79,7 @@ protected:
     // it, everything the page sent before it is in the log too.
     QStringList Requests()
     {
-        m_page.m_socket.SendDiscover();
+        m_page.m_socket.Send(DeviceRequest{});
         ++m_nMarkers;
         static const QRegularExpression re(QStringLiteral("^req type=(\\S+) from=\\S+ to=(\\S+) len=(\\d+)$"),
                                            QRegularExpression::MultilineOption);
