@@ -7,7 +7,6 @@
 #include "ipaddressctrl.h"
 #include "newipdlg.h"
 #include "resource.h"
-#include "setupsheet.h"
 #include "stringtable.h"
 #include "ui_choosedlg.h"
 
@@ -105,7 +104,6 @@ bool CChooseDlg::OnInitDialog()
         m_socket.Setup(this);
     else
         ShowAlert(IDS_SOCKET_CREATE_FAILED);
-    m_pSheet->m_bConfigStarted = false;
     SetTimer(TIMER_FIRST_DISCOVERY, FIRST_DISCOVERY_MS);
     m_listDevices->View()->setFocus();
     return true;
@@ -128,7 +126,7 @@ bool CChooseDlg::OnSetActive()
 
 bool CChooseDlg::OnKillActive()
 {
-    if (!m_pSheet->m_bConfigStarted)
+    if (!m_pSheet->IsConfigStarted())
         return true;
     if (QPushButton* pCancel = m_pSheet->GetDlgItem(IDCANCEL))
         pCancel->setEnabled(true);
@@ -373,19 +371,9 @@ void CChooseDlg::OnSetIpDone(const DeviceOrigin&)
 void CChooseDlg::OnLoginInfo(const DeviceOrigin&, const LoginInfo& loginInfo)
 {
     KillTimer(TIMER_REPLY);
-    m_pSheet->m_strDeviceIp = m_strSelectedIp;
-    m_pSheet->m_strDeviceMac = m_strSelectedMac;
-    m_pSheet->m_strPassword = m_strPassword;
-
-    m_pSheet->m_strUserName = loginInfo.strUserName;
-
-    if (loginInfo.nWebPort < 1 || loginInfo.nWebPort > 65535) {
-        ShowAlert(IDS_OLD_DEVICE_VERSION);
-        return;
-    }
-    m_pSheet->m_nWebPort = loginInfo.nWebPort;
-    m_pSheet->m_bConfigStarted = true;
-    m_pSheet->LaunchWebLogin();
+    // To the address the last command went to, whoever answered.
+    m_pSheet->StartWebLogin(
+        {m_strSelectedIp, m_strSelectedMac, m_strPassword, loginInfo.strUserName, loginInfo.nWebPort});
 }
 
 void CChooseDlg::OnRebootDone(const DeviceOrigin&)

@@ -20,6 +20,7 @@
 #include "devicelist.h"
 #include "devicereplies.h"
 #include "devicesocket.h"
+#include "pagesheet.h"
 
 #include <QBasicTimer>
 #include <QHash>
@@ -30,7 +31,6 @@
 #include <memory>
 
 class CIPAddressCtrl;
-class CSetupSheet;
 class QLineEdit;
 class QPushButton;
 namespace Ui {
@@ -105,7 +105,7 @@ public:
     void KillTimer(int nId);
     bool IsTimerRunning(int nId) const;
 
-    CSetupSheet* m_pSheet = nullptr;
+    CPageSheet* m_pSheet = nullptr;
     QString m_strSelectedIp;
     QString m_strSelectedMac;
     CDeviceSocket m_socket;

@@ -71,6 +71,7 @@ bool CSetupSheet::OnInitDialog()
     if (m_bInitialised)
         return true;
     m_bInitialised = true;
+    m_bConfigStarted = false;
     m_pageChoose.OnInitDialog();
     m_pageChoose.OnSetActive();
     setWindowIcon(m_hIcon);
@@ -109,6 +110,22 @@ void CSetupSheet::keyPressEvent(QKeyEvent* pEvent)
         return;
     }
     QDialog::keyPressEvent(pEvent);
+}
+
+void CSetupSheet::StartWebLogin(const WebLogin& login)
+{
+    m_strDeviceIp = login.strDeviceIp;
+    m_strDeviceMac = login.strDeviceMac;
+    m_strPassword = login.strPassword;
+    // Kept even when the port below is refused.
+    m_strUserName = login.strUserName;
+    if (login.nWebPort < 1 || login.nWebPort > 65535) {
+        ShowAlert(IDS_OLD_DEVICE_VERSION);
+        return;
+    }
+    m_nWebPort = login.nWebPort;
+    m_bConfigStarted = true;
+    LaunchWebLogin();
 }
 
 void CSetupSheet::LaunchWebLogin()

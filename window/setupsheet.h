@@ -2,7 +2,7 @@
 // single page, "Choose", and the buttons OK, Cancel and Apply.
 //
 // The sheet owns the chooser page and holds the web login values that the
-// page fills when an appliance answers Start Configuration; LaunchWebLogin
+// page hands it when an appliance answers Start Configuration; LaunchWebLogin
 // then opens the appliance's login page in the default browser.
 #pragma once
 
@@ -19,7 +19,7 @@ class QTabWidget;
 
 enum : int { ID_APPLY_NOW = 0x3021 };
 
-class CSetupSheet : public QDialog {
+class CSetupSheet : public QDialog, public CPageSheet {
     Q_OBJECT
 public:
     explicit CSetupSheet(const QString& strCaption, QWidget* pParent = nullptr, int nSelectPage = 0);
@@ -30,12 +30,13 @@ public:
     int DoModal();
     bool OnInitDialog();
 
-    // One of the sheet's buttons by id (IDOK, IDCANCEL, ID_APPLY_NOW).
-    QPushButton* GetDlgItem(int nId) const;
+    QPushButton* GetDlgItem(int nId) const override;
+    bool IsConfigStarted() const override { return m_bConfigStarted; }
+    void StartWebLogin(const WebLogin& login) override;
 
     void LaunchWebLogin();
 
-    // Web login values, written by the page.
+    // Web login values, from the last answer to Start Configuration.
     int m_nWebPort = 80;
     QString m_strUserName;
     bool m_bConfigStarted = false;

@@ -206,8 +206,10 @@ TEST_F(ChooserTest, LoginUrlFromEveryReply)
         m_ui.Clear();
         m_sheet.m_bConfigStarted = false;
         m_page.m_strPassword = c.strPassword;
+        const int nPortBefore = m_sheet.m_nWebPort;
         Feed(LoginReply(c.userName, c.nPort));
         EXPECT_EQ(m_sheet.m_strUserName, QString::fromLatin1(c.userName));
+        EXPECT_EQ(m_sheet.m_nWebPort, c.url.isEmpty() ? nPortBefore : c.nPort);
         EXPECT_EQ(m_sheet.m_bConfigStarted, !c.url.isEmpty());
         EXPECT_EQ(m_ui.m_urls.empty() ? QByteArray() : m_ui.m_urls[0].toEncoded(), c.url);
         EXPECT_LE(m_ui.m_urls.size(), 1u);
