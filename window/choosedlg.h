@@ -6,7 +6,10 @@
 // picked, the administrator password), and runs the commands: Change IP,
 // Start Configuration, Reboot, and the hidden Save and Load of configuration
 // images. It owns the datagram endpoint m_socket, which calls back into the
-// reply handlers below on the user-interface thread.
+// reply handlers below on the user-interface thread. It reaches the sheet
+// that holds it through m_pSheet, a CPageSheet (pagesheet.h). The list and
+// the page's life are in choosedlg.cpp, the commands and their replies in
+// choosecommands.cpp.
 //
 // A command is one request and one running reply timer; there is no queue
 // and a reply is matched neither to its request nor to the appliance asked.
