@@ -1,4 +1,5 @@
-// Addresses as the command line takes them.
+// Addresses as the command line takes them; the address rule itself is the
+// engine's (ipv4text.h).
 #pragma once
 
 #include <QString>

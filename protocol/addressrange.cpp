@@ -1,49 +1,18 @@
 #include "addressrange.h"
 
+#include "ipv4text.h"
+
 #include <QStringList>
 
 #include <algorithm>
 
 namespace {
-// Four decimal octets without leading zeros: "010.1.2.3" is 8.1.2.3 to
-// tools that read octal, so it is refused rather than guessed.
-bool ParseDotted(const QString& strText, quint32& nAddress)
-{
-    const QStringList octets = strText.split(QLatin1Char('.'));
-    if (octets.size() != 4)
-        return false;
-    nAddress = 0;
-    for (const QString& strOctet : octets) {
-        const bool bDigits = !strOctet.isEmpty() && strOctet.size() <= 3 &&
-                             std::all_of(strOctet.begin(), strOctet.end(),
-                                         [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
-        if (!bDigits || (strOctet.size() > 1 && strOctet.startsWith(QLatin1Char('0'))) || strOctet.toInt() > 255)
-            return false;
-        nAddress = nAddress << 8 | quint32(strOctet.toInt());
-    }
-    return true;
-}
-
 bool ParsePrefix(const QString& strText, int& nPrefix)
 {
     bool bOk = false;
     nPrefix = strText.toInt(&bOk);
     return bOk && nPrefix >= 0 && nPrefix <= 32 && !strText.startsWith(QLatin1Char('+')) &&
            (strText.size() == 1 || !strText.startsWith(QLatin1Char('0')));
-}
-
-// Why no request may go into this block: it holds addresses of this host
-// or of every host. Empty when none of those.
-QString UnusableBlock(quint32 nFirst, quint32 nLast)
-{
-    const auto overlaps = [&](quint32 nLow, quint32 nHigh) { return nFirst <= nHigh && nLast >= nLow; };
-    if (overlaps(0x00000000u, 0x00FFFFFFu))
-        return QStringLiteral("it reaches into 0.0.0.0/8, which names this host");
-    if (overlaps(0x7F000000u, 0x7FFFFFFFu))
-        return QStringLiteral("it reaches into 127.0.0.0/8, the loopback addresses of this host");
-    if (overlaps(0xE0000000u, 0xFFFFFFFFu))
-        return QStringLiteral("it reaches into 224.0.0.0 and up (multicast, reserved, broadcast)");
-    return {};
 }
 } // namespace
 
@@ -57,14 +26,14 @@ bool CAddressRanges::Add(const QString& strList, QString& strError)
         const qsizetype nSlash = strRange.indexOf(QLatin1Char('/'));
         quint32 nAddress = 0;
         int nPrefix = 32;
-        if (!ParseDotted(strRange.left(nSlash), nAddress) ||
+        if (!ParseIpv4(strRange.left(nSlash), nAddress) ||
             (nSlash >= 0 && !ParsePrefix(strRange.mid(nSlash + 1), nPrefix))) {
             strError = QStringLiteral("%1: not an IPv4 range like 10.9.0.0/24 (no leading zeros)").arg(strRange);
             return false;
         }
-        const quint32 nMask = nPrefix == 0 ? 0 : ~quint32(0) << (32 - nPrefix);
-        Range range{nAddress & nMask, (nAddress & nMask) | ~nMask};
-        if (const QString strWhy = UnusableBlock(range.nFirst, range.nLast); !strWhy.isEmpty()) {
+        const Ipv4Subnet subnet = Ipv4Subnet::Of(nAddress, nPrefix);
+        Range range{subnet.nNetwork, subnet.Broadcast()};
+        if (const QString strWhy = UnusableIpv4RangeReason(range.nFirst, range.nLast); !strWhy.isEmpty()) {
             strError = QStringLiteral("%1: %2").arg(strRange, strWhy);
             return false;
         }
@@ -136,12 +105,7 @@ qint64 CAddressRanges::IndexOf(quint32 nAddress) const
 
 QString CAddressRanges::Block::Text() const
 {
-    return QStringLiteral("%1.%2.%3.%4/%5")
-        .arg(nFirst >> 24)
-        .arg(nFirst >> 16 & 0xFF)
-        .arg(nFirst >> 8 & 0xFF)
-        .arg(nFirst & 0xFF)
-        .arg(nPrefix);
+    return Ipv4Subnet{nFirst, nPrefix}.Text();
 }
 
 bool CAddressRanges::GivenBlock(quint32 nAddress, Block& block) const

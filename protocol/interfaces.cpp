@@ -12,7 +12,7 @@ QList<LocalSubnet> ReadSubnets(const QList<QNetworkInterface>& interfaces)
         for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
             const int nPrefix = entry.prefixLength();
             if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && nPrefix >= 1 && nPrefix <= 30)
-                subnets.append({entry.ip().toIPv4Address() & (~quint32(0) << (32 - nPrefix)), nPrefix});
+                subnets.append(Ipv4Subnet::Of(entry.ip().toIPv4Address(), nPrefix));
         }
     }
     return subnets;

@@ -4,6 +4,8 @@
 // a command goes out of the interface its appliance answered on.
 #pragma once
 
+#include "ipv4text.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QNetworkInterface>
@@ -16,13 +18,10 @@ QList<QNetworkInterface> BroadcastInterfaces();
 // True when an IPv4 subnet of some interface of this host holds addr.
 bool InLocalSubnet(const QHostAddress& addr);
 
-// An IPv4 subnet of this host with hosts besides its network and broadcast
-// addresses (not /31, /32): a unicast to either of those reaches every host.
-struct LocalSubnet {
-    quint32 nNetwork = 0;
-    int nPrefix = 0;
-    quint32 Broadcast() const { return nNetwork | ~(~quint32(0) << (32 - nPrefix)); }
-};
+// The IPv4 subnets of this host with hosts besides their network and
+// broadcast addresses (not /31, /32): a unicast to either of those reaches
+// every host.
+using LocalSubnet = Ipv4Subnet;
 QList<LocalSubnet> LocalSubnets();
 // Their network and broadcast addresses.
 QSet<quint32> LocalSubnetEdges();
