@@ -2,22 +2,25 @@
 // norvane-sim.
 #pragma once
 
+#include "segmentguard.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkInterface>
 #include <QProcess>
 #include <QStringList>
 
-// True when every interface is a loopback one, as in tools/private-segment.
+#include <cstdio>
+
+// The one guard (segmentguard.h); outside a segment, says why and is false.
 inline bool InPrivateSegment()
 {
-    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())
-        if (!(iface.flags() & QNetworkInterface::IsLoopBack))
-            return false;
-    return true;
+    const std::string strWhy = SegmentRefusal();
+    if (!strWhy.empty())
+        std::fprintf(stderr, "refusing to send: %s\n", strWhy.c_str());
+    return strWhy.empty();
 }
 
 // Starts the simulator and waits for its "ready" line.

@@ -5,6 +5,8 @@
 // cpu_seconds what norvane spent of the processor (user and system).
 //
 //   tools/routed-segment build/test/tools/sim/norvane-sim 0 1000 build/test/bench/bench_sweep [RATE...]
+#include "benchsupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -57,7 +59,8 @@ void RunOne(int nRate, const QString& strCli)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    if (qEnvironmentVariable("NORVANE_ROUTED") != QLatin1String("1")) {
+    // The variable names the fixture; only the guard tells a real network.
+    if (!InPrivateSegment() || qEnvironmentVariable("NORVANE_ROUTED") != QLatin1String("1")) {
         std::fprintf(stderr, "run me inside tools/routed-segment, with %d far appliances\n", FAR_APPLIANCES);
         return 2;
     }

@@ -1,7 +1,6 @@
 #include "privatesegment.h"
 
-#include <QHostAddress>
-#include <QNetworkInterface>
+#include "segmentguard.h"
 
 #include <gtest/gtest.h>
 
@@ -9,37 +8,33 @@
 #include <cstdlib>
 
 namespace {
-const char* const kRefusal =
-    "refusing to open a socket: this test sends broadcasts to port 8400 and must run inside "
-    "the private network segment (tools/private-segment COMMAND...)";
+std::string Refusal(const std::string& strWhy)
+{
+    return "refusing to open a socket: " + strWhy +
+           "; this test sends to port 8400 and must run inside a private network segment "
+           "(tools/private-segment COMMAND...)";
 }
+} // namespace
 
 bool InPrivateSegment()
 {
-    bool bHasSegmentAddress = false;
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface& iface : interfaces) {
-        if (!(iface.flags() & QNetworkInterface::IsLoopBack))
-            return false;
-        for (const QNetworkAddressEntry& entry : iface.addressEntries())
-            if (entry.ip() == QHostAddress(QStringLiteral("10.200.0.1")))
-                bHasSegmentAddress = true;
-    }
-    return bHasSegmentAddress;
+    return SegmentRefusal().empty();
 }
 
 bool RequirePrivateSegment()
 {
-    if (InPrivateSegment())
+    const std::string strWhy = SegmentRefusal();
+    if (strWhy.empty())
         return true;
-    ADD_FAILURE() << kRefusal;
+    ADD_FAILURE() << Refusal(strWhy);
     return false;
 }
 
 void RequirePrivateSegmentOrExit()
 {
-    if (InPrivateSegment())
+    const std::string strWhy = SegmentRefusal();
+    if (strWhy.empty())
         return;
-    std::fprintf(stderr, "%s\n", kRefusal);
+    std::fprintf(stderr, "%s\n", Refusal(strWhy).c_str());
     std::exit(3);
 }

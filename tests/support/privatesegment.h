@@ -1,9 +1,9 @@
-// Guard for every test that opens a socket: it must run inside the private
-// network segment made by tools/private-segment, never on a real network.
+// The guard (segmentguard.h) as the tests use it: every test that opens a
+// socket runs inside a private network segment, never on a real network.
 #pragma once
 
-// True when the only network interface is a loopback one that holds
-// 10.200.0.1, which is what tools/private-segment sets up.
+// True inside a segment made by tools/private-segment, tools/routed-segment
+// or tools/multi-segment.
 bool InPrivateSegment();
 
 // Fails the current test with a clear message (and returns false) when the

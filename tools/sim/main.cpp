@@ -12,11 +12,10 @@
 #include "ipv4.h"
 #include "options.h"
 #include "outbox.h"
+#include "segmentguard.h"
 #include "unsolicited.h"
 
 #include <fcntl.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -58,21 +57,6 @@ bool InstallStopSignals(int& fdStopRead)
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
-}
-
-// The appliances answer whoever asks, and --unsolicited-to can aim anywhere:
-// on a real network that traffic would leave the machine.
-bool OnlyLoopbackInterfaces()
-{
-    ifaddrs* pList = nullptr;
-    if (getifaddrs(&pList) != 0)
-        return false;
-    bool bOnlyLoopback = true;
-    for (const ifaddrs* p = pList; p; p = p->ifa_next)
-        if (!(p->ifa_flags & IFF_LOOPBACK))
-            bOnlyLoopback = false;
-    freeifaddrs(pList);
-    return bOnlyLoopback;
 }
 
 int OpenSocket(std::uint16_t nPort)
@@ -207,10 +191,11 @@ void Drain(int fd)
 
 int Run(const CSimOptions& opts)
 {
-    if (opts.m_bSegmentCheck && !OnlyLoopbackInterfaces()) {
-        std::fputs("norvane-sim: refusing to start on a real network; run it inside tools/private-segment "
-                   "(or pass --no-segment-check where the network is private)\n",
-                   stderr);
+    // The appliances answer whoever asks, and --unsolicited-to can aim
+    // anywhere: on a real network that traffic would leave the machine.
+    if (const std::string strWhy = SegmentRefusal(); !strWhy.empty()) {
+        std::fprintf(stderr, "norvane-sim: refusing to start: %s; run it inside tools/private-segment\n",
+                     strWhy.c_str());
         return 1;
     }
     int fdStop = -1;

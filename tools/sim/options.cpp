@@ -14,7 +14,9 @@ namespace {
 
 const char* const kUsage = R"(usage: norvane-sim [OPTION...]
 Plays many Norvane appliances on UDP port 8400. Run it only inside
-tools/private-segment: it refuses to start where a non-loopback interface exists.
+tools/private-segment (or routed-segment, multi-segment): it refuses to start
+in the host's own network namespace, or beside an interface that may lead off
+the machine.
 
 Appliances
   --count N              appliances to play (default 3, at most 1000000; from
@@ -69,7 +71,6 @@ Output
                          received since the simulator started (a rate's check)
   --dump-dir DIR         keep DIR/<ip>.img equal to each appliance's image
   --verbose              list every appliance even when there are more than 50
-  --no-segment-check     start even where non-loopback interfaces exist
   --help
 )";
 
@@ -252,7 +253,6 @@ const struct {
     {"--wrong-port", &CSimOptions::m_bWrongPort, true},
     {"--verbose", &CSimOptions::m_bVerbose, true},
     {"--log-times", &CSimOptions::m_bLogTimes, true},
-    {"--no-segment-check", &CSimOptions::m_bSegmentCheck, false},
 };
 
 // Sets the option named; false for an unknown name (bKnown false) or a bad

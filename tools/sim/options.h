@@ -46,7 +46,6 @@ struct CSimOptions {
     bool m_bLogTimes = false;
     std::string m_strDumpDir;
     bool m_bVerbose = false;
-    bool m_bSegmentCheck = true;
 };
 
 enum class EParse { Run, Help, Error };
