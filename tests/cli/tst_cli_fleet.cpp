@@ -48,33 +48,27 @@ TEST_F(CliFleetTest, ProvisionMovesAPlanChecksEachAndTouchesNothingWhenRunAgain)
     EXPECT_EQ(Received("0x11"), 0);
 }
 
+// What each refusal says is the plan reader's (tst_plan); here, that a
+// refused plan sends no change, and only an occupied address needs the
+// discovery.
 TEST_F(CliFleetTest, ProvisionRefusesABadPlanNamingEachRowAndSendsNoChange)
 {
     ASSERT_TRUE(StartSim({"--count", "3"}));
     const struct {
         QByteArray plan;
-        QStringList wanted; // in standard error
-        bool bDiscovered;   // only an occupied address needs the discovery
+        const char* pszWanted; // in standard error
+        bool bDiscovered;
     } cases[] = {
-        {"mac,ip\n00:1A:2B:00:00:01,10.200.6.1\n001a2b000001,10.200.6.2\n00:1A:2B:00:00:02,10.200.6.1\n",
-         {"plan.csv:3: MAC 00:1A:2B:00:00:01 is planned already, at ", "plan.csv:4: address 10.200.6.1 is planned already"},
-         false},
-        {"mac,ip\n00:1A:2B:00:00:01,127.0.0.5\n00:1A:2B:00:00:02,10.200.255.255\n00:1A:2B:00:00:03,10.200.06.1\n",
-         {"plan.csv:2: Bad IP Address: 127.0.0.5", "plan.csv:3: Bad IP Address: 10.200.255.255",
-          "plan.csv:4: Invalid IP Address: 10.200.06.1 has a leading zero"},
-         false},
-        {"mac,ip\n00:1A:2B:00:00:01\n00:1A:2B:00:00,10.200.6.1\n", {"plan.csv:2: 1 fields where the header has 2",
-                                                                    "plan.csv:3: not a MAC address"}, false},
-        {"mac,address\n", {"plan.csv:1: unknown column 'address'"}, false},
+        {"mac,ip\n00:1A:2B:00:00:01,10.200.6.1\n00:1A:2B:00:00:02,10.200.255.255\n",
+         "plan.csv:3: Bad IP Address: 10.200.255.255", false},
         {"mac,ip\n00:1A:2B:00:00:01,10.200.6.1\n00:1A:2B:00:00:02,10.200.1.3\n",
-         {"plan.csv:3: 10.200.1.3 already answers for another appliance, 00:1A:2B:00:00:03"}, true},
+         "plan.csv:3: 10.200.1.3 already answers for another appliance, 00:1A:2B:00:00:03", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.plan.toStdString());
         const CliRun run = Run(QStringList{"provision", Plan(c.plan)} + kQuick);
         EXPECT_EQ(run.nExit, 2);
-        for (const QString& strWanted : c.wanted)
-            EXPECT_TRUE(run.strErr.contains(strWanted)) << run.strErr.toStdString();
+        EXPECT_TRUE(run.strErr.contains(QLatin1String(c.pszWanted))) << run.strErr.toStdString();
         EXPECT_EQ(Received("0x10") > 0, c.bDiscovered);
         EXPECT_EQ(Received("0x11"), 0);
         ClearLog();

@@ -40,6 +40,15 @@ TEST(Plan, FilesFromSpreadsheetsAndEditorsReadAlikeAndFaultsAreNamedByLine)
         {"mac,ip,mac\n", "", "p.csv:1: column mac named twice"},
         {"\n\n", "", "empty: a header line"},
         {"mac,ip\n00:1A:2B:00:00:01,10.77.0.1.5\n", "00:1A:2B:00:00:01 ", "p.csv:2: "},
+        {"mac,ip\n00:1A:2B:00:00:01,10.77.0.1\n001a2b000001,10.77.0.2\n", "00:1A:2B:00:00:01 10.77.0.1; 00:1A:2B:00:00:01 10.77.0.2",
+         "p.csv:3: MAC 00:1A:2B:00:00:01 is planned already, at "},
+        {"mac,ip\n00:1A:2B:00:00:01,10.77.0.1\n00:1A:2B:00:00:02,10.77.0.1\n", "00:1A:2B:00:00:01 10.77.0.1; 00:1A:2B:00:00:02 10.77.0.1",
+         "p.csv:3: address 10.77.0.1 is planned already, at "},
+        {"mac,ip\n00:1A:2B:00:00:01,127.0.0.5\n", "00:1A:2B:00:00:01 ", "p.csv:2: Bad IP Address: 127.0.0.5"},
+        {"mac,ip\n00:1A:2B:00:00:01,10.200.06.1\n", "00:1A:2B:00:00:01 ", "p.csv:2: Invalid IP Address: 10.200.06.1 has a leading zero"},
+        {"mac,ip\n00:1A:2B:00:00:01\n", "", "p.csv:2: 1 fields where the header has 2"},
+        {"mac,ip\n00:1A:2B:00:00,10.77.0.1\n", "", "p.csv:2: not a MAC address"},
+        {"mac,address\n", "", "p.csv:1: unknown column 'address'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text.toStdString());
