@@ -124,7 +124,7 @@ void CChooseDlg::OnSetIpDone(const DeviceOrigin&)
 void CChooseDlg::OnLoginInfo(const DeviceOrigin&, const LoginInfo& loginInfo)
 {
     KillTimer(TIMER_REPLY);
-    // To the address the last command went to, whoever answered.
+    // The login page opens at the page's target, whoever answered.
     m_pSheet->StartWebLogin(
         {m_strSelectedIp, m_strSelectedMac, m_strPassword, loginInfo.strUserName, loginInfo.nWebPort});
 }
