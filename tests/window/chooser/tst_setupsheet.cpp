@@ -243,4 +243,22 @@ TEST_F(ChooserTest, BrowserFailuresAndOverlongUrlsShowTheBrowserText)
     }
 }
 
+// The window's --scan: a few thousand addresses, which one refresh sweeps.
+TEST(WindowCommandLine, ScanTakesAFewThousandAddressesAtMost)
+{
+    const auto parse = [](const QStringList& args, QString& strMessage) {
+        CSetupApp app;
+        bool bHelp = false;
+        return app.ParseCommandLine(QStringList{"norvane-setup"} + args, strMessage, bHelp);
+    };
+    QString strMessage;
+    EXPECT_TRUE(parse({}, strMessage));
+    EXPECT_TRUE(parse({"--scan", "10.9.0.0/20", "--scan", "10.8.0.0/31"}, strMessage));            // 4094 + 2
+    EXPECT_FALSE(parse({"--scan", "10.9.0.0/20", "--scan", "10.8.0.0/31,10.8.0.9"}, strMessage)); // one more
+    EXPECT_TRUE(strMessage.contains("4097")) << strMessage.toStdString();
+    EXPECT_FALSE(parse({"--scan", "10.9.0.0/40"}, strMessage));
+    EXPECT_FALSE(parse({"--nosuch"}, strMessage));
+    EXPECT_FALSE(parse({"stray"}, strMessage));
+}
+
 } // namespace

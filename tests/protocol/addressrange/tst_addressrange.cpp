@@ -1,8 +1,7 @@
-// Ranges of a sweep as the window and the command line read them, and the
-// window's --scan.
+// Ranges of a sweep as the window and the command line read them.
 #include "addressrange.h"
-#include "setupapp.h"
-#include "testmain.h"
+
+#include <gtest/gtest.h>
 
 #include <QHostAddress>
 
@@ -79,26 +78,4 @@ TEST(AddressRanges, MalformedAndUnusableRangesAreRefusedWhole)
     }
 }
 
-TEST(WindowCommandLine, ScanTakesAFewThousandAddressesAtMost)
-{
-    const auto parse = [](const QStringList& args, QString& strMessage) {
-        CSetupApp app;
-        bool bHelp = false;
-        return app.ParseCommandLine(QStringList{"norvane-setup"} + args, strMessage, bHelp);
-    };
-    QString strMessage;
-    EXPECT_TRUE(parse({}, strMessage));
-    EXPECT_TRUE(parse({"--scan", "10.9.0.0/20", "--scan", "10.8.0.0/31"}, strMessage));            // 4094 + 2
-    EXPECT_FALSE(parse({"--scan", "10.9.0.0/20", "--scan", "10.8.0.0/31,10.8.0.9"}, strMessage)); // one more
-    EXPECT_TRUE(strMessage.contains("4097")) << strMessage.toStdString();
-    EXPECT_FALSE(parse({"--scan", "10.9.0.0/40"}, strMessage));
-    EXPECT_FALSE(parse({"--nosuch"}, strMessage));
-    EXPECT_FALSE(parse({"stray"}, strMessage));
-}
-
 } // namespace
-
-int main(int argc, char** argv)
-{
-    return RunTests(argc, argv);
-}
