@@ -4,7 +4,7 @@
 // least is the time the rate allows: addresses / rate + the reply window;
 // cpu_seconds what norvane spent of the processor (user and system).
 //
-//   tools/routed-segment build/test/tools/sim/norvane-sim 0 1000 build/test/bench/bench_sweep [RATE...]
+//   tools/support/routed-segment build/test/tools/sim/norvane-sim 0 1000 build/test/bench/bench_sweep [RATE...]
 #include "benchsupport.h"
 
 #include <QCoreApplication>
@@ -61,7 +61,7 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     // The variable names the fixture; only the guard tells a real network.
     if (!InPrivateSegment() || qEnvironmentVariable("NORVANE_ROUTED") != QLatin1String("1")) {
-        std::fprintf(stderr, "run me inside tools/routed-segment, with %d far appliances\n", FAR_APPLIANCES);
+        std::fprintf(stderr, "run me inside tools/support/routed-segment, with %d far appliances\n", FAR_APPLIANCES);
         return 2;
     }
     const QString strCli = QCoreApplication::applicationDirPath() + "/../cli/norvane";

@@ -1,4 +1,4 @@
-// A host with two interfaces (tools/multi-segment): segment A behind ca with
+// A host with two interfaces (tools/support/multi-segment): segment A behind ca with
 // the default route, segment B behind cb, and on B an appliance at
 // 192.168.77.100, in no subnet of this host. The page and norvane must find
 // all of them and reach each out of the interface it answered on.
@@ -95,13 +95,13 @@ TEST(MultiSegmentCli, CommandsReachTheApplianceOutsideEveryLocalSubnet)
 
 int main(int argc, char** argv)
 {
-    // Only inside tools/multi-segment: interfaces lo, ca and cb, nothing else.
+    // Only inside tools/support/multi-segment: interfaces lo, ca and cb, nothing else.
     RequirePrivateSegmentOrExit();
     QSet<QString> names;
     for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())
         names.insert(iface.name());
     if (names != QSet<QString>{"lo", "ca", "cb"}) {
-        std::fprintf(stderr, "refusing to run: this test needs the interfaces of tools/multi-segment\n");
+        std::fprintf(stderr, "refusing to run: this test needs the interfaces of tools/support/multi-segment\n");
         return 3;
     }
     qputenv("NORVANE_PASSWORD", "pw");

@@ -1,4 +1,4 @@
-// Appliances behind a router (tools/routed-segment): two near ones on the
+// Appliances behind a router (tools/support/routed-segment): two near ones on the
 // client's link, five far ones in 10.212.0.0/16 beyond the router. No
 // broadcast crosses it; a sweep of the range must find them, at its rate,
 // and set-ip must reach a swept appliance by unicast.
@@ -148,7 +148,7 @@ int main(int argc, char** argv)
     for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())
         names.insert(iface.name());
     if (names != QSet<QString>{"lo", "cr"}) {
-        std::fprintf(stderr, "refusing to run: this test needs the interfaces of tools/routed-segment\n");
+        std::fprintf(stderr, "refusing to run: this test needs the interfaces of tools/support/routed-segment\n");
         return 3;
     }
     qputenv("NORVANE_PASSWORD", "pw");

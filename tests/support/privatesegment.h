@@ -2,8 +2,8 @@
 // socket runs inside a private network segment, never on a real network.
 #pragma once
 
-// True inside a segment made by tools/private-segment, tools/routed-segment
-// or tools/multi-segment.
+// True inside a segment made by tools/private-segment, tools/support/routed-segment
+// or tools/support/multi-segment.
 bool InPrivateSegment();
 
 // Fails the current test with a clear message (and returns false) when the

@@ -1,6 +1,6 @@
 // The one check made before sending by every test, fixture, benchmark and
 // fuzzer, and by norvane-sim: they run only inside a network namespace that
-// tools/private-segment, tools/routed-segment or tools/multi-segment made,
+// tools/private-segment, tools/support/routed-segment or tools/support/multi-segment made,
 // never in the host's own, whatever the environment says. Plain C++, as
 // norvane-sim links no Qt; nothing in protocol/, window/ or cli/ links it.
 #pragma once

@@ -147,7 +147,7 @@ TEST_F(ChooserTest, RefreshKeepsTheRowsInViewWhereTheyWere)
 
 // The clicked row, back after a refresh, is current again in the focused
 // list: what has Qt tell a screen reader the row it is on (the offscreen
-// platform has no reader to hear it; tools/a11y-check listens on the bus).
+// platform has no reader to hear it; tools/support/a11y-check listens on the bus).
 TEST_F(ChooserTest, RefreshMakesTheClickedRowCurrentAgain)
 {
     for (int i = 0; i < 3; ++i)

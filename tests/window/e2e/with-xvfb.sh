@@ -4,7 +4,7 @@
 # that appends every URL it is handed to $NORVANE_URL_LOG.
 #
 #   with-xvfb.sh COMMAND [ARGS...]
-. "$(dirname "$0")/../../../tools/lib.sh"
+. "$(dirname "$0")/../../../tools/support/lib.sh"
 make_workdir norvane-e2e
 start_xvfb 1024x768x24
 

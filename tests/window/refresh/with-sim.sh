@@ -6,7 +6,7 @@
 # log in $NORVANE_SIM_LOG.
 #
 #   with-sim.sh SIM COMMAND [ARGS...]
-. "$(dirname "$0")/../../../tools/lib.sh"
+. "$(dirname "$0")/../../../tools/support/lib.sh"
 sim=$1
 shift
 make_workdir norvane-refresh

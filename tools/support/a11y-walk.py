@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Reads norvane-setup through the accessibility bus as a screen reader does.
 
-Run by tools/a11y-check, inside a private segment with an X server, a session
+Run by tools/support/a11y-check, inside a private segment with an X server, a session
 bus, norvane-sim (its password PASSWORD, its log SIM_LOG) and a stand-in
 browser (appending each URL to URL_LOG) already there. Starts the window,
 waits for its list, then walks the tree of the sheet, of an alert, of a

@@ -1,7 +1,7 @@
 # Sourced, never run, by the scripts in tools/ and the tests' wrappers:
 #
-#   root=$(cd "$(dirname "$0")/.." && pwd)
-#   . "$root/tools/lib.sh"
+#   root=$(cd "$(dirname "$0")/../.." && pwd)
+#   . "$root/tools/support/lib.sh"
 #
 # Only functions are defined here (their own variables start with lib_);
 # those that exit on failure say so.
@@ -112,7 +112,7 @@ start_xvfb() { # GEOMETRY
 # The Release build (build/release) of TARGETs, with what it needs
 # installed first, in the checkout at $root; sets $build.
 release_build() { # TARGET...
-    "$root/tools/install-deps"
+    "$root/tools/support/install-deps"
     build="$root/build/release"
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNORVANE_BUILD_TESTS=OFF \
           -DNORVANE_BUILD_BENCH=OFF >/dev/null
