@@ -1,5 +1,6 @@
 #include "targets.h"
 
+#include "interfaces.h"
 #include "ipv4text.h"
 
 #include <QRegularExpression>

@@ -96,3 +96,8 @@ const CInterfaceSnapshot* CInterfaceSnapshot::Held()
 {
     return t_pHeldSnapshot;
 }
+
+QString UnusableIpv4Reason(quint32 nIp)
+{
+    return UnusableIpv4Reason(nIp, LocalSubnets());
+}

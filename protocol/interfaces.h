@@ -23,6 +23,8 @@ bool InLocalSubnet(const QHostAddress& addr);
 // every host.
 using LocalSubnet = Ipv4Subnet;
 QList<LocalSubnet> LocalSubnets();
+// UnusableIpv4Reason (ipv4text.h) against the subnets of this host.
+QString UnusableIpv4Reason(quint32 nIp);
 // Their network and broadcast addresses.
 QSet<quint32> LocalSubnetEdges();
 

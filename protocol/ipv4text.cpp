@@ -1,6 +1,5 @@
 #include "ipv4text.h"
 
-#include "interfaces.h"
 
 #include <array>
 
@@ -105,11 +104,6 @@ quint32 Ipv4Subnet::Broadcast() const
 QString Ipv4Subnet::Text() const
 {
     return QStringLiteral("%1/%2").arg(Ipv4Text(nNetwork)).arg(nPrefix);
-}
-
-QString UnusableIpv4Reason(quint32 nIp)
-{
-    return UnusableIpv4Reason(nIp, LocalSubnets());
 }
 
 QString UnusableIpv4Reason(quint32 nIp, const QList<Ipv4Subnet>& subnets)

@@ -30,9 +30,8 @@ struct Ipv4Subnet {
 
 // Why no request may go to nIp: it names this host (0/8, 127/8), is
 // multicast or reserved, or reaches every host (255.255.255.255, and the
-// network and broadcast addresses of the subnets given: by default this
-// host's own, up to /30). Empty when it may.
-QString UnusableIpv4Reason(quint32 nIp);
+// network and broadcast addresses of the subnets given; interfaces.h has
+// it against this host's own). Empty when it may.
 QString UnusableIpv4Reason(quint32 nIp, const QList<Ipv4Subnet>& subnets);
 // Why no request may go into nFirst to nLast, as a range to sweep: it
 // reaches into 0/8, 127/8 or 224.0.0.0 and up. Empty when it may.

@@ -7,6 +7,7 @@
 #include "alerts.h"
 #include "flashinfofile.h"
 #include "ipaddressctrl.h"
+#include "ipv4text.h"
 #include "newipdlg.h"
 #include "resource.h"
 #include "stringtable.h"
@@ -14,7 +15,7 @@
 namespace {
 QString FormatAddress(quint8 nField0, quint8 nField1, quint8 nField2, quint8 nField3)
 {
-    return QStringLiteral("%1.%2.%3.%4").arg(nField0).arg(nField1).arg(nField2).arg(nField3);
+    return Ipv4Text(quint32(nField0) << 24 | quint32(nField1) << 16 | quint32(nField2) << 8 | nField3);
 }
 
 // The file dialog of Save (bSave) or Load: image files first, then all
