@@ -4,12 +4,20 @@
 // are told from the broadcast's by when they come (FoundBy).
 #pragma once
 
+#include "addressrange.h"
+#include "addresssweep.h"
 #include "appliance.h"
 
 #include <QHash>
 #include <QList>
 
-class CAddressSweep;
+// A sweep of address ranges beside (or instead of) the broadcast.
+struct SweepOptions {
+    CAddressRanges ranges;
+    int nRate = SWEEP_DEFAULT_RATE;
+    bool bBroadcast = true;
+};
+
 struct DeviceOrigin;
 
 class CDiscovery {

@@ -1,7 +1,6 @@
 #include "session.h"
 
 #include "messages.h"
-#include "targets.h"
 
 #include <QEventLoop>
 #include <QTimer>

@@ -11,42 +11,21 @@
 // local event loop, which is where the endpoint hands replies on.
 #pragma once
 
-#include "addressrange.h"
-#include "appliance.h"
 #include "addresssweep.h"
-#include "devicemsg.h"
 #include "devicereplies.h"
 #include "devicesocket.h"
 #include "discovery.h"
+#include "requestresult.h"
 
-#include <QByteArray>
-#include <QHash>
-#include <unordered_map>
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
 class QTimer;
-
-// A sweep of address ranges beside (or instead of) the broadcast.
-struct SweepOptions {
-    CAddressRanges ranges;
-    int nRate = SWEEP_DEFAULT_RATE;
-    bool bBroadcast = true;
-};
-
-// How one request ended.
-struct RequestResult {
-    enum class EOutcome { Ok, Status, NoResponse, SendFailed } outcome = EOutcome::NoResponse;
-    int nStatus = 0;
-    LoginInfo login;
-    QByteArray image;
-    Appliance device; // a discovery asked of one address: what answered there
-};
 
 class CSession : public QObject, public CDeviceReplies {
     Q_OBJECT
