@@ -2,14 +2,19 @@
 // every 10.200.x.y is local there, so its requests never leave loopback.
 #include "addresssweep.h"
 #include "devicesocket.h"
-#include "testmain.h"
+#include "segmentguard.h"
 #include "waitfor.h"
 
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace {
 
@@ -58,7 +63,14 @@ TEST(AddressSweep, TheFirstTickAfterAStallMakesUpForTwentyMillisecondsOnly)
 
 } // namespace
 
+// The engine alone: no widgets, so no QApplication.
 int main(int argc, char** argv)
 {
-    return RunSegmentTests(argc, argv);
+    if (const std::string strWhy = SegmentRefusal(); !strWhy.empty()) {
+        std::fprintf(stderr, "tst_addresssweep: refusing to send: %s\n", strWhy.c_str());
+        return 3;
+    }
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
