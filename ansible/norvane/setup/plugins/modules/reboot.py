@@ -1,0 +1,89 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# Copyright 2026 Norvane Setup developers; all rights reserved (see LICENSE).
+
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: reboot
+short_description: Reboot a Norvane appliance
+description:
+  - Runs C(norvane reboot TARGET --yes) on the host; the task succeeds once the appliance acknowledged.
+  - Always changed; skipped in check mode.
+version_added: "1.2.0"
+author: Norvane Setup developers
+options:
+  target:
+    description:
+      - The appliance, by its MAC address (found by a discovery) or its IP address (asked directly).
+    type: str
+    required: true
+  password:
+    description:
+      - The appliance's password, handed to norvane through its environment, never on its command line.
+    type: str
+  scan:
+    description:
+      - Address ranges (CIDR) to sweep when C(target) is a MAC behind a router.
+    type: list
+    elements: str
+    default: []
+  timeout:
+    description:
+      - Seconds to wait for the appliance's reply (norvane's default is 5).
+    type: float
+  norvane_path:
+    description:
+      - Path of the C(norvane) program on the host; searched on C(PATH) when not given.
+    type: path
+requirements:
+  - norvane on the target host
+notes:
+  - Supports check mode (the task is skipped).
+'''
+
+EXAMPLES = r'''
+- name: Reboot the appliance after its restore
+  norvane.setup.reboot:
+    target: "00:1A:2B:00:00:01"
+    password: "{{ vault_norvane_password }}"
+'''
+
+RETURN = r'''
+target:
+  description: The appliance as given.
+  returned: success
+  type: str
+  sample: "00:1A:2B:00:00:01"
+rc:
+  description: norvane's exit code when it failed.
+  returned: failure
+  type: int
+  sample: 4
+'''
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.norvane.setup.plugins.module_utils.norvane import (
+    COMMON_ARGS, PASSWORD_ARG, Norvane)
+
+
+def main():
+    argument_spec = dict(
+        target=dict(type='str', required=True),
+        scan=dict(type='list', elements='str', default=[]),
+    )
+    argument_spec.update(COMMON_ARGS)
+    argument_spec.update(PASSWORD_ARG)
+    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
+    p = module.params
+    if module.check_mode:
+        module.exit_json(changed=False, skipped=True, msg='skipped in check mode: nothing sent', target=p['target'])
+    norvane = Norvane(module)
+    norvane.run(['reboot', p['target'], '--yes'] + norvane.common_options(p['scan'], None, p['timeout']))
+    module.exit_json(changed=True, target=p['target'])
+
+
+if __name__ == '__main__':
+    main()
