@@ -17,6 +17,9 @@ description:
   - In check mode only the discovery is sent.
 version_added: "1.2.0"
 author: Norvane Setup developers
+extends_documentation_fragment:
+  - norvane.setup.norvane
+  - norvane.setup.norvane.password
 options:
   mac:
     description:
@@ -28,10 +31,6 @@ options:
       - The address the appliance should have.
     type: str
     required: true
-  password:
-    description:
-      - The appliance's password, handed to norvane through its environment, never on its command line.
-    type: str
   scan:
     description:
       - Address ranges (CIDR) to sweep as well, for an appliance behind a router.
@@ -42,12 +41,6 @@ options:
     description:
       - Seconds to gather discovery replies (norvane's default is 2).
     type: float
-  norvane_path:
-    description:
-      - Path of the C(norvane) program on the host; searched on C(PATH) when not given.
-    type: path
-requirements:
-  - norvane on the target host
 notes:
   - Supports check mode and diff mode.
 '''

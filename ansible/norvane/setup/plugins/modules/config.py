@@ -17,6 +17,9 @@ description:
   - In check mode the image is read and compared, but no file is written and no image is sent.
 version_added: "1.2.0"
 author: Norvane Setup developers
+extends_documentation_fragment:
+  - norvane.setup.norvane
+  - norvane.setup.norvane.password
 options:
   target:
     description:
@@ -34,10 +37,6 @@ options:
     type: str
     choices: [backup, restore]
     default: backup
-  password:
-    description:
-      - The appliance's password, handed to norvane through its environment, never on its command line.
-    type: str
   scan:
     description:
       - Address ranges (CIDR) to sweep when C(target) is a MAC behind a router.
@@ -48,12 +47,6 @@ options:
     description:
       - Seconds to wait for the appliance's reply (norvane's default is 5).
     type: float
-  norvane_path:
-    description:
-      - Path of the C(norvane) program on the host; searched on C(PATH) when not given.
-    type: path
-requirements:
-  - norvane on the target host
 notes:
   - Supports check mode.
   - An image holds the appliance's settings; the file is created with mode 0600.

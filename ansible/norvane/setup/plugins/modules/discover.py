@@ -16,6 +16,8 @@ description:
   - Never changes anything, so it is safe in check mode; the list is also set as the fact C(norvane_appliances).
 version_added: "1.2.0"
 author: Norvane Setup developers
+extends_documentation_fragment:
+  - norvane.setup.norvane
 options:
   scan:
     description:
@@ -33,12 +35,6 @@ options:
     description:
       - Seconds to gather replies after the last request (norvane's default is 2).
     type: float
-  norvane_path:
-    description:
-      - Path of the C(norvane) program on the host; searched on C(PATH) when not given.
-    type: path
-requirements:
-  - norvane on the target host
 notes:
   - Supports check mode.
   - A broadcast stops at the first router; name the routed ranges in C(scan).

@@ -18,6 +18,9 @@ description:
     reported in C(results).
 version_added: "1.2.0"
 author: Norvane Setup developers
+extends_documentation_fragment:
+  - norvane.setup.norvane
+  - norvane.setup.norvane.password
 options:
   rows:
     description:
@@ -48,10 +51,6 @@ options:
     description:
       - With C(from), only the appliances whose MAC, IP or serial matches this glob (C(*) and C(?)).
     type: str
-  password:
-    description:
-      - The appliances' password, handed to norvane through its environment, never on its command line.
-    type: str
   parallel:
     description:
       - Appliances worked on at once (norvane's default is 8).
@@ -70,12 +69,6 @@ options:
     description:
       - Seconds to wait for each appliance's reply (norvane's default is 5).
     type: float
-  norvane_path:
-    description:
-      - Path of the C(norvane) program on the host; searched on C(PATH) when not given.
-    type: path
-requirements:
-  - norvane on the target host
 notes:
   - Supports check mode.
   - Rows with passwords are written to a private (0600) temporary plan file, never put on a command line.

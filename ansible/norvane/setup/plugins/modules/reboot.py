@@ -14,16 +14,15 @@ description:
   - Always changed; skipped in check mode.
 version_added: "1.2.0"
 author: Norvane Setup developers
+extends_documentation_fragment:
+  - norvane.setup.norvane
+  - norvane.setup.norvane.password
 options:
   target:
     description:
       - The appliance, by its MAC address (found by a discovery) or its IP address (asked directly).
     type: str
     required: true
-  password:
-    description:
-      - The appliance's password, handed to norvane through its environment, never on its command line.
-    type: str
   scan:
     description:
       - Address ranges (CIDR) to sweep when C(target) is a MAC behind a router.
@@ -34,12 +33,6 @@ options:
     description:
       - Seconds to wait for the appliance's reply (norvane's default is 5).
     type: float
-  norvane_path:
-    description:
-      - Path of the C(norvane) program on the host; searched on C(PATH) when not given.
-    type: path
-requirements:
-  - norvane on the target host
 notes:
   - Supports check mode (the task is skipped).
 '''
