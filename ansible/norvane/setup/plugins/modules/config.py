@@ -8,10 +8,14 @@ __metaclass__ = type
 DOCUMENTATION = r'''
 ---
 module: config
-short_description: Back up a Norvane appliance's configuration image, or restore one
+short_description: Back up a Norvane appliance's configuration image, or a whole site's, or restore one
 description:
   - With C(state=backup), reads the appliance's 8192-byte image (C(norvane backup)) and writes it to C(path) on
     the host, atomically and readable by its owner alone; changed only when the file's content changed.
+  - With C(state=backup) and C(dir) instead of C(target) and C(path), backs up every appliance found
+    (C(norvane backup-all), all at once) into C(dir)/<MAC with dashes>.cfg; changed only when some file's
+    content changed. When some appliances fail, the others' files are still written and the task fails
+    naming the ones that failed.
   - With C(state=restore), reads the appliance's current image first and loads C(path) into it
     (C(norvane restore --yes)) only when the two differ.
   - In check mode the image is read and compared, but no file is written and no image is sent.
@@ -24,13 +28,24 @@ options:
   target:
     description:
       - The appliance, by its MAC address (found by a discovery) or its IP address (asked directly).
+      - Required unless C(dir) is given.
     type: str
-    required: true
   path:
     description:
       - The image file on the host.
+      - Required with C(target).
     type: path
-    required: true
+  dir:
+    description:
+      - Every appliance found is backed up into this folder on the host, as C(<MAC with dashes>.cfg), made
+        (mode 0700) when missing. Only with C(state=backup); excludes C(target) and C(path).
+    type: path
+  archive:
+    description:
+      - With C(dir), a tar file on the host holding the images of this run, written (atomically, 0600) only
+        when its content changed, so that one C(ansible.builtin.fetch) brings a whole site to the controller.
+      - Its members are named C(<MAC with dashes>.cfg) and keep their file's modification time.
+    type: path
   state:
     description:
       - C(backup) copies the appliance's image to C(path); C(restore) loads C(path) into the appliance.
@@ -49,7 +64,8 @@ options:
     type: float
 notes:
   - Supports check mode.
-  - An image holds the appliance's settings; the file is created with mode 0600.
+  - An image holds the appliance's settings; the file is created with mode 0600. Only a regular file is
+    replaced; a symbolic link is written through.
 '''
 
 EXAMPLES = r'''
@@ -58,6 +74,19 @@ EXAMPLES = r'''
     target: "00:1A:2B:00:00:01"
     path: /var/backups/norvane/00-1A-2B-00-00-01.cfg
     password: "{{ vault_norvane_password }}"
+
+- name: Back up every appliance of the site, and make one archive of them
+  norvane.setup.config:
+    dir: /var/backups/norvane
+    archive: /var/backups/norvane.tar
+    password: "{{ vault_norvane_password }}"
+  register: site
+
+- name: The site's images to the controller
+  ansible.builtin.fetch:
+    src: /var/backups/norvane.tar
+    dest: "backups/{{ inventory_hostname }}.tar"
+    flat: true
 
 - name: Load a saved image back
   norvane.setup.config:
@@ -70,18 +99,67 @@ EXAMPLES = r'''
 RETURN = r'''
 path:
   description: The image file.
-  returned: success
+  returned: success, with target
   type: str
   sample: /var/backups/norvane/00-1A-2B-00-00-01.cfg
 sha256:
   description: SHA-256 of the appliance's image (after a restore, of the file loaded).
-  returned: success
+  returned: success, with target
   type: str
   sample: 9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08
 previous_sha256:
   description: SHA-256 of the file (backup) or of the appliance's image (restore) before the task.
-  returned: success
+  returned: success, with target
   type: str
+appliances:
+  description: With C(dir), one entry per appliance found, those that failed too.
+  returned: with dir
+  type: list
+  elements: dict
+  contains:
+    mac:
+      description: The appliance's MAC, as it reported it.
+      type: str
+    ip:
+      description: The address it answered from.
+      type: str
+    serial:
+      description: Its serial number.
+      type: str
+    path:
+      description: Its image file in C(dir); null when it failed.
+      type: str
+    sha256:
+      description: SHA-256 of its image; null when it failed.
+      type: str
+    previous_sha256:
+      description: SHA-256 of the file before the task; null when there was none.
+      type: str
+    changed:
+      description: Whether its file's content changed (in check mode, would change).
+      type: bool
+    outcome:
+      description: C(ok) or C(failed).
+      type: str
+    error:
+      description: Why it failed; null when it did not.
+      type: str
+  sample:
+    - mac: "00:1A:2B:00:00:01"
+      ip: 10.200.1.1
+      serial: NV10000001
+      path: /var/backups/norvane/00-1A-2B-00-00-01.cfg
+      sha256: 9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08
+      previous_sha256: null
+      changed: true
+      outcome: ok
+      error: null
+failed_appliances:
+  description: With C(dir), the appliances that failed, each its MAC followed by the reason.
+  returned: with dir, when some failed
+  type: list
+  elements: str
+  sample: ["00:1A:2B:00:00:07: no answer"]
 rc:
   description: norvane's exit code when it failed.
   returned: failure
@@ -90,13 +168,15 @@ rc:
 '''
 
 import hashlib
+import io
 import os
 import stat
+import tarfile
 import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.norvane.setup.plugins.module_utils.norvane import (
-    COMMON_ARGS, PASSWORD_ARG, Norvane)
+    COMMON_ARGS, PASSWORD_ARG, Norvane, parse_report)
 
 
 # norvane restore loads the first 8192 bytes of a longer file.
@@ -120,46 +200,142 @@ def read_image(module, norvane):
     return path
 
 
-def install(module, source, dest):
-    """source's bytes to dest, atomically, through a file beside dest renamed over it.
+def write_atomic(dest, data):
+    """data to dest, atomically, through a file beside dest renamed over it; None, or why not.
     A new file is 0600; a replaced one keeps the mode its owner gave it."""
     # A link is written through, as norvane writes its files; only a regular
     # file is replaced.
     dest = os.path.realpath(dest)
-    directory = os.path.dirname(dest)
     try:
         info = os.stat(dest)
     except OSError:
         info = None
     if info is not None and not stat.S_ISREG(info.st_mode):
-        module.fail_json(msg='%s is not a regular file; nothing written' % dest, rc=10)
+        return '%s is not a regular file; nothing written' % dest
     mode = stat.S_IMODE(info.st_mode) if info is not None else 0o600
-    fd, temp = tempfile.mkstemp(prefix='.norvane-', dir=directory)
+    temp = None
     try:
+        fd, temp = tempfile.mkstemp(prefix='.norvane-', dir=os.path.dirname(dest))
         os.fchmod(fd, mode)
-        with open(source, 'rb') as src, os.fdopen(fd, 'wb') as out:
-            out.write(src.read())
+        with os.fdopen(fd, 'wb') as out:
+            out.write(data)
             out.flush()
             os.fsync(out.fileno())
         os.rename(temp, dest)
     except (IOError, OSError) as error:
-        if os.path.exists(temp):
+        if temp is not None and os.path.exists(temp):
             os.unlink(temp)
-        module.fail_json(msg='could not write %s: %s' % (dest, error), rc=10)
+        return 'could not write %s: %s' % (dest, error)
+    return None
+
+
+def read_bytes(path):
+    with open(path, 'rb') as handle:
+        return handle.read()
+
+
+def install(module, source, dest):
+    error = write_atomic(dest, read_bytes(source))
+    if error:
+        module.fail_json(msg=error, rc=10)
+
+
+def site_rows(entries, folder, sha_of):
+    """backup-all's report entries as the rows the module returns, each image's
+    file in folder named as norvane named it, and the failures as 'MAC: why'.
+    sha_of(path) is a file's SHA-256, None when there is none; an entry's
+    staged image is entry['file']."""
+    rows = []
+    for entry in entries:
+        ok = entry.get('outcome') == 'ok' and bool(entry.get('file'))
+        path = os.path.join(folder, os.path.basename(entry['file'])) if ok else None
+        sha = sha_of(entry['file']) if ok else None
+        previous = sha_of(path) if ok else None
+        rows.append(dict(mac=entry.get('mac'), ip=entry.get('ip'), serial=entry.get('serial'), path=path,
+                         sha256=sha, previous_sha256=previous, changed=ok and sha != previous,
+                         outcome='ok' if ok else 'failed', error=None if ok else entry.get('error')))
+    failed = ['%s: %s' % (row['mac'], row['error'] or 'failed') for row in rows if row['outcome'] != 'ok']
+    return rows, failed
+
+
+def tar_of(paths):
+    """An uncompressed tar of paths by their base names, in name order. Built
+    only from the files' names, bytes and modification times, it is the same
+    tar for the same files."""
+    buffer = io.BytesIO()
+    with tarfile.open(fileobj=buffer, mode='w', format=tarfile.USTAR_FORMAT) as tar:
+        for path in sorted(paths, key=os.path.basename):
+            data = read_bytes(path)
+            info = tarfile.TarInfo(os.path.basename(path))
+            info.size = len(data)
+            info.mtime = int(os.stat(path).st_mtime)
+            info.mode = 0o600
+            tar.addfile(info, io.BytesIO(data))
+    return buffer.getvalue()
+
+
+def backup_site(module, norvane):
+    """Every appliance found backed up into dir (and archive); exits the module."""
+    p = module.params
+    staged = norvane.temp_path('images')
+    report = norvane.temp_path('report.json')
+    args = ['backup-all', staged, '--report', report] + norvane.common_options(p['scan'], None, p['timeout'])
+    rc, out, err = norvane.run(args, accept=(0, 1))
+    try:
+        entries = parse_report(read_bytes(report).decode('utf-8'))
+    except (IOError, OSError, ValueError) as error:
+        module.fail_json(msg='norvane backup-all: its report: %s' % error, rc=rc, stdout=out, stderr=err)
+    rows, failed = site_rows(entries, p['dir'], sha256_of)
+    changed = any(row['changed'] for row in rows)
+    result = dict(dir=p['dir'], appliances=rows)
+    if not module.check_mode:
+        if not os.path.isdir(p['dir']):
+            try:
+                os.makedirs(p['dir'], 0o700)
+            except OSError as error:
+                module.fail_json(msg='could not make %s: %s' % (p['dir'], error), rc=10, **result)
+        for row, entry in zip(rows, entries):
+            if row['changed']:
+                error = write_atomic(row['path'], read_bytes(entry['file']))
+                if error:
+                    row.update(changed=False, outcome='failed', error=error)
+                    failed.append('%s: %s' % (row['mac'], error))
+        changed = any(row['changed'] for row in rows)
+        if p['archive']:
+            data = tar_of([row['path'] for row in rows if row['outcome'] == 'ok'])
+            if hashlib.sha256(data).hexdigest() != sha256_of(p['archive']):
+                error = write_atomic(p['archive'], data)
+                if error:
+                    module.fail_json(msg=error, rc=10, changed=changed, **result)
+                changed = True
+    if failed:
+        module.fail_json(msg='norvane backup-all: %d of %d appliances failed: %s'
+                         % (len(failed), len(rows), '; '.join(failed)),
+                         rc=rc, failed_appliances=failed, changed=changed, **result)
+    module.exit_json(changed=changed, **result)
 
 
 def main():
     argument_spec = dict(
-        target=dict(type='str', required=True),
-        path=dict(type='path', required=True),
+        target=dict(type='str'),
+        path=dict(type='path'),
+        dir=dict(type='path'),
+        archive=dict(type='path'),
         state=dict(type='str', choices=['backup', 'restore'], default='backup'),
         scan=dict(type='list', elements='str', default=[]),
     )
     argument_spec.update(COMMON_ARGS)
     argument_spec.update(PASSWORD_ARG)
-    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
+    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True,
+                           required_one_of=[('target', 'dir')],
+                           mutually_exclusive=[('target', 'dir'), ('path', 'dir')],
+                           required_by=dict(target='path', archive='dir'))
     p = module.params
+    if p['dir'] is not None and p['state'] != 'backup':
+        module.fail_json(msg='dir backs up a whole site: state must be backup', rc=2)
     norvane = Norvane(module)
+    if p['dir'] is not None:
+        backup_site(module, norvane)
     current = read_image(module, norvane)
     appliance_sha = sha256_of(current)
     file_sha = sha256_of(p['path'], IMAGE_SIZE if p['state'] == 'restore' else -1)

@@ -8,7 +8,7 @@ import json
 import unittest
 
 from ansible_collections.norvane.setup.plugins.module_utils import norvane
-from ansible_collections.norvane.setup.plugins.modules import provision
+from ansible_collections.norvane.setup.plugins.modules import config, provision
 
 # The codes of norvane's README table: a new one must get its own message.
 README_CODES = list(range(0, 15)) + [129, 130, 143]
@@ -79,6 +79,29 @@ class Plan(unittest.TestCase):
                          'mac,ip,password\n00:1A:2B:00:00:01,10.200.20.1,\n'
                          '00:1A:2B:00:00:02,10.200.20.2,"other,""pw"" "\n')
         self.assertEqual(provision.plan_text(rows[:1]), 'mac,ip\n00:1A:2B:00:00:01,10.200.20.1\n')
+
+
+class SiteBackup(unittest.TestCase):
+    def test_report_rows_map_to_folder_and_change_only_on_new_content(self):
+        entries = [
+            {'mac': '00-1a-2b-00-00-01', 'ip': '10.200.1.1', 'serial': 'S1', 'file': '/stage/00-1A-2B-00-00-01.cfg',
+             'outcome': 'ok', 'error': None},
+            {'mac': '00:1A:2B:00:00:02', 'ip': '10.200.1.2', 'serial': 'S2', 'file': '/stage/00-1A-2B-00-00-02.cfg',
+             'outcome': 'ok', 'error': None},
+            {'mac': '00:1A:2B:00:00:03', 'ip': '10.200.1.3', 'serial': 'S3', 'file': None,
+             'outcome': 'failed', 'error': 'No Response !!!'},
+        ]
+        shas = {'/stage/00-1A-2B-00-00-01.cfg': 'new', '/site/00-1A-2B-00-00-01.cfg': 'old',
+                '/stage/00-1A-2B-00-00-02.cfg': 'same', '/site/00-1A-2B-00-00-02.cfg': 'same'}
+        rows, failed = config.site_rows(entries, '/site', shas.get)
+        self.assertEqual([(r['path'], r['sha256'], r['previous_sha256'], r['changed'], r['outcome']) for r in rows],
+                         [('/site/00-1A-2B-00-00-01.cfg', 'new', 'old', True, 'ok'),
+                          ('/site/00-1A-2B-00-00-02.cfg', 'same', 'same', False, 'ok'),
+                          (None, None, None, False, 'failed')])
+        self.assertEqual(rows[0]['mac'], '00-1a-2b-00-00-01')
+        self.assertEqual(failed, ['00:1A:2B:00:00:03: No Response !!!'])
+        del shas['/site/00-1A-2B-00-00-02.cfg']
+        self.assertTrue(config.site_rows(entries, '/site', shas.get)[0][1]['changed'])
 
 
 if __name__ == '__main__':
