@@ -6,7 +6,8 @@
 #             provision from the site's plan, backup-all; the three summed
 #   Ansible   one playbook from the controller over SSH: discover, provision
 #             from the site's plan, discover again, every image backed up by
-#             norvane.setup.config and fetched to the controller
+#             one norvane.setup.config task (dir, archive) and the site's
+#             archive fetched to the controller
 # Ansible runs first, on the simulators as the fixture starts them; both move
 # every appliance (Ansible to 10.24N.30.x, then by hand on to .20.x) and back
 # up every image. Printed: each time, the ratio (goal under 2), how many
@@ -40,22 +41,10 @@ ansible-galaxy collection build "$root/ansible/norvane/setup" --output-path "$wo
 ansible-galaxy collection install -p "$work/collections" "$work"/norvane-setup-*.tar.gz >"$work/install.out" 2>&1 ||
     { cat "$work/install.out" >&2; exit 1; }
 
-# The fixture gives its sites 3, 4 and 5 appliances; a copy of it, beside
-# the project's lib.sh, gives each $count. Refused if that line has changed.
-mkdir -p "$work/fixture/tools/support"
-ln -s "$root/tools/support/lib.sh" "$work/fixture/tools/support/lib.sh"
-sed "s/^\( *for count in\) 3 4 5; do\$/\1 $count $count $count; do/" "$root/tools/support/sites" \
-    >"$work/fixture/tools/support/sites"
-if ! grep -q "for count in $count $count $count; do" "$work/fixture/tools/support/sites"; then
-    echo "ansible_sites: tools/support/sites no longer sets its counts as expected; nothing run" >&2
-    exit 1
-fi
-chmod 0700 "$work/fixture/tools/support/sites"
-
 mkdir -m 0700 "$work/sites" "$work/fetched" "$work/tmp"
 umask 077
 echo pw-bench >"$work/password"
-# Site N's appliances have MACs from index (N - 1) * 100 + 1 on (the
+# Site N's appliances have MACs from index (N - 1) * 65536 + 1 on (the
 # fixture's --first-index), so each plan names every one of its site.
 for n in 1 2 3; do
     mkdir "$work/sites/site$n"
@@ -63,7 +52,7 @@ for n in 1 2 3; do
         awk -v n=$n -v c=$count -v base=${to#*:} 'BEGIN {
             print "mac,ip"
             for (k = 1; k <= c; k++) {
-                m = (n - 1) * 100 + k
+                m = (n - 1) * 65536 + k
                 printf "00:1A:2B:%02X:%02X:%02X,10.24%d.%d.%d\n", int(m / 65536), int(m / 256) % 256, m % 256,
                        n, base + int((k - 1) / 250), (k - 1) % 250 + 1
             }
@@ -95,37 +84,29 @@ cat >"$work/bench.yml" <<'EOF'
       norvane.setup.discover:
       register: after
 
-    - name: Every image backed up
+    - name: Every image backed up, in one archive
       norvane.setup.config:
-        target: "{{ item.ip }}"
-        path: "{{ site_dir }}/ansible-backups/{{ item.mac | replace(':', '-') }}.cfg"
-        state: backup
+        dir: "{{ site_dir }}/ansible-backups"
+        archive: "{{ site_dir }}/ansible-backups.tar"
         password: "{{ norvane_password }}"
-      loop: "{{ after.appliances }}"
-      loop_control:
-        label: "{{ item.mac }}"
 
-    - name: Every image on the controller
+    - name: The site's archive on the controller
       ansible.builtin.fetch:
-        src: "{{ site_dir }}/ansible-backups/{{ item.mac | replace(':', '-') }}.cfg"
-        dest: "{{ fetch_root }}/{{ inventory_hostname }}/"
+        src: "{{ site_dir }}/ansible-backups.tar"
+        dest: "{{ fetch_root }}/{{ inventory_hostname }}.tar"
         flat: true
-      loop: "{{ after.appliances }}"
-      loop_control:
-        label: "{{ item.mac }}"
 
     - name: Tally
       ansible.builtin.debug:
         msg: "tally moved={{ provisioned.results | selectattr('outcome', 'defined')
               | selectattr('outcome', 'eq', 'moved') | list | length }}"
 EOF
-for n in 1 2 3; do mkdir "$work/sites/site$n/ansible-backups"; done
 export ANSIBLE_COLLECTIONS_PATH="$work/collections" ANSIBLE_LOCAL_TEMP="$work/tmp" ANSIBLE_NOCOLOR=1 \
        ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_PIPELINING=1 ANSIBLE_LOG_PATH="$work/ansible.log" \
-       NORVANE_SITES_PASSWORD=pw-bench
+       NORVANE_SITES_PASSWORD=pw-bench NORVANE_SITES_COUNTS="$count $count $count"
 forks=$(ansible-config dump 2>/dev/null | sed -n "s/^DEFAULT_FORKS([^)]*) = //p")
 
-"$work/fixture/tools/support/sites" "$build/tools/sim/norvane-sim" "$build/cli/norvane" sh -c '
+"$root/tools/support/sites" "$build/tools/sim/norvane-sim" "$build/cli/norvane" sh -c '
     set -eu
     work=$1 count=$2 forks=$3
     now() { date +%s%N; }
@@ -138,7 +119,11 @@ forks=$(ansible-config dump 2>/dev/null | sed -n "s/^DEFAULT_FORKS([^)]*) = //p"
     }
     a_ended=$(now)
     a_moved=$(sed -n "s/.*\"tally moved=\([0-9]*\)\".*/\1/p" "$work/ansible.out" | awk "{ s += \$1 } END { print s + 0 }")
-    fetched=$(find "$work/fetched" -name "*.cfg" -size +0 | wc -l)
+    for n in 1 2 3; do
+        mkdir "$work/fetched/site$n"
+        tar -xf "$work/fetched/site$n.tar" -C "$work/fetched/site$n" 2>/dev/null || true
+    done
+    fetched=$(find "$work/fetched" -name "*.cfg" -size 8192c | wc -l)
     echo "Ansible, forks $forks: $(seconds $a_started $a_ended) s, $a_moved of $((3 * count)) moved," \
          "$fetched of $((3 * count)) backed up and fetched"
 
