@@ -21,7 +21,8 @@ enum : unsigned {
     OPT_FLEET = 1 << 4,    // --match, --parallel, --retries, --report, --rounds
     OPT_VERIFY = 1 << 5,   // --no-verify
     OPT_SCAN = 1 << 6,     // discovery sweeps ranges too: --scan, --rate, --no-broadcast, --force
-    OPT_PLAN = 1 << 7,     // --from, --dry-run, --format
+    OPT_PLAN = 1 << 7,     // --from, --dry-run, --format, --watch
+    OPT_WATCH = 1 << 8,    // rounds until a signal: --interval, --gone-after, --format
 };
 
 // Addresses a sweep may cover without --force: a /16.
@@ -57,7 +58,11 @@ const Subcommand kSubcommands[] = {
      "Gives each appliance in PLAN.csv (mac,ip[,password]; - reads standard input) its address, or numbers those "
      "found from --from "
      "FIRST_IP; checks each.",
-     OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_FLEET | OPT_PLAN, RunProvision},
+     OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_FLEET | OPT_PLAN | OPT_WATCH, RunProvision},
+    {"watch", "",
+     "Discovers every --interval seconds until stopped, printing each appliance that appeared, moved, changed "
+     "its serial or is gone.",
+     OPT_SCAN | OPT_WATCH, RunWatch},
 };
 
 const Subcommand* FindSubcommand(const QString& strName)
@@ -96,7 +101,9 @@ QString TopHelp()
 
 void AddOptions(QCommandLineParser& parser, const Subcommand& sub)
 {
-    const bool bDiscover = sub.nOptions & OPT_DISCOVER;
+    // Whether --timeout is the wait of a discovery, not of one reply.
+    const bool bDiscover = (sub.nOptions & OPT_DISCOVER) || sub.nOptions == (OPT_SCAN | OPT_WATCH);
+    const bool bProvision = sub.nOptions & OPT_PLAN;
     parser.addOption({{"h", "help"}, "Shows this help."});
     parser.addOption({"timeout",
                       bDiscover ? "Seconds to gather replies in each round, after its last request (default 2)."
@@ -133,8 +140,24 @@ void AddOptions(QCommandLineParser& parser, const Subcommand& sub)
         parser.addOption(
             {"rounds", "Broadcasts (and sweeps) discovery N times and merges the replies (default 1).", "N", "1"});
     if (sub.nOptions & (OPT_DISCOVER | OPT_PLAN))
-        parser.addOption({"format", bDiscover ? "table (default), json or csv." : "Of --dry-run: table (default), json or csv.",
+        parser.addOption({"format",
+                          bDiscover ? "table (default), json or csv."
+                                    : "Of --dry-run: table (default), json or csv; of --watch: json or text.",
                           "FORMAT", "table"});
+    else if (sub.nOptions & OPT_WATCH)
+        parser.addOption({"format", "json (one object a line) or text; json unless standard output is a terminal.",
+                          "FORMAT"});
+    if (sub.nOptions & OPT_WATCH) {
+        if (bProvision)
+            parser.addOption({"watch", "Keeps discovering and moves each planned appliance as soon as it appears; "
+                                       "prints events, as norvane watch does, until stopped."});
+        else
+            parser.addOption({"once-settled", "Prints the appliances present as appeared events once the "
+                                              "replies agree, and stops."});
+        parser.addOption({"interval", "Seconds from one discovery to the next (default 5).", "SEC", "5"});
+        parser.addOption({"gone-after", "Rounds without an answer before an appliance is gone (default 3).", "N",
+                          "3"});
+    }
     if (sub.nOptions & OPT_PLAN) {
         parser.addOption({"from", "Instead of a plan: consecutive addresses from FIRST_IP to the appliances found "
                                   "(or those --match selects), in MAC order.",

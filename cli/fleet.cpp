@@ -9,6 +9,9 @@
 #include "terminal.h"
 
 #include <QHash>
+#include <QScopeGuard>
+
+#include <optional>
 
 AttemptEnd AttemptEnd::Of(const RequestResult& result)
 {
@@ -67,7 +70,7 @@ CFleetRunner::CFleetRunner(CSession& session, const FleetOptions& options, std::
 {
 }
 
-int CFleetRunner::Run(const QList<CFleetJob*>& jobs)
+int CFleetRunner::Run(const QList<CFleetJob*>& jobs, CInterruption* pInterruption)
 {
     m_jobs = jobs;
     for (CFleetJob* pJob : jobs) {
@@ -76,8 +79,12 @@ int CFleetRunner::Run(const QList<CFleetJob*>& jobs)
         else
             m_waiting.append(pJob);
     }
-    CInterruption interruption;
-    QObject::connect(&interruption, &CInterruption::Interrupted, &m_loop, [this](int n) { Interrupt(n); });
+    std::optional<CInterruption> own;
+    if (!pInterruption)
+        pInterruption = &own.emplace();
+    const QMetaObject::Connection taken = QObject::connect(pInterruption, &CInterruption::Interrupted, &m_loop,
+                                                           [this](int n) { Interrupt(n); });
+    const auto release = qScopeGuard([taken] { QObject::disconnect(taken); });
     StartMore();
     if (m_nEnded < m_jobs.size())
         m_loop.exec();

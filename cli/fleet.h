@@ -20,6 +20,7 @@
 
 #include <functional>
 
+class CInterruption;
 class CSession;
 struct RequestResult;
 
@@ -95,8 +96,9 @@ public:
     CFleetRunner(CSession& session, const FleetOptions& options, std::function<void()> progress);
 
     // Runs every job that has not ended; returns the signal that
-    // interrupted the run, 0 when none did.
-    int Run(const QList<CFleetJob*>& jobs);
+    // interrupted the run, 0 when none did. The signals are taken by an
+    // interruption of its own, or by the caller's where one is given.
+    int Run(const QList<CFleetJob*>& jobs, CInterruption* pInterruption = nullptr);
 
 private:
     void StartMore();

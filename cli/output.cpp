@@ -120,3 +120,36 @@ QString CsvLine(const QStringList& row)
         fields << CsvField(strField);
     return fields.join(QLatin1Char(',')) + QLatin1Char('\n');
 }
+
+QByteArray FormatEvent(const WatchEvent& event, const QDateTime& time, bool bJson)
+{
+    const Appliance& a = event.appliance;
+    if (bJson) {
+        QJsonObject object = event.extra;
+        object.insert(QStringLiteral("event"), event.strEvent);
+        object.insert(QStringLiteral("time"), time.toUTC().toString(Qt::ISODateWithMs));
+        object.insert(QStringLiteral("mac"), a.strMac);
+        object.insert(QStringLiteral("ip"), a.strIp);
+        object.insert(QStringLiteral("serial"), a.strSerial);
+        object.insert(QStringLiteral("interfaces"), QJsonArray::fromStringList(a.interfaces));
+        object.insert(QStringLiteral("found_by"), QJsonArray::fromStringList(a.foundBy));
+        if (!event.strPreviousIp.isEmpty())
+            object.insert(QStringLiteral("previous_ip"), event.strPreviousIp);
+        if (!event.strPreviousSerial.isEmpty())
+            object.insert(QStringLiteral("previous_serial"), event.strPreviousSerial);
+        return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    }
+    QStringList cells{time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), event.strEvent.leftJustified(8),
+                      Printable(a.strMac), Printable(a.strIp), Printable(a.strSerial)};
+    if (!event.strPreviousIp.isEmpty())
+        cells << QStringLiteral("(was %1)").arg(Printable(event.strPreviousIp));
+    if (!event.strPreviousSerial.isEmpty())
+        cells << QStringLiteral("(was %1)").arg(Printable(event.strPreviousSerial));
+    // What a command adds, in its words: provision's outcome, for one.
+    for (auto it = event.extra.begin(); it != event.extra.end(); ++it)
+        if (it->isString() && !it->toString().isEmpty())
+            cells << QStringLiteral("%1: %2").arg(it.key(), Printable(it->toString()));
+    if (!a.foundBy.isEmpty())
+        cells << Items(a.foundBy);
+    return (cells.join(QStringLiteral("  ")) + QLatin1Char('\n')).toUtf8();
+}

@@ -2,6 +2,9 @@
 #pragma once
 
 #include "appliance.h"
+#include "watcher.h"
+
+#include <QDateTime>
 
 #include <QByteArray>
 #include <QList>
@@ -23,3 +26,8 @@ QByteArray FormatCsvRows(const QList<QStringList>& rows);
 void MeasureColumns(const QStringList& row, QList<qsizetype>& widths);
 QString ColumnsLine(const QStringList& row, const QList<qsizetype>& widths);
 QString CsvLine(const QStringList& row);
+
+// One event of a watch as a line: JSON (the keys of FormatJson, and event,
+// time in UTC, previous_ip, previous_serial and the event's extra keys), or
+// for people the local time, the event and the appliance in columns.
+QByteArray FormatEvent(const WatchEvent& event, const QDateTime& time, bool bJson);

@@ -328,6 +328,43 @@ QList<PlanRow> NumberedPlan(const QList<Appliance>& appliances, const QString& s
     return rows;
 }
 
+PlanRow NextNumberedRow(const Appliance& appliance, const QString& strFirstIp, const CAddressRanges& scan,
+                        const QSet<QString>& taken, quint32& nNext, QString& strWhy)
+{
+    PlanRow row;
+    row.strMac = CanonicalMac(appliance.strMac);
+    row.strSource = row.strMac.isEmpty() ? appliance.strMac : row.strMac;
+    const quint32 nFirst = QHostAddress(strFirstIp).toIPv4Address();
+    CAddressRanges::Block block;
+    QString strRange;
+    if (!NumberingRange(nFirst, scan, block, strRange)) {
+        strWhy = QStringLiteral("%1 is in no subnet of this host").arg(strFirstIp);
+        return row;
+    }
+    const CInterfaceSnapshot interfaces;
+    for (quint64 n = std::max(nFirst, nNext); n <= block.nLast; ++n) {
+        const QString strIp = QHostAddress(quint32(n)).toString();
+        if (taken.contains(strIp) || !NewIpRefusal(strIp, scan).isEmpty())
+            continue;
+        nNext = quint32(n + 1);
+        row.strIp = strIp;
+        return row;
+    }
+    strWhy = QStringLiteral("no address is left from %1: %2 ends at %3")
+                 .arg(strFirstIp, strRange, QHostAddress(block.nLast).toString());
+    return row;
+}
+
+bool InNumberingRange(const QString& strIp, const QString& strFirstIp, const CAddressRanges& scan)
+{
+    const quint32 nFirst = QHostAddress(strFirstIp).toIPv4Address();
+    const quint32 nIp = QHostAddress(strIp).toIPv4Address();
+    CAddressRanges::Block block;
+    QString strRange;
+    return !CanonicalIp(strIp).isEmpty() && NumberingRange(nFirst, scan, block, strRange) && nIp >= nFirst &&
+           nIp <= block.nLast;
+}
+
 void CheckOccupied(const QList<PlanRow>& rows, const QList<Appliance>& found, QStringList& problems)
 {
     QMultiHash<QString, QString> macsAt; // canonical address -> MACs answering there

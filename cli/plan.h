@@ -7,6 +7,7 @@
 #include "appliance.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -41,6 +42,16 @@ QList<PlanRow> ReadPlan(const QString& strPath, const CAddressRanges& scan, QStr
 // anything is sent.
 QList<PlanRow> NumberedPlan(const QList<Appliance>& appliances, const QString& strFirstIp, const CAddressRanges& scan,
                             QStringList& problems);
+
+// One appliance's row numbered as it turns up (provision --from --watch):
+// the first address from nNext on, within the range NumberedPlan keeps
+// strFirstIp to, that is not in taken and that an appliance may have;
+// nNext moves past it. An empty strIp, and the reason in strWhy, when no
+// address is left.
+PlanRow NextNumberedRow(const Appliance& appliance, const QString& strFirstIp, const CAddressRanges& scan,
+                        const QSet<QString>& taken, quint32& nNext, QString& strWhy);
+// Whether numbering from strFirstIp could give strIp.
+bool InNumberingRange(const QString& strIp, const QString& strFirstIp, const CAddressRanges& scan);
 
 // A row whose new address already answers for another appliance.
 void CheckOccupied(const QList<PlanRow>& rows, const QList<Appliance>& found, QStringList& problems);

@@ -10,6 +10,7 @@
 #include "messages.h"
 #include "output.h"
 #include "plan.h"
+#include "provisionjob.h"
 #include "session.h"
 #include "steps.h"
 #include "targets.h"
@@ -24,118 +25,13 @@
 #include <vector>
 
 namespace {
-const QString kMoved = QStringLiteral("moved");
-const QString kAlreadyThere = QStringLiteral("already there");
-const QString kNotFound = QStringLiteral("not found");
-const QString kChange = QStringLiteral("change");
-
-// What the row asks of the appliance discovery found for it (none: null).
-// At its planned address only when its reply came from there too, not
-// only claimed it.
-QString PlannedAction(const PlanRow& row, const Appliance* pFound)
-{
-    if (!pFound)
-        return kNotFound;
-    const bool bThere = CanonicalIp(pFound->strIp) == row.strIp && CanonicalIp(pFound->strFrom) == row.strIp;
-    return bThere ? kAlreadyThere : kChange;
-}
-
-// One row of the plan: its appliance moved to the row's address and checked
-// there, or, seen there already, confirmed there.
-class CProvisionJob : public CFleetJob {
-public:
-    // pFound: the appliance answering with the row's MAC; null when none does.
-    CProvisionJob(const PlanRow& row, const Appliance* pFound)
-        : CFleetJob(pFound ? *pFound : Appliance{row.strMac, {}, {}, 0, {}, {}, {}}), m_row(row),
-          m_bConfirm(pFound && PlannedAction(row, pFound) == kAlreadyThere)
-    {
-        if (!pFound) {
-            m_strOutcome = kNotFound;
-            Settle(QStringLiteral("no appliance answers for this MAC"));
-        }
-    }
-
-    const QString& Outcome() const { return m_strOutcome; }
-    // Acknowledged, but not found at the new address after every retry.
-    bool Unverified() const { return m_bUnverified && !Succeeded(); }
-
-    // Where a broadcast discovery found the appliances, once every job
-    // ended: one that answers from its new address after all has moved.
-    void Recheck(const QList<Appliance>& found)
-    {
-        const QString strWhy = WhyNotVerified(found, m_row.strMac, m_row.strIp);
-        if (strWhy.isEmpty())
-            m_strOutcome = kMoved;
-        Settle(strWhy.isEmpty() ? QString() : QStringLiteral("acknowledged, but ") + strWhy);
-    }
-
-    QJsonObject ReportEntry() const override
-    {
-        return QJsonObject{
-            {"mac", m_appliance.strMac},
-            {"old_ip", m_appliance.strIp.isEmpty() ? QJsonValue() : QJsonValue(m_appliance.strIp)},
-            {"new_ip", m_row.strIp},
-            {"outcome", m_strOutcome.isEmpty() ? QStringLiteral("failed") : m_strOutcome},
-            {"attempts", m_nAttempts},
-            {"error", Succeeded() ? QJsonValue() : QJsonValue(Error())},
-        };
-    }
-
-private:
-    void Attempt(CSession& session, const FleetOptions& options, const Calls& calls) override
-    {
-        m_bUnverified = false;
-        if (!m_bConfirm) {
-            Change(session, options, calls);
-            return;
-        }
-        // Any host can claim an address in a datagram's body: an appliance
-        // is left alone only when it answers a discovery sent there, as a
-        // change is checked. Otherwise it is moved as any other.
-        m_bConfirm = false;
-        ConfirmAt(session, m_appliance.strMac, m_row.strIp, m_appliance.nInterface, LookAgainMs(options.nTimeoutMs),
-                  [this, &session, options, calls](bool bThere) {
-                      if (!bThere) {
-                          Change(session, options, calls);
-                          return;
-                      }
-                      m_strOutcome = kAlreadyThere;
-                      m_nAttempts = 0; // no change was tried
-                      calls.end({});
-                  });
-    }
-
-    void Change(CSession& session, const FleetOptions& options, const Calls& calls)
-    {
-        AddressChange change{m_appliance, m_row.strIp, m_row.bPassword ? m_row.strPassword : options.strPassword,
-                             true};
-        // The old address is free for the next change once acknowledged.
-        change.acknowledged = calls.addressFree;
-        ChangeAddress(session, change, options.nTimeoutMs, [this, end = calls.end](const ChangeResult& result) {
-            using EStage = ChangeResult::EStage;
-            if (result.eStage == EStage::Done) {
-                m_strOutcome = kMoved;
-                end({});
-            } else if (result.eStage == EStage::NotAcknowledged) {
-                end(AttemptEnd::Of(result.ack));
-            } else {
-                m_bUnverified = true;
-                end({AttemptEnd::EKind::Lost, QStringLiteral("acknowledged, but no answer from %1").arg(m_row.strIp)});
-            }
-        });
-    }
-
-    PlanRow m_row;
-    bool m_bConfirm = false; // seen at its planned address, to be confirmed there
-    bool m_bUnverified = false;
-    QString m_strOutcome; // empty: not (yet) one of the named ones
-};
-
 const Appliance* FindMac(const QHash<QString, qsizetype>& byMac, const QList<Appliance>& found, const QString& strMac)
 {
     const auto it = byMac.constFind(strMac);
     return it == byMac.constEnd() ? nullptr : &found[*it];
 }
+
+} // namespace
 
 [[noreturn]] void Refuse(const QStringList& problems)
 {
@@ -143,6 +39,8 @@ const Appliance* FindMac(const QHash<QString, qsizetype>& byMac, const QList<App
         Note(strProblem);
     Usage(QStringLiteral("the plan is refused (%1 to mend); nothing was sent").arg(problems.size()));
 }
+
+namespace {
 
 // Written as it goes: half a million rows held as a table, then again as
 // text, took fifty times the plan's size.
@@ -203,38 +101,53 @@ void PrintPlan(const CContext& ctx, const QList<PlanRow>& rows, const QHash<QStr
 }
 } // namespace
 
+ProvisionInput ReadProvisionInput(CContext& ctx)
+{
+    ProvisionInput in;
+    in.options = ReadFleetOptions(ctx, "provision");
+    in.bFrom = ctx.IsSet("from");
+    if (in.bFrom == !ctx.args.isEmpty())
+        Usage(QStringLiteral("give either PLAN.csv or --from FIRST_IP; see norvane help provision"));
+    if (!in.bFrom && ctx.IsSet("match"))
+        Usage(QStringLiteral("--match goes with --from: a plan names its appliances"));
+    in.match = MatchOption(ctx);
+    if (in.bFrom) {
+        if (const QString strWhy = NewIpRefusal(ctx.Value("from"), ctx.sweep.ranges); !strWhy.isEmpty())
+            Usage(strWhy);
+        in.strFirstIp = CanonicalIp(ctx.Value("from"));
+    }
+    QStringList problems;
+    in.rows = in.bFrom ? NumberedPlan({}, in.strFirstIp, ctx.sweep.ranges, problems)
+                       : ReadPlan(ctx.args[0], ctx.sweep.ranges, problems);
+    if (!problems.isEmpty())
+        Refuse(problems);
+    if (!in.options.strReport.isEmpty()) {
+        CheckReportApart(ctx, in.options.strReport,
+                         in.bFrom || ctx.args[0] == QLatin1String("-") ? QStringList() : ctx.args);
+        CheckWritable(in.options.strReport);
+    }
+    in.bAllHavePasswords =
+        !in.bFrom && std::all_of(in.rows.begin(), in.rows.end(), [](const PlanRow& row) { return row.bPassword; });
+    return in;
+}
+
 int RunProvision(CContext& ctx)
 {
-    FleetOptions options = ReadFleetOptions(ctx, "provision");
+    if (ctx.IsSet("watch"))
+        return RunProvisionWatch(ctx);
     const int nRounds = CountOption(ctx, "rounds", 1, 1000);
     const bool bDryRun = ctx.IsSet("dry-run");
     const QString strFormat = ctx.Value("format");
     if (strFormat != QLatin1String("table") && strFormat != QLatin1String("json") && strFormat != QLatin1String("csv"))
         Usage(QStringLiteral("--format takes table, json or csv"));
-    const bool bFrom = ctx.IsSet("from");
-    if (bFrom == !ctx.args.isEmpty())
-        Usage(QStringLiteral("give either PLAN.csv or --from FIRST_IP; see norvane help provision"));
-    if (!bFrom && ctx.IsSet("match"))
-        Usage(QStringLiteral("--match goes with --from: a plan names its appliances"));
-    const QRegularExpression match = MatchOption(ctx);
-    QString strFirstIp;
-    if (bFrom) {
-        if (const QString strWhy = NewIpRefusal(ctx.Value("from"), ctx.sweep.ranges); !strWhy.isEmpty())
-            Usage(strWhy);
-        strFirstIp = CanonicalIp(ctx.Value("from"));
-    }
+    ProvisionInput in = ReadProvisionInput(ctx);
+    FleetOptions& options = in.options;
+    const bool bFrom = in.bFrom;
+    const QRegularExpression& match = in.match;
+    const QString& strFirstIp = in.strFirstIp;
+    QList<PlanRow>& rows = in.rows;
     QStringList problems;
-    QList<PlanRow> rows = bFrom ? NumberedPlan({}, strFirstIp, ctx.sweep.ranges, problems)
-                                : ReadPlan(ctx.args[0], ctx.sweep.ranges, problems);
-    if (!problems.isEmpty())
-        Refuse(problems);
-    if (!options.strReport.isEmpty()) {
-        CheckReportApart(ctx, options.strReport, bFrom || ctx.args[0] == QLatin1String("-") ? QStringList() : ctx.args);
-        CheckWritable(options.strReport);
-    }
-    const bool bAllHavePasswords =
-        !bFrom && std::all_of(rows.begin(), rows.end(), [](const PlanRow& row) { return row.bPassword; });
-    if (!bDryRun && !bAllHavePasswords)
+    if (!bDryRun && !in.bAllHavePasswords)
         options.strPassword = ReadPassword(ctx);
 
     QList<Appliance> found = Discover(ctx, ctx.nDiscoverMs, nRounds);

@@ -3,6 +3,7 @@
 #include "messages.h"
 
 #include <QEventLoop>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -56,7 +57,8 @@ CSession::Discovered CSession::Discover(int nWindowMs, int nRounds, const StopWh
 {
     Discovered result;
     m_discovery.emplace(m_sweeper, m_sweep.bBroadcast);
-    for (int nRound = 0; nRound < nRounds; ++nRound) {
+    m_bDiscoveryStopped = false;
+    for (int nRound = 0; nRound < nRounds && !m_bDiscoveryStopped; ++nRound) {
         result.bSent = DiscoverRound(nWindowMs, stop) || result.bSent;
         if (stop && stop(m_discovery->Found()))
             break;
@@ -67,6 +69,15 @@ CSession::Discovered CSession::Discover(int nWindowMs, int nRounds, const StopWh
     return result;
 }
 
+void CSession::StopDiscovery()
+{
+    if (!m_discovery)
+        return;
+    m_bDiscoveryStopped = true;
+    if (m_pRoundLoop)
+        m_pRoundLoop->quit();
+}
+
 bool CSession::DiscoverRound(int nWindowMs, const StopWhen& stop)
 {
     bool bSent = false;
@@ -75,6 +86,8 @@ bool CSession::DiscoverRound(int nWindowMs, const StopWhen& stop)
         ReportSent(DM_DISCOVER, QHostAddress(QHostAddress::Broadcast).toString());
     }
     QEventLoop loop;
+    m_pRoundLoop = &loop;
+    const auto forget = qScopeGuard([this] { m_pRoundLoop = nullptr; });
     QTimer window;
     window.setSingleShot(true);
     window.setTimerType(Qt::PreciseTimer);
@@ -91,14 +104,15 @@ bool CSession::DiscoverRound(int nWindowMs, const StopWhen& stop)
     m_discovery->NewRound();
     if (m_sweep.ranges.IsEmpty()) {
         window.start(nWindowMs);
-        loop.exec();
+        if (!m_bDiscoveryStopped)
+            loop.exec();
         return bSent;
     }
     // The wait starts once the last request of the sweep has gone.
     const QMetaObject::Connection swept =
         connect(&m_sweeper, &CAddressSweep::Finished, &window, [&] { window.start(nWindowMs); });
     m_sweeper.Start(m_sweep.ranges, m_sweep.nRate);
-    if (m_sweeper.IsRunning() || window.isActive())
+    if ((m_sweeper.IsRunning() || window.isActive()) && !m_bDiscoveryStopped)
         loop.exec();
     m_sweeper.Stop();
     disconnect(swept);

@@ -25,6 +25,7 @@
 #include <optional>
 #include <unordered_map>
 
+class QEventLoop;
 class QTimer;
 
 class CSession : public QObject, public CDeviceReplies {
@@ -52,6 +53,9 @@ public:
         bool bSent = false;          // whether any request could be sent
     };
     Discovered Discover(int nWindowMs, int nRounds, const StopWhen& stop = {});
+    // Ends the discovery in progress now, with what it gathered so far (a
+    // signal during a watch); the next one runs as usual.
+    void StopDiscovery();
 
     // Sends one request to the appliance at request.strDeviceIp (dotted) and
     // calls done with its outcome, once: DM_SET_IP (broadcast; its
@@ -112,5 +116,7 @@ private:
     // The discovery in progress: it lives only within Discover, which
     // hands back what it gathered.
     std::optional<CDiscovery> m_discovery;
+    QEventLoop* m_pRoundLoop = nullptr; // the wait of the round in progress
+    bool m_bDiscoveryStopped = false;
     quint64 m_nForeign = 0;
 };

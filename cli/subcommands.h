@@ -35,3 +35,6 @@ int RunRestore(CContext& ctx);
 int RunBackupAll(CContext& ctx);  // backupall.cpp
 int RunRestoreAll(CContext& ctx); // restoreall.cpp
 int RunProvision(CContext& ctx);  // provision.cpp
+int RunWatch(CContext& ctx);      // watch.cpp
+// provision --watch: provisionwatch.cpp
+int RunProvisionWatch(CContext& ctx);

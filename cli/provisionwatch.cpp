@@ -1,0 +1,211 @@
+// norvane provision --watch: zero-touch. Discovery every --interval seconds,
+// as norvane watch runs it; each planned appliance seen anywhere but at its
+// planned address is moved there and checked, as provision moves one, at
+// most --parallel at a time. Every change of the segment, and every move,
+// is an event on standard output and in the --report (JSON lines).
+//
+// An appliance is moved once in a run: seen elsewhere later, it is reported
+// and left. One whose move fails is tried again on later rounds, --retries
+// times, then reported and left. With --from, appliances that --match picks
+// are numbered as they turn up; those already answering from an address of
+// that range keep it, so a restarted unit renumbers nothing.
+#include "subcommands.h"
+
+#include "exitcodes.h"
+#include "interruption.h"
+#include "messages.h"
+#include "provisionjob.h"
+#include "steps.h"
+#include "watch.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <memory>
+#include <vector>
+
+namespace {
+class CZeroTouch {
+public:
+    CZeroTouch(CContext& ctx, const ProvisionInput& in, CWatcher& watcher, CEventWriter& writer)
+        : m_ctx(ctx), m_in(in), m_watcher(watcher), m_writer(writer)
+    {
+        for (const PlanRow& row : in.rows)
+            m_plan.insert(row.strMac, row);
+        // Lost replies are asked again on the next round, not at once.
+        m_runOptions = in.options;
+        m_runOptions.nRetries = 0;
+        m_runOptions.bProgress = false;
+    }
+
+    bool Round(const QList<Appliance>& heard, CInterruption& interruption)
+    {
+        for (WatchEvent& event : m_watcher.Round(heard)) {
+            event.extra.insert(QStringLiteral("plan"), PlanNote(event.appliance));
+            if (!m_writer.Write(event))
+                return false;
+        }
+        std::vector<std::unique_ptr<CProvisionJob>> jobs;
+        QList<WatchEvent> refused;
+        MakeJobs(heard, jobs, refused);
+        for (const WatchEvent& event : std::as_const(refused))
+            if (!m_writer.Write(event))
+                return false;
+        if (jobs.empty())
+            return true;
+        RefuseUnsafe(JobList(jobs), true);
+        CFleetRunner(*m_ctx.pSession, m_runOptions, [] {}).Run(JobList(jobs), &interruption);
+        LookAgain(jobs);
+        for (const auto& pJob : jobs)
+            if (!m_writer.Write(Outcome(*pJob)))
+                return false;
+        return true;
+    }
+
+private:
+    // Where the plan stands on an appliance an event names.
+    QString PlanNote(const Appliance& a) const
+    {
+        const auto row = m_plan.constFind(CanonicalMac(a.strMac));
+        if (row == m_plan.constEnd())
+            return QStringLiteral("not in plan");
+        return CanonicalIp(a.strIp) == row->strIp ? kAlreadyThere : kChange;
+    }
+
+    // The row of a planned appliance; with --from, numbered now if it is new
+    // and --match picks it. Null when it is in no plan.
+    const PlanRow* RowOf(const Appliance& a, const QSet<QString>& taken, QList<WatchEvent>& refused)
+    {
+        const QString strKey = CanonicalMac(a.strMac);
+        if (const auto it = m_plan.constFind(strKey); it != m_plan.constEnd())
+            return &*it;
+        if (!m_in.bFrom || strKey.isEmpty() || m_unnumbered.contains(strKey) ||
+            Chosen(m_ctx, m_in.match, {a}).isEmpty())
+            return nullptr;
+        if (InNumberingRange(a.strIp, m_in.strFirstIp, m_ctx.sweep.ranges) &&
+            CanonicalIp(a.strFrom) == CanonicalIp(a.strIp)) {
+            PlanRow row;
+            row.strMac = row.strSource = strKey;
+            row.strIp = CanonicalIp(a.strIp);
+            return &*m_plan.insert(strKey, row);
+        }
+        QString strWhy;
+        const PlanRow row = NextNumberedRow(a, m_in.strFirstIp, m_ctx.sweep.ranges, taken, m_nNext, strWhy);
+        if (row.strIp.isEmpty()) {
+            m_unnumbered.insert(strKey);
+            refused.append(Failed(a, strWhy, 0, true));
+            return nullptr;
+        }
+        return &*m_plan.insert(strKey, row);
+    }
+
+    void MakeJobs(const QList<Appliance>& heard, std::vector<std::unique_ptr<CProvisionJob>>& jobs,
+                  QList<WatchEvent>& refused)
+    {
+        // Addresses in use, with who answers there: none is given twice.
+        QHash<QString, QString> macAt;
+        for (const Appliance& a : heard)
+            macAt.insert(CanonicalIp(a.strIp), CanonicalMac(a.strMac));
+        QSet<QString> taken;
+        for (const PlanRow& row : std::as_const(m_plan))
+            taken.insert(row.strIp);
+        for (auto it = macAt.cbegin(); it != macAt.cend(); ++it)
+            taken.insert(it.key());
+        for (const Appliance& a : heard) {
+            const QString strKey = CanonicalMac(a.strMac);
+            if (m_moved.contains(strKey) || m_givenUp.contains(strKey))
+                continue;
+            const PlanRow* pRow = RowOf(a, taken, refused);
+            if (!pRow || PlannedAction(*pRow, &a) == kAlreadyThere)
+                continue;
+            const QString strHolder = macAt.value(pRow->strIp);
+            if (!strHolder.isEmpty() && strHolder != strKey) {
+                refused.append(Failed(a, QStringLiteral("%1 already answers for another appliance, %2")
+                                             .arg(pRow->strIp, strHolder),
+                                      ++m_failures[strKey], m_failures[strKey] > m_in.options.nRetries));
+                if (m_failures[strKey] > m_in.options.nRetries)
+                    m_givenUp.insert(strKey);
+                continue;
+            }
+            jobs.push_back(std::make_unique<CProvisionJob>(*pRow, &a));
+        }
+    }
+
+    // One broadcast tells where the appliances not found at their new
+    // address are, as provision does at its end.
+    void LookAgain(const std::vector<std::unique_ptr<CProvisionJob>>& jobs)
+    {
+        if (std::none_of(jobs.begin(), jobs.end(), [](const auto& pJob) { return pJob->Unverified(); }))
+            return;
+        const QList<Appliance> now = m_ctx.pSession->Discover(LookAgainMs(m_in.options.nTimeoutMs), 1).appliances;
+        for (const auto& pJob : jobs)
+            if (pJob->Unverified())
+                pJob->Recheck(now);
+    }
+
+    WatchEvent Failed(const Appliance& a, const QString& strError, int nFailures, bool bFinal) const
+    {
+        WatchEvent event{QStringLiteral("failed"), a, {}, {}, {}};
+        event.extra = {{"plan", PlanNote(a)},
+                       {"error", strError},
+                       {"failures", nFailures},
+                       {"retrying", !bFinal}};
+        if (const auto row = m_plan.constFind(CanonicalMac(a.strMac)); row != m_plan.constEnd())
+            event.extra.insert(QStringLiteral("planned_ip"), row->strIp);
+        return event;
+    }
+
+    WatchEvent Outcome(const CProvisionJob& job)
+    {
+        const QString strKey = CanonicalMac(job.Target().strMac);
+        const QJsonObject entry = job.ReportEntry();
+        if (job.Succeeded()) {
+            Appliance a = job.Target();
+            a.strIp = a.strFrom = entry.value(QStringLiteral("new_ip")).toString();
+            m_watcher.Place(a);
+            m_moved.insert(strKey);
+            WatchEvent event{QStringLiteral("moved"), a, job.Target().strIp, {}, {}};
+            event.extra = {{"plan", kMoved}, {"attempts", job.Attempts()}};
+            return event;
+        }
+        if (job.State() == CFleetJob::EState::Interrupted)
+            return Failed(job.Target(), job.Error(), m_failures.value(strKey), false);
+        const int nFailures = ++m_failures[strKey];
+        const bool bFinal = nFailures > m_in.options.nRetries;
+        if (bFinal)
+            m_givenUp.insert(strKey);
+        WatchEvent event = Failed(job.Target(), job.Error(), nFailures, bFinal);
+        event.extra.insert(QStringLiteral("planned_ip"), entry.value(QStringLiteral("new_ip")));
+        return event;
+    }
+
+    CContext& m_ctx;
+    const ProvisionInput& m_in;
+    CWatcher& m_watcher;
+    CEventWriter& m_writer;
+    FleetOptions m_runOptions;
+    QHash<QString, PlanRow> m_plan; // by canonical MAC; with --from, filled as appliances turn up
+    QHash<QString, int> m_failures; // failed moves, by MAC
+    QSet<QString> m_moved, m_givenUp, m_unnumbered;
+    quint32 m_nNext = 0; // --from: where numbering goes on
+};
+} // namespace
+
+int RunProvisionWatch(CContext& ctx)
+{
+    if (ctx.IsSet("dry-run"))
+        Usage(QStringLiteral("--dry-run and --watch do not go together: a dry run is one discovery"));
+    const WatchOptions watch = ReadWatchOptions(ctx);
+    ProvisionInput in = ReadProvisionInput(ctx);
+    CEventWriter writer(watch.bJson);
+    if (!in.options.strReport.isEmpty())
+        writer.OpenReport(in.options.strReport);
+    if (!in.bAllHavePasswords)
+        in.options.strPassword = ReadPassword(ctx);
+    CWatcher watcher(watch.nGoneAfter);
+    CZeroTouch zeroTouch(ctx, in, watcher, writer);
+    CInterruption interruption;
+    RepeatDiscovery(ctx, watch.nIntervalMs, ctx.nDiscoverMs, interruption,
+                    [&](const QList<Appliance>& heard) { return zeroTouch.Round(heard, interruption); });
+    return EXIT_OK;
+}

@@ -1,0 +1,91 @@
+#include "watcher.h"
+
+#include "targets.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+bool SameClaim(const Appliance& a, const Appliance& b)
+{
+    return CanonicalIp(a.strIp) == CanonicalIp(b.strIp) && a.strSerial == b.strSerial;
+}
+
+bool ByMac(const Appliance& a, const Appliance& b)
+{
+    return CanonicalMac(a.strMac) < CanonicalMac(b.strMac);
+}
+} // namespace
+
+QList<WatchEvent> CWatcher::Round(const QList<Appliance>& heard)
+{
+    QList<WatchEvent> events;
+    QHash<QString, Appliance> heardOnce;
+    QSet<QString> answered;
+    for (const Appliance& a : heard) {
+        const QString strKey = CanonicalMac(a.strMac);
+        const QString strIp = CanonicalIp(a.strIp);
+        if (strKey.isEmpty() || strIp.isEmpty() || strIp != CanonicalIp(a.strFrom)) {
+            ++m_nUnproven;
+            continue;
+        }
+        answered.insert(strKey);
+        const auto known = m_known.find(strKey);
+        if (known != m_known.end() && SameClaim(known->appliance, a)) {
+            known->appliance = a;
+            known->nMissed = 0;
+            continue;
+        }
+        // New, or somewhere new: believed when the next round says the same.
+        const auto once = m_heardOnce.constFind(strKey);
+        if (once == m_heardOnce.constEnd() || !SameClaim(*once, a)) {
+            heardOnce.insert(strKey, a);
+            if (known != m_known.end())
+                known->nMissed = 0;
+            continue;
+        }
+        if (known == m_known.end()) {
+            events.append({QStringLiteral("appeared"), a, {}, {}, {}});
+            m_known.insert(strKey, {a, 0});
+            continue;
+        }
+        if (CanonicalIp(known->appliance.strIp) != strIp)
+            events.append({QStringLiteral("moved"), a, known->appliance.strIp, {}, {}});
+        if (known->appliance.strSerial != a.strSerial)
+            events.append({QStringLiteral("changed"), a, {}, known->appliance.strSerial, {}});
+        *known = {a, 0};
+    }
+    m_heardOnce = std::move(heardOnce);
+
+    QList<Appliance> gone;
+    for (auto it = m_known.begin(); it != m_known.end();) {
+        if (!answered.contains(it.key()) && ++it->nMissed >= m_nGoneAfter) {
+            gone.append(it->appliance);
+            it = m_known.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::sort(gone.begin(), gone.end(), ByMac);
+    for (const Appliance& a : gone)
+        events.append({QStringLiteral("gone"), a, {}, {}, {}});
+    return events;
+}
+
+void CWatcher::Place(const Appliance& appliance)
+{
+    const QString strKey = CanonicalMac(appliance.strMac);
+    m_known.insert(strKey, {appliance, 0});
+    m_heardOnce.remove(strKey);
+}
+
+QList<Appliance> CWatcher::Present() const
+{
+    QList<Appliance> list;
+    list.reserve(m_known.size());
+    for (const Known& known : m_known)
+        list.append(known.appliance);
+    std::sort(list.begin(), list.end(), ByMac);
+    return list;
+}
