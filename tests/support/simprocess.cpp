@@ -24,6 +24,31 @@ bool CSimProcess::Start(const QStringList& args)
     return false;
 }
 
+bool CSimProcess::Control(const QString& strLine, int nTimeoutMs)
+{
+    // Only what comes after the line was sent: the same line may be sent again.
+    const qsizetype nFrom = m_strOutput.size();
+    const auto answered = [&](const QString& strWord) {
+        const QString strAnswer = strWord + QLatin1Char(' ') + strLine + QLatin1Char('\n');
+        for (qsizetype k = m_strOutput.indexOf(strAnswer, nFrom); k >= 0; k = m_strOutput.indexOf(strAnswer, k + 1))
+            if (k == 0 || m_strOutput[k - 1] == QLatin1Char('\n'))
+                return true;
+        return false;
+    };
+    QDeadlineTimer deadline(nTimeoutMs);
+    m_process.write(strLine.toLatin1() + '\n');
+    if (!m_process.waitForBytesWritten(int(deadline.remainingTime())))
+        return false;
+    for (;;) {
+        m_strOutput += QString::fromLatin1(m_process.readAllStandardOutput());
+        if (answered(QStringLiteral("ok")))
+            return true;
+        if (answered(QStringLiteral("error")) || deadline.hasExpired() ||
+            !m_process.waitForReadyRead(int(deadline.remainingTime())))
+            return false;
+    }
+}
+
 QString CSimProcess::Stop()
 {
     if (m_process.state() != QProcess::NotRunning) {

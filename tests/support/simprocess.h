@@ -12,6 +12,9 @@ public:
     bool Start(const QStringList& args);
     ~CSimProcess();
 
+    // Sends a line to a simulator started with --control - and waits for
+    // its "ok LINE"; false on its "error LINE" or at the timeout.
+    bool Control(const QString& strLine, int nTimeoutMs = 5000);
     // Stops it with SIGTERM and returns its standard error.
     QString Stop();
     QString Output() const { return m_strOutput; }

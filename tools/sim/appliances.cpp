@@ -52,10 +52,21 @@ bool UsableAddress(std::uint32_t nIp)
     return nFirst != 0 && nFirst != 127 && nFirst < 224;
 }
 
+void PutDeviceInfo(DeviceInfoBody& body, std::string_view serial, std::string_view mac, std::uint32_t nIp)
+{
+    PutTextField(body.serial, sizeof body.serial, serial);
+    PutTextField(body.mac, sizeof body.mac, mac);
+    PutTextField(body.ip, sizeof body.ip, IpText(nIp));
+}
+
+// Addresses after the table's, among which forged appliances claim theirs.
+constexpr std::uint32_t FORGED_ADDRESSES = 4096;
+
 } // namespace
 
 CApplianceTable::CApplianceTable(const CSimOptions& opts)
-    : m_opts(opts), m_vecAppliances(std::size_t(opts.m_nCount) + opts.m_vecExtraIps.size())
+    : m_opts(opts), m_vecAppliances(std::size_t(opts.m_nCount) + opts.m_vecExtraIps.size()),
+      m_random(opts.m_nSeed ^ 0xF0F0F0F0F0F0F0F0ull)
 {
     m_mapByIp.reserve(m_vecAppliances.size());
     for (int i = 0; i < Count(); ++i) {
@@ -64,6 +75,9 @@ CApplianceTable::CApplianceTable(const CSimOptions& opts)
         m_vecAppliances[std::size_t(i)].m_nIp = nIp;
         m_mapByIp.emplace(nIp, i);
     }
+    for (const auto& [nFirst, nLast] : opts.m_vecAbsent)
+        for (int i = nFirst; i <= nLast; ++i)
+            m_vecAppliances[std::size_t(i)].m_bPresent = false;
 }
 
 std::string CApplianceTable::MacText(int i) const
@@ -80,6 +94,8 @@ std::string CApplianceTable::MacText(int i) const
 
 std::string CApplianceTable::SerialText(int i) const
 {
+    if (const std::string& strSerial = m_vecAppliances[std::size_t(i)].m_strSerial; !strSerial.empty())
+        return strSerial;
     return "NV" + std::to_string(10000000 + m_opts.m_nFirstIndex + i + 1);
 }
 
@@ -121,9 +137,7 @@ int CApplianceTable::EncodeReply(int i, std::int8_t nType, std::int8_t nStatus, 
     msg.status = nStatus;
     switch (nType) {
     case DM_DEVICE_INFO:
-        PutTextField(msg.body.deviceInfo.serial, sizeof msg.body.deviceInfo.serial, SerialText(i));
-        PutTextField(msg.body.deviceInfo.mac, sizeof msg.body.deviceInfo.mac, MacText(i));
-        PutTextField(msg.body.deviceInfo.ip, sizeof msg.body.deviceInfo.ip, IpText(Ip(i)));
+        PutDeviceInfo(msg.body.deviceInfo, SerialText(i), MacText(i), Ip(i));
         break;
     case DM_LOGIN_INFO:
         PutTextField(msg.body.loginInfo.userName, sizeof msg.body.loginInfo.userName, m_opts.m_strUser);
@@ -188,11 +202,42 @@ void CApplianceTable::HandleRequest(const unsigned char* pData, int nSize, std::
     }
     for (int i = 0; i < Count(); ++i)
         Answer(i, req, now, reply);
+    if (nType == DM_DISCOVER && m_nForge > 0)
+        SendForged(reply);
+}
+
+void CApplianceTable::SendForged(const ReplyFn& reply)
+{
+    const std::uint64_t nFirst = std::uint64_t(m_opts.m_nFirstIp) + std::uint64_t(m_opts.m_nCount) + 1;
+    for (int k = 0; k < m_nForge; ++k) {
+        const std::uint64_t nIp = nFirst + m_random.Below(FORGED_ADDRESSES);
+        // Beyond the last address, or moved into by an appliance: that one is not sent.
+        if (nIp >= IPV4_BROADCAST || !UsableAddress(std::uint32_t(nIp)) || m_mapByIp.count(std::uint32_t(nIp)))
+            continue;
+        const std::uint32_t nMac = m_random.Below(1u << 24);
+        char mac[18], serial[16];
+        std::snprintf(mac, sizeof mac, "02:00:00:%02X:%02X:%02X", nMac >> 16, (nMac >> 8) & 0xFF, nMac & 0xFF);
+        std::snprintf(serial, sizeof serial, "FORGED%06u", unsigned(m_random.Below(1000000)));
+        DeviceMsg msg;
+        std::memset(&msg, 0, sizeof msg);
+        msg.type = DM_DEVICE_INFO;
+        msg.status = DS_OK;
+        PutDeviceInfo(msg.body.deviceInfo, serial, mac, std::uint32_t(nIp));
+        unsigned char buf[DEVMSG_MAX_SIZE];
+        int pos = 0;
+        reply(std::uint32_t(nIp), buf, EncodeDeviceMsg(buf, pos, msg));
+    }
 }
 
 void CApplianceTable::Answer(int i, const DeviceMsg& req, SimClock::time_point now, const ReplyFn& reply)
 {
     CAppliance& a = m_vecAppliances[std::size_t(i)];
+    if (!a.m_bPresent)
+        return;
+    if (req.type == DM_DISCOVER && a.m_nSkip > 0) {
+        --a.m_nSkip;
+        return;
+    }
     if (now < a.m_tSilentUntil)
         return;
     const bool bLosable = m_opts.m_nLoseType < 0 ? req.type != DM_DISCOVER : req.type == m_opts.m_nLoseType;
@@ -246,30 +291,35 @@ void CApplianceTable::SetIp(int i, const DeviceMsg& req, const ReplyFn& reply)
     CAppliance& a = m_vecAppliances[std::size_t(i)];
     std::uint32_t nNewIp = 0;
     if (!ParseIp(GetTextField(req.body.setIp.newIp, sizeof req.body.setIp.newIp), nNewIp) ||
-        !UsableAddress(nNewIp)) {
+        MoveRefusal(i, nNewIp)) {
         SendBare(a.m_nIp, DM_SET_IP_ACK, DS_BAD_REQUEST, DEVMSG_HEADER_SIZE, reply);
         return;
-    }
-    for (auto [it, end] = m_mapByIp.equal_range(nNewIp); it != end; ++it) {
-        if (it->second != i) {
-            SendBare(a.m_nIp, DM_SET_IP_ACK, DS_BAD_REQUEST, DEVMSG_HEADER_SIZE, reply);
-            return;
-        }
     }
 
     // By default the ack leaves from the old address: the appliance answers
     // before it moves.
     if (!m_opts.m_bSetIpAckFromNew)
         SendBare(a.m_nIp, DM_SET_IP_ACK, DS_OK, DEVMSG_HEADER_SIZE, reply);
-    Move(i, nNewIp);
+    if (!m_opts.m_bSetIpNoMove)
+        Move(i, nNewIp);
     if (m_opts.m_bSetIpAckFromNew)
         SendBare(nNewIp, DM_SET_IP_ACK, DS_OK, DEVMSG_HEADER_SIZE, reply);
+}
+
+const char* CApplianceTable::MoveRefusal(int i, std::uint32_t nNewIp) const
+{
+    if (!UsableAddress(nNewIp))
+        return "unusable address";
+    for (auto [it, end] = m_mapByIp.equal_range(nNewIp); it != end; ++it)
+        if (it->second != i)
+            return "address held by another appliance";
+    return nullptr;
 }
 
 void CApplianceTable::Move(int i, std::uint32_t nNewIp)
 {
     CAppliance& a = m_vecAppliances[std::size_t(i)];
-    if (nNewIp == a.m_nIp || m_opts.m_bSetIpNoMove)
+    if (nNewIp == a.m_nIp)
         return;
     const std::uint32_t nOldIp = a.m_nIp;
     for (auto [it, end] = m_mapByIp.equal_range(nOldIp); it != end; ++it) {

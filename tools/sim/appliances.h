@@ -33,10 +33,20 @@
 //   - A --status override is checked first: the appliance does nothing and
 //     answers the reply type at full size with a zero body and that status
 //     (header-only with --short-status).
+//   - Before all that: an absent appliance (--absent, control "leave")
+//     ignores everything; one told to "skip N" ignores the next N
+//     discoveries that reach it, broadcast or unicast.
+//   - Control "move" and "serial" change what the appliance reports from then
+//     on; a move is refused as a set-ip's would be. With "forge N" each
+//     broadcast discovery also gets N device-info replies of appliances that
+//     do not exist: MAC 02:00:00:XX:YY:ZZ, serial FORGED and digits, each
+//     sent from the address it claims, an address no appliance holds within
+//     the 4096 after --first-ip + --count, where nothing answers.
 #pragma once
 
 #include "devicemsg.h"
 #include "options.h"
+#include "random.h"
 
 #include <chrono>
 #include <cstdint>
@@ -44,6 +54,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 using SimClock = std::chrono::steady_clock;
@@ -70,17 +81,30 @@ public:
     // Writes every image to the dump directory, when there is one.
     bool DumpAll() const;
 
+    // What a control line changes (control.h); i in [0, Count()).
+    void SetPresent(int i, bool bPresent) { m_vecAppliances[std::size_t(i)].m_bPresent = bPresent; }
+    void SetSerial(int i, std::string strSerial) { m_vecAppliances[std::size_t(i)].m_strSerial = std::move(strSerial); }
+    void SkipDiscoveries(int i, int n) { m_vecAppliances[std::size_t(i)].m_nSkip = n; }
+    void Forge(int n) { m_nForge = n; }
+    // Why appliance i may not take this address, or null when it may.
+    const char* MoveRefusal(int i, std::uint32_t nNewIp) const;
+    // Takes the address at once, keeping the dump directory in step.
+    void Move(int i, std::uint32_t nNewIp);
+
 private:
     struct CAppliance {
         std::uint32_t m_nIp = 0;
         std::unique_ptr<unsigned char[]> m_pImage; // null: still the formula's image
         SimClock::time_point m_tSilentUntil{};
         int m_nLost = 0; // requests lost to --lose-first so far
+        bool m_bPresent = true;
+        int m_nSkip = 0;         // discoveries still to ignore
+        std::string m_strSerial; // empty: the formula's
     };
 
     void Answer(int i, const DeviceMsg& req, SimClock::time_point now, const ReplyFn& reply);
     void SetIp(int i, const DeviceMsg& req, const ReplyFn& reply);
-    void Move(int i, std::uint32_t nNewIp);
+    void SendForged(const ReplyFn& reply);
     void SendReply(int i, std::int8_t nType, std::int8_t nStatus, const ReplyFn& reply) const;
     // A reply with a zero body.
     void SendBare(std::uint32_t nFromIp, std::int8_t nType, std::int8_t nStatus, int nSize,
@@ -92,4 +116,6 @@ private:
     const CSimOptions& m_opts;
     std::vector<CAppliance> m_vecAppliances;
     std::unordered_multimap<std::uint32_t, int> m_mapByIp;
+    int m_nForge = 0; // forged replies per broadcast discovery
+    CRandom m_random;
 };

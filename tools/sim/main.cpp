@@ -9,6 +9,7 @@
 // each appliance answers from its own address.
 
 #include "appliances.h"
+#include "control.h"
 #include "ipv4.h"
 #include "options.h"
 #include "outbox.h"
@@ -19,6 +20,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -118,6 +120,18 @@ public:
     {
     }
 
+    // A line of the log that is no request: a control line applied.
+    void Note(std::string_view line)
+    {
+        if (!m_pLog)
+            return;
+        std::fputs("control ", m_pLog);
+        std::fwrite(line.data(), 1, line.size(), m_pLog);
+        if (m_bLogTimes)
+            std::fprintf(m_pLog, " t=%.6f", std::chrono::duration<double>(SimClock::now() - m_tStart).count());
+        std::fputc('\n', m_pLog);
+    }
+
     // Handles what is waiting, up to RECEIVE_BATCH datagrams.
     void ReceiveBatch()
     {
@@ -182,6 +196,63 @@ private:
     unsigned char m_buf[DEVMSG_BUF_SIZE];
 };
 
+// The --control source. A FIFO is opened for writing too, so it never
+// reaches its end: a script may open and close it again and again.
+int OpenControl(const std::string& strPath)
+{
+    if (strPath == "-")
+        return STDIN_FILENO; // left blocking: the shell's terminal shares it; one read per wakeup
+    struct stat st {};
+    const bool bFifo = stat(strPath.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+    const int fd = open(strPath.c_str(), (bFifo ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        std::fprintf(stderr, "norvane-sim: cannot open %s: %s\n", strPath.c_str(), std::strerror(errno));
+    return fd;
+}
+
+// Applies a control line and says how it went: "ok LINE" or "error LINE" on
+// standard output, for a test to wait on, and the reason on standard error.
+void ReportControl(std::string_view line, bool bTooLong, CApplianceTable& table, CReceiver& receiver)
+{
+    std::string strError;
+    EControl eResult = EControl::Error;
+    if (bTooLong)
+        strError = "longer than " + std::to_string(CLineSplitter::MAX_LINE) + " bytes";
+    else
+        eResult = ApplyControl(line, table, strError);
+    if (eResult == EControl::Ignored)
+        return;
+    const bool bOk = eResult == EControl::Applied;
+    if (bOk) {
+        receiver.Note(line);
+    } else {
+        std::fprintf(stderr, "norvane-sim: control: %s: ", strError.c_str());
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fputc('\n', stderr);
+    }
+    std::fputs(bOk ? "ok " : "error ", stdout);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+// Reads what the control source holds now; false once it has ended.
+bool ReadControl(int fd, CLineSplitter& splitter, const CLineSplitter::LineFn& onLine)
+{
+    char buf[4096];
+    const ssize_t nRead = read(fd, buf, sizeof buf);
+    if (nRead > 0) {
+        splitter.Feed(std::string_view(buf, std::size_t(nRead)), onLine);
+        return true;
+    }
+    if (nRead < 0 && (errno == EAGAIN || errno == EINTR))
+        return true;
+    if (nRead < 0)
+        std::fprintf(stderr, "norvane-sim: control: %s; no more control lines\n", std::strerror(errno));
+    splitter.Finish(onLine);
+    return false;
+}
+
 void Drain(int fd)
 {
     unsigned char buf[64];
@@ -219,6 +290,10 @@ int Run(const CSimOptions& opts)
     if (!table.DumpAll())
         return 1;
 
+    int fdControl = -1;
+    if (!opts.m_strControl.empty() && (fdControl = OpenControl(opts.m_strControl)) < 0)
+        return 1;
+
     const int fd = OpenSocket(DEVICE_PORT);
     if (fd < 0)
         return 1;
@@ -233,6 +308,10 @@ int Run(const CSimOptions& opts)
     CReceiver receiver(fd, pLog, opts.m_bLogTimes, table, outbox);
     CUnsolicited unsolicited(opts, table);
     bool bFloodReported = false;
+    CLineSplitter splitter;
+    const CLineSplitter::LineFn onControlLine = [&](std::string_view line, bool bTooLong) {
+        ReportControl(line, bTooLong, table, receiver);
+    };
 
     WarnIfNotLocal(table.Ip(0));
     if (table.Count() > 1)
@@ -264,12 +343,14 @@ int Run(const CSimOptions& opts)
         }
 
         const int fdBlocked = outbox.BlockedFd();
-        pollfd fds[3] = {
+        // poll() passes over the descriptors that are -1.
+        pollfd fds[4] = {
             {fdStop, POLLIN, 0},
             {fd, short(POLLIN | (fdBlocked == fd ? POLLOUT : 0)), 0},
             {fdWrong, short(POLLIN | (fdBlocked == fdWrong ? POLLOUT : 0)), 0},
+            {fdControl, POLLIN, 0},
         };
-        if (poll(fds, fdWrong >= 0 ? 3 : 2, nTimeout) < 0 && errno != EINTR) {
+        if (poll(fds, 4, nTimeout) < 0 && errno != EINTR) {
             std::perror("norvane-sim: poll");
             return 1;
         }
@@ -279,11 +360,18 @@ int Run(const CSimOptions& opts)
             receiver.ReceiveBatch();
         if (fdWrong >= 0 && (fds[2].revents & POLLIN))
             Drain(fdWrong);
+        if (fds[3].revents && !ReadControl(fdControl, splitter, onControlLine)) {
+            if (fdControl != STDIN_FILENO)
+                close(fdControl);
+            fdControl = -1;
+        }
     }
 
     close(fd);
     if (fdWrong >= 0)
         close(fdWrong);
+    if (fdControl > STDIN_FILENO)
+        close(fdControl);
     if (pLog)
         std::fclose(pLog);
     return 0;

@@ -29,6 +29,8 @@ Appliances
                          reaches each of them, a set-ip picks one by MAC
   --extra-ip A.B.C.D     one more appliance at this address, after the others;
                          repeatable
+  --absent I[-J]         appliances I to J (0-based, in the order above) start
+                         absent, answering nothing until "appear"; repeatable
   --password TEXT        password requests must carry (default: any accepted)
   --user NAME            user name in login replies (default admin)
   --web-port P           web port in login replies, any 32-bit value (default 80)
@@ -64,6 +66,25 @@ Faults
                          garbage, empty, truncated, oversized and wrong-port ones;
                          prints the count of each class on stderr when done
   --unsolicited-to A.B.C.D:PORT  destination of --unsolicited and --flood
+
+Control
+  --control FILE         read commands, a line each, from FILE (a FIFO, read
+                         again whenever a writer comes) or "-" (standard
+                         input, until its end) while running. RANGE is I or
+                         I-J, 0-based appliance indexes:
+                           leave RANGE        answer nothing from now on
+                           appear RANGE       answer again
+                           move I A.B.C.D     take that address, as if set at
+                                              its panel (refused as a set-ip)
+                           serial RANGE TEXT  report serial TEXT (1..24 bytes)
+                           skip RANGE N       ignore the next N discoveries
+                           forge N            answer each broadcast discovery
+                                              also for N appliances that do not
+                                              exist (MAC 02:00:00:..., serial
+                                              FORGED...); forge 0 stops it
+                         Blank lines and # comments are ignored. Each line
+                         prints "ok LINE" once applied, or "error LINE" (and
+                         the reason on stderr); --log gets "control LINE".
 
 Output
   --log FILE             append a line per datagram received
@@ -234,6 +255,12 @@ const struct {
     {"--unsolicited", [](std::string_view v, CSimOptions& o) { return SetLong(v, 0, 1000000000, o.m_nUnsolicited); }},
     {"--flood", [](std::string_view v, CSimOptions& o) { return SetLong(v, 0, 1000000000, o.m_nFlood); }},
     {"--unsolicited-to", [](std::string_view v, CSimOptions& o) { return ParseEndpoint(v, o); }},
+    {"--absent",
+     [](std::string_view v, CSimOptions& o) {
+         auto& range = o.m_vecAbsent.emplace_back();
+         return ParseRange(v, range.first, range.second);
+     }},
+    {"--control", [](std::string_view v, CSimOptions& o) { return SetText(v, o.m_strControl); }},
     {"--log", [](std::string_view v, CSimOptions& o) { return SetText(v, o.m_strLog); }},
     {"--dump-dir", [](std::string_view v, CSimOptions& o) { return SetText(v, o.m_strDumpDir); }},
 };
@@ -278,6 +305,20 @@ bool SetOption(std::string_view name, std::optional<std::string_view> value, int
 
 } // namespace
 
+bool ParseRange(std::string_view text, int& nFirst, int& nLast)
+{
+    const auto dash = text.find('-');
+    long long n = 0, m = 0;
+    if (!ParseLong(text.substr(0, dash), 0, 1000000, n))
+        return false;
+    m = n;
+    if (dash != std::string_view::npos && !ParseLong(text.substr(dash + 1), n, 1000000, m))
+        return false;
+    nFirst = int(n);
+    nLast = int(m);
+    return true;
+}
+
 EParse ParseOptions(int argc, char** argv, CSimOptions& opts)
 {
     for (int i = 1; i < argc; ++i) {
@@ -306,6 +347,14 @@ EParse ParseOptions(int argc, char** argv, CSimOptions& opts)
     if (!opts.m_bSameIp && std::uint64_t(opts.m_nFirstIp) + std::uint64_t(opts.m_nCount) - 1 >= IPV4_BROADCAST) {
         std::fputs("norvane-sim: --first-ip plus --count runs past 255.255.255.254\n", stderr);
         return EParse::Error;
+    }
+    const int nAppliances = opts.m_nCount + int(opts.m_vecExtraIps.size());
+    for (const auto& [nFirst, nLast] : opts.m_vecAbsent) {
+        if (nLast >= nAppliances) {
+            std::fprintf(stderr, "norvane-sim: --absent %d-%d: there are %d appliances\n", nFirst, nLast,
+                         nAppliances);
+            return EParse::Error;
+        }
     }
     if ((opts.m_nUnsolicited > 0 || opts.m_nFlood > 0) && !opts.m_bUnsolicitedTo) {
         std::fputs("norvane-sim: --unsolicited and --flood need --unsolicited-to\n", stderr);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 enum class EMacFormat { Colon, Dash, Bare, Dotted };
@@ -23,6 +25,8 @@ struct CSimOptions {
     bool m_bSetIpAckFromNew = false; // false: the ack leaves from the old address
     bool m_bSetIpNoMove = false;     // acknowledge a set-ip but keep the address
     bool m_bSameIp = false;          // every one of --count at --first-ip
+    std::vector<std::pair<int, int>> m_vecAbsent; // first and last index of appliances absent at the start
+    std::string m_strControl;        // file of control lines; "-": standard input
 
     // Faults
     std::map<int, int> m_mapStatus; // request type -> status that replaces the action
@@ -49,6 +53,9 @@ struct CSimOptions {
 };
 
 enum class EParse { Run, Help, Error };
+
+// "I" or "I-J", 0 <= I <= J <= 1000000: appliance indexes, both ends included.
+bool ParseRange(std::string_view text, int& nFirst, int& nLast);
 
 // Prints the usage on --help and the reason on an error.
 EParse ParseOptions(int argc, char** argv, CSimOptions& opts);
