@@ -120,11 +120,8 @@ private:
                 continue;
             const QString strHolder = macAt.value(pRow->strIp);
             if (!strHolder.isEmpty() && strHolder != strKey) {
-                refused.append(Failed(a, QStringLiteral("%1 already answers for another appliance, %2")
-                                             .arg(pRow->strIp, strHolder),
-                                      ++m_failures[strKey], m_failures[strKey] > m_in.options.nRetries));
-                if (m_failures[strKey] > m_in.options.nRetries)
-                    m_givenUp.insert(strKey);
+                refused.append(Failure(a, QStringLiteral("%1 already answers for another appliance, %2")
+                                              .arg(pRow->strIp, strHolder)));
                 continue;
             }
             jobs.push_back(std::make_unique<CProvisionJob>(*pRow, &a));
@@ -170,13 +167,18 @@ private:
         }
         if (job.State() == CFleetJob::EState::Interrupted)
             return Failed(job.Target(), job.Error(), m_failures.value(strKey), false);
+        return Failure(job.Target(), job.Error());
+    }
+
+    // One more failed move of a; after --retries of them, the last.
+    WatchEvent Failure(const Appliance& a, const QString& strError)
+    {
+        const QString strKey = CanonicalMac(a.strMac);
         const int nFailures = ++m_failures[strKey];
         const bool bFinal = nFailures > m_in.options.nRetries;
         if (bFinal)
             m_givenUp.insert(strKey);
-        WatchEvent event = Failed(job.Target(), job.Error(), nFailures, bFinal);
-        event.extra.insert(QStringLiteral("planned_ip"), entry.value(QStringLiteral("new_ip")));
-        return event;
+        return Failed(a, strError, nFailures, bFinal);
     }
 
     CContext& m_ctx;

@@ -1,0 +1,140 @@
+// norvane watch and provision --watch against the simulator, which is told
+// on cue to let appliances appear, leave, move and change (its --control).
+// Stopped by POSIX signals, as a service is.
+#include "clifixture.h"
+#include "testmain.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <csignal>
+
+namespace {
+
+// A watch running for the length of a test, its events as they come.
+class CWatchRun {
+public:
+    explicit CWatchRun(const QStringList& args) { m_process.start(qEnvironmentVariable("NORVANE_CLI"), args); }
+    ~CWatchRun()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    // Waits until nCount events came; "EVENT MAC-END IP [PREVIOUS] [PLAN]" each.
+    bool WaitFor(qsizetype nCount, int nTimeoutMs = 10000)
+    {
+        return WaitFor([&] { return m_events.size() >= nCount; }, nTimeoutMs);
+    }
+    // Ends it by the signal: true when it exits 0, every event read.
+    bool Stop(int nSignal)
+    {
+        kill(pid_t(m_process.processId()), nSignal);
+        if (!m_process.waitForFinished(5000))
+            return false;
+        Read();
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    }
+    QStringList m_events;
+    QList<QJsonObject> m_objects;
+
+private:
+    template <typename Pred>
+    bool WaitFor(Pred done, int nTimeoutMs)
+    {
+        return ::WaitFor([&] {
+            Read();
+            return done();
+        }, nTimeoutMs);
+    }
+    void Read()
+    {
+        m_process.waitForReadyRead(10);
+        while (m_process.canReadLine()) {
+            const QJsonObject o = QJsonDocument::fromJson(m_process.readLine()).object();
+            m_objects << o;
+            QStringList fields{o["event"].toString(), o["mac"].toString().right(2), o["ip"].toString()};
+            for (const char* pszKey : {"previous_ip", "previous_serial", "plan"})
+                if (o.contains(QLatin1String(pszKey)))
+                    fields << o[QLatin1String(pszKey)].toString();
+            m_events << fields.join(' ');
+        }
+    }
+    QProcess m_process;
+};
+
+TEST_F(CliFleetTest, WatchTellsEachChangeOnceAndNothingOfAMissedRoundOrOfForgedReplies)
+{
+    ASSERT_TRUE(StartSim({"--count", "3", "--absent", "2", "--control", "-"}));
+    CWatchRun watch({"watch", "--interval", "0.3", "--timeout", "0.2"});
+    ASSERT_TRUE(watch.WaitFor(2));
+    ASSERT_TRUE(m_sim.Control("appear 2"));
+    ASSERT_TRUE(watch.WaitFor(3));
+    ASSERT_TRUE(m_sim.Control("move 0 10.200.1.50"));
+    ASSERT_TRUE(watch.WaitFor(4));
+    ASSERT_TRUE(m_sim.Control("serial 1 NVCHANGED"));
+    ASSERT_TRUE(watch.WaitFor(5));
+    // Each round a flood of new MACs, and one appliance misses a round.
+    ASSERT_TRUE(m_sim.Control("forge 50"));
+    ASSERT_TRUE(m_sim.Control("skip 1 1"));
+    ClearLog();
+    ASSERT_TRUE(WaitFor([&] { return Received("0x10") >= 6; }, 10000));
+    ASSERT_TRUE(m_sim.Control("forge 0"));
+    ASSERT_TRUE(m_sim.Control("leave 2"));
+    ASSERT_TRUE(watch.WaitFor(6));
+    ASSERT_TRUE(watch.Stop(SIGTERM));
+    EXPECT_EQ(watch.m_events, QStringList({"appeared 01 10.200.1.1", "appeared 02 10.200.1.2", "appeared 03 10.200.1.3",
+                                           "moved 01 10.200.1.50 10.200.1.1", "changed 02 10.200.1.2 NV10000002",
+                                           "gone 03 10.200.1.3"}));
+    EXPECT_EQ(watch.m_objects.value(4)["serial"], "NVCHANGED");
+    EXPECT_FALSE(watch.m_objects.value(0)["time"].toString().isEmpty());
+}
+
+// Eight new appliances at one factory address, in two batches; a ninth, not
+// in the plan, holds the address planned for the eighth.
+TEST_F(CliFleetTest, ProvisionWatchMovesEachPlannedApplianceOnceAsItAppears)
+{
+    ASSERT_TRUE(StartSim({"--count", "8", "--same-ip", "--first-ip", "10.200.9.9", "--absent", "0-7", "--extra-ip",
+                          "10.200.3.99", "--control", "-"}));
+    QByteArray plan = "mac,ip\n";
+    for (int n = 1; n <= 8; ++n)
+        plan += QStringLiteral("00:1A:2B:00:00:%1,10.200.3.%2\n").arg(n, 2, 10, QLatin1Char('0')).arg(n == 8 ? 99 : n).toUtf8();
+    const QString strReport = m_dir.filePath(QStringLiteral("events.jsonl"));
+    CWatchRun watch({"provision", Plan(plan), "--watch", "--interval", "0.3", "--discover-timeout", "0.2", "--timeout",
+                     "1", "--retries", "1", "--password", "pw", "--report", strReport});
+    ASSERT_TRUE(watch.WaitFor(1));
+    ASSERT_TRUE(m_sim.Control("appear 0-3"));
+    ASSERT_TRUE(watch.WaitFor(5));
+    ASSERT_TRUE(m_sim.Control("appear 4-7"));
+    ASSERT_TRUE(watch.WaitFor(11));
+    EXPECT_EQ(Received("0x11"), 7);
+    ClearLog();
+    ASSERT_TRUE(WaitFor([&] { return Received("0x10") >= 4; }, 10000));
+    ASSERT_TRUE(watch.Stop(SIGINT));
+
+    QStringList expected{"appeared 09 10.200.3.99 not in plan"};
+    for (int n = 1; n <= 7; ++n)
+        expected << QStringLiteral("moved 0%1 10.200.3.%1 10.200.9.9 moved").arg(n);
+    expected << "failed 08 10.200.9.9 change" << "appeared 08 10.200.9.9 change" << "failed 08 10.200.9.9 change";
+    QStringList events = watch.m_events;
+    std::sort(events.begin(), events.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(watch.m_objects.last()["retrying"], false) << watch.m_events.join(" / ").toStdString();
+    EXPECT_EQ(Received("0x11"), 0) << "moved again";
+    const QMap<QString, QString> where = Where();
+    for (int n = 1; n <= 7; ++n)
+        EXPECT_EQ(where.value(QStringLiteral("00:1A:2B:00:00:0%1").arg(n)), QStringLiteral("10.200.3.%1").arg(n));
+    // The report holds the same events, a JSON object a line.
+    const QList<QByteArray> lines = ReadFile(strReport).trimmed().split('\n');
+    ASSERT_EQ(lines.size(), watch.m_objects.size());
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(QJsonDocument::fromJson(lines[i]).object(), watch.m_objects[i]);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    return RunSegmentTests(argc, argv);
+}

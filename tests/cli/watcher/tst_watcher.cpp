@@ -1,0 +1,88 @@
+// CWatcher, round by round, without a network: what becomes an event and
+// what does not.
+#include "watcher.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Appliance At(int n, const QString& strIp, const QString& strSerial = {})
+{
+    Appliance a;
+    a.strMac = QStringLiteral("00:1A:2B:00:00:%1").arg(n, 2, 10, QLatin1Char('0'));
+    a.strIp = a.strFrom = strIp;
+    a.strSerial = strSerial.isEmpty() ? QStringLiteral("NV%1").arg(n) : strSerial;
+    return a;
+}
+
+// "appeared 00:1A:2B:00:00:01", one per event.
+QStringList Events(CWatcher& watcher, const QList<Appliance>& heard)
+{
+    QStringList list;
+    for (const WatchEvent& e : watcher.Round(heard))
+        list << e.strEvent + QLatin1Char(' ') + e.appliance.strMac.right(2);
+    return list;
+}
+
+TEST(Watcher, BelievesAClaimOnlyFromItsOwnAddressTwoRoundsRunning)
+{
+    CWatcher watcher(3);
+    Appliance claimed = At(9, QStringLiteral("10.200.1.9"));
+    claimed.strFrom = QStringLiteral("10.200.9.9"); // answers for another address
+    const auto forged = [](int nRound) { return At(50 + nRound, QStringLiteral("10.200.2.%1").arg(nRound)); };
+    EXPECT_EQ(Events(watcher, {At(1, "10.200.1.1"), claimed, forged(0)}), QStringList{});
+    EXPECT_TRUE(watcher.Waiting());
+    EXPECT_EQ(Events(watcher, {At(1, "10.200.1.1"), claimed, forged(1)}), QStringList{"appeared 01"});
+    EXPECT_EQ(Events(watcher, {At(1, "10.200.1.1"), claimed, forged(2)}), QStringList{});
+    EXPECT_EQ(watcher.Present().size(), 1);
+    EXPECT_EQ(watcher.Unproven(), 3u);
+}
+
+TEST(Watcher, MovesAndSerialsOnceAgreedAndAOneRoundFlickerIsNothing)
+{
+    CWatcher watcher(3);
+    for (int i = 0; i < 2; ++i)
+        Events(watcher, {At(1, "10.200.1.1"), At(2, "10.200.1.2")});
+    EXPECT_EQ(Events(watcher, {At(1, "10.200.1.50"), At(2, "10.200.1.2")}), QStringList{});
+    EXPECT_EQ(Events(watcher, {At(1, "10.200.1.1"), At(2, "10.200.1.2")}), QStringList{});
+    const QList<Appliance> changed{At(1, "10.200.1.50", "NEW"), At(2, "10.200.1.2", "NV2b")};
+    EXPECT_EQ(Events(watcher, changed), QStringList{});
+    const QList<WatchEvent> events = watcher.Round(changed);
+    ASSERT_EQ(events.size(), 3);
+    EXPECT_EQ(events[0].strEvent, "moved");
+    EXPECT_EQ(events[0].strPreviousIp, "10.200.1.1");
+    EXPECT_EQ(events[1].strEvent, "changed");
+    EXPECT_EQ(events[1].strPreviousSerial, "NV1");
+    EXPECT_EQ(events[2].strEvent, "changed");
+    EXPECT_EQ(Events(watcher, changed), QStringList{});
+}
+
+TEST(Watcher, GoneOnlyAfterTheRoundsGivenAndBackAsAppeared)
+{
+    CWatcher watcher(3);
+    const QList<Appliance> both{At(1, "10.200.1.1"), At(2, "10.200.1.2")};
+    Events(watcher, both);
+    Events(watcher, both);
+    // Two rounds missed, then an answer: nothing.
+    EXPECT_EQ(Events(watcher, {both[0]}), QStringList{});
+    EXPECT_EQ(Events(watcher, {both[0]}), QStringList{});
+    EXPECT_EQ(Events(watcher, both), QStringList{});
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(Events(watcher, {both[0]}), QStringList{});
+    EXPECT_EQ(Events(watcher, {both[0]}), QStringList{"gone 02"});
+    EXPECT_EQ(Events(watcher, {both[0]}), QStringList{});
+    Events(watcher, both);
+    EXPECT_EQ(Events(watcher, both), QStringList{"appeared 02"});
+}
+
+TEST(Watcher, AnApplianceWePlacedIsKnownThereWithoutAnEvent)
+{
+    CWatcher watcher(3);
+    EXPECT_EQ(Events(watcher, {At(1, "10.200.9.9")}), QStringList{});
+    watcher.Place(At(1, "10.200.3.1"));
+    EXPECT_FALSE(watcher.Waiting());
+    EXPECT_EQ(Events(watcher, {At(1, "10.200.3.1")}), QStringList{});
+    EXPECT_EQ(watcher.Present().value(0).strIp, "10.200.3.1");
+}
+
+} // namespace
