@@ -140,7 +140,8 @@ QByteArray FormatEvent(const WatchEvent& event, const QDateTime& time, bool bJso
         return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     }
     QStringList cells{time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), event.strEvent.leftJustified(8),
-                      Printable(a.strMac), Printable(a.strIp), Printable(a.strSerial)};
+                      Printable(a.strMac).leftJustified(17), Printable(a.strIp).leftJustified(15),
+                      Printable(a.strSerial)};
     if (!event.strPreviousIp.isEmpty())
         cells << QStringLiteral("(was %1)").arg(Printable(event.strPreviousIp));
     if (!event.strPreviousSerial.isEmpty())

@@ -132,6 +132,24 @@ TEST_F(CliFleetTest, ProvisionWatchMovesEachPlannedApplianceOnceAsItAppears)
         EXPECT_EQ(QJsonDocument::fromJson(lines[i]).object(), watch.m_objects[i]);
 }
 
+// --from numbers appliances as they turn up; one already answering from an
+// address of the range keeps it, and that address is given to nobody else.
+TEST_F(CliFleetTest, ProvisionWatchFromNumbersNewAppliancesAroundThoseInRange)
+{
+    ASSERT_TRUE(StartSim({"--count", "3", "--absent", "2", "--extra-ip", "10.200.3.2", "--control", "-"}));
+    CWatchRun watch({"provision", "--from", "10.200.3.1", "--match", "NV*", "--watch", "--interval", "0.3",
+                     "--discover-timeout", "0.2", "--timeout", "1", "--password", "pw"});
+    ASSERT_TRUE(watch.WaitFor(3));
+    ASSERT_TRUE(m_sim.Control("appear 2"));
+    ASSERT_TRUE(watch.WaitFor(4));
+    ASSERT_TRUE(watch.Stop(SIGTERM));
+    QStringList events = watch.m_events;
+    std::sort(events.begin(), events.end());
+    EXPECT_EQ(events, QStringList({"appeared 04 10.200.3.2 already there", "moved 01 10.200.3.1 10.200.1.1 moved",
+                                   "moved 02 10.200.3.3 10.200.1.2 moved", "moved 03 10.200.3.4 10.200.1.3 moved"}));
+    EXPECT_EQ(Received("0x11"), 3);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
