@@ -42,6 +42,7 @@ const char* const EXIT_CODE_HELP = R"(Exit codes:
   13  not confirmed at the prompt: nothing was sent
   14  backup-all, restore-all, provision: appliances answered, but none matches --match
       (restore-all: none has a file; provision: none is in the plan)
- 129, 130, 143  backup-all, restore-all, provision: interrupted by SIGHUP, SIGINT or SIGTERM;
-      the summary and the report say what was done
+ 129, 130, 143  backup-all, restore-all, provision, watch --once-settled: interrupted by SIGHUP,
+      SIGINT or SIGTERM; the summary and the report say what was done
+watch and provision --watch run until a signal and then exit 0.
 )";
