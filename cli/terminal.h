@@ -47,6 +47,10 @@ void StdoutBinary();
 bool IsTerminal(std::FILE* pStream);
 // No newline translation on the stream from now on.
 void SetBinary(std::FILE* pStream);
+// Whether standard output is a pipe whose reader has gone, found without
+// writing: a watch that prints nothing for hours would otherwise outlive
+// the `grep -m1` it feeds. False where that cannot be told.
+bool StdoutPipeClosed();
 
 // Terminal echo on standard input switched off for the object's lifetime;
 // on POSIX systems also put back when a signal ends the program meanwhile.

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <iterator>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,6 +26,13 @@ void RestoreEchoAndReraise(int nSignal)
     raise(nSignal);
 }
 } // namespace
+
+bool StdoutPipeClosed()
+{
+    // A pipe's writing end polls as an error once nobody can read it.
+    pollfd out{STDOUT_FILENO, 0, 0};
+    return poll(&out, 1, 0) == 1 && (out.revents & POLLERR);
+}
 
 bool IsTerminal(std::FILE* pStream)
 {

@@ -5,6 +5,11 @@
 #include <io.h>
 #include <windows.h>
 
+bool StdoutPipeClosed()
+{
+    return false;
+}
+
 bool IsTerminal(std::FILE* pStream)
 {
     return _isatty(_fileno(pStream));

@@ -94,7 +94,7 @@ int RepeatDiscovery(CContext& ctx, int nIntervalMs, int nWindowMs, CInterruption
                              : QStringLiteral("could not send discovery; trying again each round"));
         bSendFailed = !found.bSent;
         // A round cut short by a signal has not heard everything.
-        if (nSignal || !round(found.appliances))
+        if (nSignal || !round(found.appliances) || StdoutPipeClosed())
             break;
         next.start(int(std::max<qint64>(0, nIntervalMs - clock.elapsed())));
         if (!nSignal)

@@ -150,6 +150,18 @@ TEST_F(CliFleetTest, ProvisionWatchFromNumbersNewAppliancesAroundThoseInRange)
     EXPECT_EQ(Received("0x11"), 3);
 }
 
+// A reader that has all it wanted ends the watch, though nothing more is
+// printed for it to fail on.
+TEST_F(CliFleetTest, WatchEndsWhenItsReaderIsGone)
+{
+    ASSERT_TRUE(StartSim({"--count", "3"}));
+    QProcess pipeline;
+    pipeline.start("sh", {"-c", "\"$0\" watch --interval 0.3 --timeout 0.2 | head -3 >/dev/null",
+                          qEnvironmentVariable("NORVANE_CLI")});
+    ASSERT_TRUE(pipeline.waitForFinished(10000));
+    EXPECT_EQ(pipeline.exitCode(), 0);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
