@@ -11,6 +11,16 @@
 
 namespace {
 
+// norvane with these arguments alone, to its end.
+CliRun RunCli(const QStringList& args)
+{
+    QProcess process;
+    process.start(qEnvironmentVariable("NORVANE_CLI"), args);
+    process.waitForFinished(30000);
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
 // A watch running for the length of a test, its events as they come.
 class CWatchRun {
 public:
@@ -160,6 +170,48 @@ TEST_F(CliFleetTest, WatchEndsWhenItsReaderIsGone)
                           qEnvironmentVariable("NORVANE_CLI")});
     ASSERT_TRUE(pipeline.waitForFinished(10000));
     EXPECT_EQ(pipeline.exitCode(), 0);
+}
+
+// A snapshot for scripts: the real appliances once two rounds agree, and
+// none of the forged ones that keep coming.
+TEST_F(CliFleetTest, WatchOnceSettledListsWhatIsThereDespiteAFlood)
+{
+    ASSERT_TRUE(StartSim({"--count", "3", "--control", "-"}));
+    ASSERT_TRUE(m_sim.Control("forge 30"));
+    const CliRun run = RunCli({"watch", "--once-settled", "--timeout", "0.3"});
+    EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
+    const QStringList lines = run.strOut.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << run.strOut.toStdString();
+    EXPECT_TRUE(lines[2].contains("\"mac\":\"00:1A:2B:00:00:03\""));
+}
+
+// A unit that restarts keeps the events of its earlier runs; the file is
+// its owner's alone; a watch with a dry run or a bad option sends nothing.
+TEST_F(CliFleetTest, ProvisionWatchAppendsToItsReportAndRefusesWhatItCannotDo)
+{
+    ASSERT_TRUE(StartSim({"--count", "1"}));
+    const QString strPlan = Plan("mac,ip\n00:1A:2B:00:00:01,10.200.1.1\n");
+    const QString strReport = m_dir.filePath(QStringLiteral("events.jsonl"));
+    for (int nRun = 1; nRun <= 2; ++nRun) {
+        CWatchRun watch({"provision", strPlan, "--watch", "--interval", "0.3", "--discover-timeout", "0.2",
+                         "--report", strReport});
+        ASSERT_TRUE(watch.WaitFor(1));
+        ASSERT_TRUE(watch.Stop(SIGTERM));
+        EXPECT_EQ(watch.m_events, QStringList{"appeared 01 10.200.1.1 already there"});
+    }
+    EXPECT_EQ(ReadFile(strReport).count('\n'), 2);
+    EXPECT_EQ(QFileInfo(strReport).permissions() & ~(QFile::ReadUser | QFile::WriteUser),
+              QFile::ReadOwner | QFile::WriteOwner);
+    ClearLog();
+    for (const QStringList& args : {QStringList{"provision", strPlan, "--watch", "--dry-run"},
+                                    QStringList{"provision", strPlan, "--watch", "--format", "csv"},
+                                    QStringList{"watch", "--interval", "0"}, QStringList{"watch", "--gone-after", "0"}})
+    {
+        const CliRun run = RunCli(args);
+        EXPECT_EQ(run.nExit, 2) << args.join(' ').toStdString();
+        EXPECT_FALSE(run.strErr.contains("Unknown option")) << run.strErr.toStdString();
+    }
+    EXPECT_EQ(ReadText(m_strLog), QString());
 }
 
 } // namespace

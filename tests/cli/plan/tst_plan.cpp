@@ -185,6 +185,30 @@ TEST(Plan, NumberingEndsWithTheSubnetOrScanRangeOfTheFirstAddress)
                                      "10.210.1.0/24"}));
 }
 
+// provision --from --watch numbers one appliance at a time, around the
+// addresses taken, and stops at the end of the range as NumberedPlan does.
+TEST(Plan, NumberingAsAppliancesTurnUpSkipsTakenAddressesUpToTheRangesEnd)
+{
+    CAddressRanges scan;
+    QString strError;
+    ASSERT_TRUE(scan.Add(QStringLiteral("10.210.1.248/29"), strError));
+    const QString strFirst = QStringLiteral("10.210.1.250");
+    const QSet<QString> taken{QStringLiteral("10.210.1.251")};
+    quint32 nNext = 0;
+    QStringList given;
+    for (int i = 1; i <= 5; ++i) {
+        const Appliance a{QStringLiteral("00:1A:2B:00:00:0%1").arg(i), QStringLiteral("10.200.9.9"), {}, 0, {}, {}, {}};
+        QString strWhy;
+        const PlanRow row = NextNumberedRow(a, strFirst, scan, taken, nNext, strWhy);
+        given << (row.strIp.isEmpty() ? strWhy : row.strIp);
+    }
+    EXPECT_EQ(given, QStringList({"10.210.1.250", "10.210.1.252", "10.210.1.253", "10.210.1.254",
+                                  "no address is left from 10.210.1.250: the --scan range 10.210.1.248/29 ends at "
+                                  "10.210.1.255"}));
+    EXPECT_TRUE(InNumberingRange(QStringLiteral("10.210.1.254"), strFirst, scan));
+    EXPECT_FALSE(InNumberingRange(QStringLiteral("10.210.1.249"), strFirst, scan));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
