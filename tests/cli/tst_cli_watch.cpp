@@ -34,7 +34,16 @@ public:
     // Waits until nCount events came; "EVENT MAC-END IP [PREVIOUS] [PLAN]" each.
     bool WaitFor(qsizetype nCount, int nTimeoutMs = 10000)
     {
-        return WaitFor([&] { return m_events.size() >= nCount; }, nTimeoutMs);
+        return WaitUntil([&] { return m_events.size() >= nCount; }, nTimeoutMs);
+    }
+    // Waits until done() holds of the events read.
+    template <typename Pred>
+    bool WaitUntil(Pred done, int nTimeoutMs = 10000)
+    {
+        return ::WaitFor([&] {
+            Read();
+            return done();
+        }, nTimeoutMs);
     }
     // Ends it by the signal: true when it exits 0, every event read.
     bool Stop(int nSignal)
@@ -49,14 +58,6 @@ public:
     QList<QJsonObject> m_objects;
 
 private:
-    template <typename Pred>
-    bool WaitFor(Pred done, int nTimeoutMs)
-    {
-        return ::WaitFor([&] {
-            Read();
-            return done();
-        }, nTimeoutMs);
-    }
     void Read()
     {
         m_process.waitForReadyRead(10);
@@ -212,6 +213,23 @@ TEST_F(CliFleetTest, ProvisionWatchAppendsToItsReportAndRefusesWhatItCannotDo)
         EXPECT_FALSE(run.strErr.contains("Unknown option")) << run.strErr.toStdString();
     }
     EXPECT_EQ(ReadText(m_strLog), QString());
+}
+
+// A move whose request is lost is tried again on the next round, not at
+// once, and counted: the appliance gets there, each failure reported.
+TEST_F(CliFleetTest, ProvisionWatchTriesALostMoveAgainOnALaterRound)
+{
+    ASSERT_TRUE(StartSim({"--count", "1", "--lose-first", "setip=1"}));
+    CWatchRun watch({"provision", Plan("mac,ip\n00:1A:2B:00:00:01,10.200.3.1\n"), "--watch", "--interval", "0.3",
+                     "--discover-timeout", "0.2", "--timeout", "0.3", "--retries", "1"});
+    ASSERT_TRUE(watch.WaitUntil([&] { return !watch.m_events.isEmpty() && watch.m_events.last().startsWith("moved"); }));
+    ASSERT_TRUE(watch.Stop(SIGTERM));
+    // Heard twice by then, it has also appeared, unless a reply was late.
+    watch.m_events.removeAll("appeared 01 10.200.1.1 change");
+    EXPECT_EQ(watch.m_events, QStringList({"failed 01 10.200.1.1 change", "moved 01 10.200.3.1 10.200.1.1 moved"}));
+    EXPECT_EQ(watch.m_objects.value(0)["retrying"], true);
+    EXPECT_EQ(watch.m_objects.value(0)["failures"], 1);
+    EXPECT_EQ(Received("0x11"), 2);
 }
 
 } // namespace
