@@ -4,6 +4,7 @@
 #include "clifixture.h"
 #include "testmain.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -230,6 +231,28 @@ TEST_F(CliFleetTest, ProvisionWatchTriesALostMoveAgainOnALaterRound)
     EXPECT_EQ(watch.m_objects.value(0)["retrying"], true);
     EXPECT_EQ(watch.m_objects.value(0)["failures"], 1);
     EXPECT_EQ(Received("0x11"), 2);
+}
+
+// A service is stopped in the middle of a round as often as not: the
+// discovery is cut short, not waited out, and the moves in flight end.
+TEST_F(CliFleetTest, WatchStopsAtOnceOnASignalInTheMiddleOfARound)
+{
+    ASSERT_TRUE(StartSim({"--count", "4", "--same-ip", "--first-ip", "10.200.9.9", "--delay-ms", "200"}));
+    const QString strPlan = Plan("mac,ip\n00:1A:2B:00:00:01,10.200.3.1\n00:1A:2B:00:00:02,10.200.3.2\n"
+                                 "00:1A:2B:00:00:03,10.200.3.3\n00:1A:2B:00:00:04,10.200.3.4\n");
+    for (const QStringList& args : {QStringList{"watch", "--timeout", "60"},
+                                    QStringList{"provision", strPlan, "--watch", "--discover-timeout", "0.3"}}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        CWatchRun watch(args);
+        ClearLog();
+        ASSERT_TRUE(WaitFor([&] { return Received(args[0] == "watch" ? "0x10" : "0x11") > 0; }, 10000));
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_TRUE(watch.Stop(SIGTERM));
+        EXPECT_LT(clock.elapsed(), 3000);
+    }
+    // The move under way when the signal came was finished, no other begun.
+    EXPECT_EQ(Received("0x11"), 1);
 }
 
 } // namespace
