@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -62,4 +63,28 @@ inline int CountOutcome(const QString& strReport, const QString& strOutcome)
         for (const QJsonValue& entry : QJsonDocument::fromJson(report.readAll()).array())
             n += entry.toObject()["outcome"].toString() == strOutcome;
     return n;
+}
+
+// A plan that gives the simulator's appliances 1 to nAppliances the
+// addresses 10.200.101.1 and on, row by row. Returns each MAC, as the
+// simulator writes it, with its planned address; empty when the plan could
+// not be written.
+inline QHash<QString, QString> WritePlan(const QString& strPath, int nAppliances)
+{
+    QFile plan(strPath);
+    if (!plan.open(QIODevice::WriteOnly))
+        return {};
+    plan.write("mac,ip\n");
+    QHash<QString, QString> planned;
+    for (int i = 1; i <= nAppliances; ++i) {
+        const QString strMac = QStringLiteral("00:1A:2B:%1:%2:%3")
+                                   .arg((i >> 16) & 0xFF, 2, 16, QLatin1Char('0'))
+                                   .arg((i >> 8) & 0xFF, 2, 16, QLatin1Char('0'))
+                                   .arg(i & 0xFF, 2, 16, QLatin1Char('0'))
+                                   .toUpper();
+        const QString strIp = QStringLiteral("10.200.%1.%2").arg(101 + (i - 1) / 250).arg(1 + (i - 1) % 250);
+        planned.insert(strMac, strIp);
+        plan.write((strMac + ',' + strIp + '\n').toLatin1());
+    }
+    return plan.flush() ? planned : QHash<QString, QString>{};
 }

@@ -28,21 +28,11 @@ void RunOne(int nAppliances, double dDrop, bool bSameIp, int nParallel, const QS
     }
     // Every appliance to 10.200.101.1 and on, row by row.
     QTemporaryDir out;
-    QFile plan(out.filePath("plan.csv"));
-    if (!plan.open(QIODevice::WriteOnly))
+    const QString strPlan = out.filePath("plan.csv");
+    if (WritePlan(strPlan, nAppliances).isEmpty())
         return;
-    plan.write("mac,ip\n");
-    for (int i = 1; i <= nAppliances; ++i)
-        plan.write(QStringLiteral("00:1A:2B:%1:%2:%3,10.200.%4.%5\n")
-                       .arg((i >> 16) & 0xFF, 2, 16, QLatin1Char('0'))
-                       .arg((i >> 8) & 0xFF, 2, 16, QLatin1Char('0'))
-                       .arg(i & 0xFF, 2, 16, QLatin1Char('0'))
-                       .arg(101 + (i - 1) / 250)
-                       .arg(1 + (i - 1) % 250)
-                       .toLatin1());
-    plan.close();
     const QString strReport = out.filePath("report.json");
-    const double dSeconds = RunFleetCommand(sim, strCli, {"provision", plan.fileName()}, nParallel, dDrop, strReport);
+    const double dSeconds = RunFleetCommand(sim, strCli, {"provision", strPlan}, nParallel, dDrop, strReport);
     const int nMoved = CountOutcome(strReport, "moved");
     std::printf("provision appliances=%d moved=%d seconds=%.2f per_appliance_ms=%.2f parallel=%d drop=%g same_ip=%d\n",
                 nAppliances, nMoved, dSeconds, dSeconds * 1000.0 / nAppliances, nParallel, dDrop, int(bSameIp));

@@ -121,21 +121,10 @@ int Steady(const QString& strDir, int nSeconds)
 int ZeroTouch(const QString& strDir, int nAppliances)
 {
     QTemporaryDir out;
-    QFile plan(out.filePath("plan.csv"));
-    if (!plan.open(QIODevice::WriteOnly))
+    const QString strPlan = out.filePath("plan.csv");
+    const QHash<QString, QString> planned = WritePlan(strPlan, nAppliances);
+    if (planned.isEmpty())
         return 1;
-    plan.write("mac,ip\n");
-    QHash<QString, QString> planned;
-    for (int i = 1; i <= nAppliances; ++i) {
-        const QString strMac = QStringLiteral("00:1A:2B:%1:%2:%3")
-                                   .arg((i >> 16) & 0xFF, 2, 16, QLatin1Char('0'))
-                                   .arg((i >> 8) & 0xFF, 2, 16, QLatin1Char('0'))
-                                   .arg(i & 0xFF, 2, 16, QLatin1Char('0'))
-                                   .toUpper();
-        planned.insert(strMac, QStringLiteral("10.200.%1.%2").arg(101 + (i - 1) / 250).arg(1 + (i - 1) % 250));
-        plan.write((strMac + ',' + planned[strMac] + '\n').toLatin1());
-    }
-    plan.close();
     const QString strAll = QStringLiteral("0-%1").arg(nAppliances - 1);
     QProcess sim;
     if (!StartSimulator(sim, strDir + "/../tools/sim/norvane-sim",
@@ -143,7 +132,7 @@ int ZeroTouch(const QString& strDir, int nAppliances)
                          strAll, "--control", "-"}))
         return 1;
     QProcess watch;
-    watch.start(strDir + "/../cli/norvane", {"provision", plan.fileName(), "--watch", "--password", ""});
+    watch.start(strDir + "/../cli/norvane", {"provision", strPlan, "--watch", "--password", ""});
     if (!watch.waitForStarted())
         return 1;
     EventCount count;

@@ -84,15 +84,20 @@ QString ColumnsLine(const QStringList& row, const QList<qsizetype>& widths)
     return strLine + Printable(row.value(row.size() - 1)) + QLatin1Char('\n');
 }
 
+QJsonObject ApplianceJson(const Appliance& a)
+{
+    return QJsonObject{{"mac", a.strMac},
+                       {"ip", a.strIp},
+                       {"serial", a.strSerial},
+                       {"interfaces", QJsonArray::fromStringList(a.interfaces)},
+                       {"found_by", QJsonArray::fromStringList(a.foundBy)}};
+}
+
 QByteArray FormatJson(const QList<Appliance>& list)
 {
     QJsonArray array;
     for (const Appliance& a : list)
-        array.append(QJsonObject{{"mac", a.strMac},
-                                 {"ip", a.strIp},
-                                 {"serial", a.strSerial},
-                                 {"interfaces", QJsonArray::fromStringList(a.interfaces)},
-                                 {"found_by", QJsonArray::fromStringList(a.foundBy)}});
+        array.append(ApplianceJson(a));
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }
 
@@ -125,14 +130,11 @@ QByteArray FormatEvent(const WatchEvent& event, const QDateTime& time, bool bJso
 {
     const Appliance& a = event.appliance;
     if (bJson) {
-        QJsonObject object = event.extra;
+        QJsonObject object = ApplianceJson(a);
+        for (auto it = event.extra.begin(); it != event.extra.end(); ++it)
+            object.insert(it.key(), *it);
         object.insert(QStringLiteral("event"), event.strEvent);
         object.insert(QStringLiteral("time"), time.toUTC().toString(Qt::ISODateWithMs));
-        object.insert(QStringLiteral("mac"), a.strMac);
-        object.insert(QStringLiteral("ip"), a.strIp);
-        object.insert(QStringLiteral("serial"), a.strSerial);
-        object.insert(QStringLiteral("interfaces"), QJsonArray::fromStringList(a.interfaces));
-        object.insert(QStringLiteral("found_by"), QJsonArray::fromStringList(a.foundBy));
         if (!event.strPreviousIp.isEmpty())
             object.insert(QStringLiteral("previous_ip"), event.strPreviousIp);
         if (!event.strPreviousSerial.isEmpty())

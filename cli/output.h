@@ -5,6 +5,7 @@
 #include "watcher.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 
 #include <QByteArray>
 #include <QList>
@@ -15,6 +16,8 @@ QByteArray FormatTable(const QList<Appliance>& list);
 // of the interfaces the appliance answered on) and found_by ("scan", or
 // "broadcast:NAME" for a broadcast out of interface NAME).
 QByteArray FormatJson(const QList<Appliance>& list);
+// One of that array's objects.
+QJsonObject ApplianceJson(const Appliance& appliance);
 // A header row, then one row per appliance; fields quoted where needed.
 QByteArray FormatCsv(const QList<Appliance>& list);
 

@@ -192,16 +192,6 @@ int RunProvision(CContext& ctx)
     if (bDryRun)
         return nAnswering < rows.size() ? EXIT_SOME_FAILED : EXIT_OK;
     RefuseUnsafe(JobList(jobs), true);
-    const auto lookAgain = [&] {
-        // One broadcast tells where the appliances not found at their new
-        // address are.
-        if (std::none_of(jobs.begin(), jobs.end(), [](const auto& pJob) { return pJob->Unverified(); }))
-            return;
-        const QList<Appliance> now = ctx.pSession->Discover(LookAgainMs(options.nTimeoutMs), 1).appliances;
-        for (const auto& pJob : jobs)
-            if (pJob->Unverified())
-                pJob->Recheck(now);
-    };
     const auto doneText = [&] {
         const auto count = [&](const QString& strOutcome) {
             return std::count_if(jobs.begin(), jobs.end(),
@@ -211,5 +201,6 @@ int RunProvision(CContext& ctx)
             .arg(count(kMoved))
             .arg(count(kAlreadyThere));
     };
-    return RunFleet(*ctx.pSession, options, JobList(jobs), doneText, lookAgain);
+    return RunFleet(*ctx.pSession, options, JobList(jobs), doneText,
+                    [&] { LookAgain(*ctx.pSession, jobs, options.nTimeoutMs); });
 }

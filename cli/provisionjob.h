@@ -12,6 +12,10 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <memory>
+#include <vector>
+
 inline const QString kMoved = QStringLiteral("moved");
 inline const QString kAlreadyThere = QStringLiteral("already there");
 inline const QString kNotFound = QStringLiteral("not found");
@@ -44,6 +48,7 @@ public:
     }
 
     const QString& Outcome() const { return m_strOutcome; }
+    const PlanRow& Row() const { return m_row; }
     // Acknowledged, but not found at the new address after every retry.
     bool Unverified() const { return m_bUnverified && !Succeeded(); }
 
@@ -118,6 +123,19 @@ private:
     bool m_bUnverified = false;
     QString m_strOutcome; // empty: not (yet) one of the named ones
 };
+
+// Once the jobs have run: one broadcast tells where the appliances not
+// found at their new address are, and those answering there after all
+// have moved.
+inline void LookAgain(CSession& session, const std::vector<std::unique_ptr<CProvisionJob>>& jobs, int nTimeoutMs)
+{
+    if (std::none_of(jobs.begin(), jobs.end(), [](const auto& pJob) { return pJob->Unverified(); }))
+        return;
+    const QList<Appliance> now = session.Discover(LookAgainMs(nTimeoutMs), 1).appliances;
+    for (const auto& pJob : jobs)
+        if (pJob->Unverified())
+            pJob->Recheck(now);
+}
 
 // What provision and provision --watch read before anything is sent: the
 // plan (a CSV, or for --from the first address alone), checked, and the

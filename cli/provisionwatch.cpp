@@ -55,7 +55,7 @@ public:
             return true;
         RefuseUnsafe(JobList(jobs), true);
         CFleetRunner(*m_ctx.pSession, m_runOptions, [] {}).Run(JobList(jobs), &interruption);
-        LookAgain(jobs);
+        LookAgain(*m_ctx.pSession, jobs, m_in.options.nTimeoutMs);
         for (const auto& pJob : jobs)
             if (!m_writer.Write(Outcome(*pJob)))
                 return false;
@@ -67,9 +67,7 @@ private:
     QString PlanNote(const Appliance& a) const
     {
         const auto row = m_plan.constFind(CanonicalMac(a.strMac));
-        if (row == m_plan.constEnd())
-            return QStringLiteral("not in plan");
-        return CanonicalIp(a.strIp) == row->strIp ? kAlreadyThere : kChange;
+        return row == m_plan.constEnd() ? QStringLiteral("not in plan") : PlannedAction(*row, &a);
     }
 
     // The row of a planned appliance; with --from, numbered now if it is new
@@ -106,11 +104,14 @@ private:
         QHash<QString, QString> macAt;
         for (const Appliance& a : heard)
             macAt.insert(CanonicalIp(a.strIp), CanonicalMac(a.strMac));
+        // Numbering skips them and those handed out; a plan names its own.
         QSet<QString> taken;
-        for (const PlanRow& row : std::as_const(m_plan))
-            taken.insert(row.strIp);
-        for (auto it = macAt.cbegin(); it != macAt.cend(); ++it)
-            taken.insert(it.key());
+        if (m_in.bFrom) {
+            for (const PlanRow& row : std::as_const(m_plan))
+                taken.insert(row.strIp);
+            for (auto it = macAt.cbegin(); it != macAt.cend(); ++it)
+                taken.insert(it.key());
+        }
         for (const Appliance& a : heard) {
             const QString strKey = CanonicalMac(a.strMac);
             if (m_moved.contains(strKey) || m_givenUp.contains(strKey))
@@ -128,18 +129,6 @@ private:
         }
     }
 
-    // One broadcast tells where the appliances not found at their new
-    // address are, as provision does at its end.
-    void LookAgain(const std::vector<std::unique_ptr<CProvisionJob>>& jobs)
-    {
-        if (std::none_of(jobs.begin(), jobs.end(), [](const auto& pJob) { return pJob->Unverified(); }))
-            return;
-        const QList<Appliance> now = m_ctx.pSession->Discover(LookAgainMs(m_in.options.nTimeoutMs), 1).appliances;
-        for (const auto& pJob : jobs)
-            if (pJob->Unverified())
-                pJob->Recheck(now);
-    }
-
     WatchEvent Failed(const Appliance& a, const QString& strError, int nFailures, bool bFinal) const
     {
         WatchEvent event{QStringLiteral("failed"), a, {}, {}, {}};
@@ -155,10 +144,9 @@ private:
     WatchEvent Outcome(const CProvisionJob& job)
     {
         const QString strKey = CanonicalMac(job.Target().strMac);
-        const QJsonObject entry = job.ReportEntry();
         if (job.Succeeded()) {
             Appliance a = job.Target();
-            a.strIp = a.strFrom = entry.value(QStringLiteral("new_ip")).toString();
+            a.strIp = a.strFrom = job.Row().strIp;
             m_watcher.Place(a);
             m_moved.insert(strKey);
             WatchEvent event{QStringLiteral("moved"), a, job.Target().strIp, {}, {}};

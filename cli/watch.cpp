@@ -12,7 +12,6 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -45,9 +44,7 @@ WatchOptions ReadWatchOptions(const CContext& ctx)
 void CEventWriter::OpenReport(const QString& strPath)
 {
     // Appended to, not replaced: a unit that restarts keeps its history.
-    const QFileInfo info(strPath);
-    if (info.exists() && !info.isFile())
-        Fail(EXIT_FILE, QStringLiteral("%1 is not a regular file: refusing to write to it; nothing was sent").arg(strPath));
+    // Only a regular file: CheckWritable has refused anything else.
     m_report.setFileName(strPath);
     if (!m_report.open(QIODevice::WriteOnly | QIODevice::Append, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         Usage(QStringLiteral("cannot write %1: %2").arg(strPath, m_report.errorString()));
@@ -56,12 +53,13 @@ void CEventWriter::OpenReport(const QString& strPath)
 bool CEventWriter::Write(const WatchEvent& event)
 {
     const QDateTime now = QDateTime::currentDateTime();
-    if (!OutBytes(FormatEvent(event, now, m_bJson)))
+    const QByteArray line = FormatEvent(event, now, m_bJson);
+    if (!OutBytes(line))
         return false;
     if (!m_report.isOpen())
         return true;
-    const QByteArray line = FormatEvent(event, now, true);
-    if (m_report.write(line) == line.size() && m_report.flush())
+    const QByteArray json = m_bJson ? line : FormatEvent(event, now, true);
+    if (m_report.write(json) == json.size() && m_report.flush())
         return true;
     Note(QStringLiteral("cannot write %1: %2").arg(m_report.fileName(), m_report.errorString()));
     return false;

@@ -24,8 +24,8 @@ WatchOptions ReadWatchOptions(const CContext& ctx);
 class CEventWriter {
 public:
     explicit CEventWriter(bool bJson) : m_bJson(bJson) {}
-    // The report: appended to, or made readable by its owner alone; only a
-    // regular file. Ends the command when it cannot be opened.
+    // The report, checked by CheckWritable: appended to, or made readable
+    // by its owner alone. Ends the command when it cannot be opened.
     void OpenReport(const QString& strPath);
     // False once standard output or the report could not be written: each
     // line is flushed as it goes, for whoever follows the output.
