@@ -1,6 +1,5 @@
 #include "ipv4text.h"
 
-
 #include <array>
 
 namespace {
