@@ -21,3 +21,18 @@ options:
       - The appliances' password, handed to norvane through its environment, never on its command line.
     type: str
 '''
+
+    # scan and timeout of the modules that ask one appliance, named by their target.
+    TARGET = r'''
+options:
+  scan:
+    description:
+      - Address ranges (CIDR) to sweep when C(target) is a MAC behind a router.
+    type: list
+    elements: str
+    default: []
+  timeout:
+    description:
+      - Seconds to wait for the appliance's reply (norvane's default is 5).
+    type: float
+'''

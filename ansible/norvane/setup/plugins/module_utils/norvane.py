@@ -39,6 +39,18 @@ COMMON_ARGS = dict(
 
 PASSWORD_ARG = dict(password=dict(type='str', no_log=True))
 
+SCAN_ARG = dict(scan=dict(type='list', elements='str', default=[]))
+
+
+def argument_spec(own, password=True):
+    """A module's argument_spec: its own options, scan, norvane_path, timeout and password."""
+    spec = dict(own)
+    spec.update(SCAN_ARG)
+    spec.update(COMMON_ARGS)
+    if password:
+        spec.update(PASSWORD_ARG)
+    return spec
+
 
 def exit_message(rc):
     """The meaning of norvane's exit code rc (a signal's when rc < 0)."""

@@ -78,18 +78,12 @@ rc:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.norvane.setup.plugins.module_utils.norvane import (
-    COMMON_ARGS, PASSWORD_ARG, Norvane, find_appliance)
+    Norvane, argument_spec, find_appliance)
 
 
 def main():
-    argument_spec = dict(
-        mac=dict(type='str', required=True),
-        ip=dict(type='str', required=True),
-        scan=dict(type='list', elements='str', default=[]),
-    )
-    argument_spec.update(COMMON_ARGS)
-    argument_spec.update(PASSWORD_ARG)
-    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
+    own = dict(mac=dict(type='str', required=True), ip=dict(type='str', required=True))
+    module = AnsibleModule(argument_spec=argument_spec(own), supports_check_mode=True)
     p = module.params
     norvane = Norvane(module)
     appliance = find_appliance(norvane.discover(p['scan'], None, p['timeout']), p['mac'])

@@ -24,6 +24,7 @@ author: Norvane Setup developers
 extends_documentation_fragment:
   - norvane.setup.norvane
   - norvane.setup.norvane.password
+  - norvane.setup.norvane.target
 options:
   target:
     description:
@@ -52,16 +53,6 @@ options:
     type: str
     choices: [backup, restore]
     default: backup
-  scan:
-    description:
-      - Address ranges (CIDR) to sweep when C(target) is a MAC behind a router.
-    type: list
-    elements: str
-    default: []
-  timeout:
-    description:
-      - Seconds to wait for the appliance's reply (norvane's default is 5).
-    type: float
 notes:
   - Supports check mode.
   - An image holds the appliance's settings; the file is created with mode 0600. Only a regular file is
@@ -176,7 +167,7 @@ import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.norvane.setup.plugins.module_utils.norvane import (
-    COMMON_ARGS, PASSWORD_ARG, Norvane, parse_report)
+    Norvane, argument_spec, parse_report)
 
 
 # norvane restore loads the first 8192 bytes of a longer file.
@@ -316,17 +307,14 @@ def backup_site(module, norvane):
 
 
 def main():
-    argument_spec = dict(
+    own = dict(
         target=dict(type='str'),
         path=dict(type='path'),
         dir=dict(type='path'),
         archive=dict(type='path'),
         state=dict(type='str', choices=['backup', 'restore'], default='backup'),
-        scan=dict(type='list', elements='str', default=[]),
     )
-    argument_spec.update(COMMON_ARGS)
-    argument_spec.update(PASSWORD_ARG)
-    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True,
+    module = AnsibleModule(argument_spec=argument_spec(own), supports_check_mode=True,
                            required_one_of=[('target', 'dir')],
                            mutually_exclusive=[('target', 'dir'), ('path', 'dir')],
                            required_by=dict(target='path', archive='dir'))

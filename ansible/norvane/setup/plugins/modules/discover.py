@@ -89,16 +89,12 @@ appliances:
 '''
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.norvane.setup.plugins.module_utils.norvane import COMMON_ARGS, Norvane
+from ansible_collections.norvane.setup.plugins.module_utils.norvane import Norvane, argument_spec
 
 
 def main():
-    argument_spec = dict(
-        scan=dict(type='list', elements='str', default=[]),
-        interface=dict(type='list', elements='str', default=[]),
-    )
-    argument_spec.update(COMMON_ARGS)
-    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
+    own = dict(interface=dict(type='list', elements='str', default=[]))
+    module = AnsibleModule(argument_spec=argument_spec(own, password=False), supports_check_mode=True)
     norvane = Norvane(module)
     appliances = norvane.discover(module.params['scan'], module.params['interface'], module.params['timeout'])
     module.exit_json(changed=False, appliances=appliances, ansible_facts=dict(norvane_appliances=appliances))

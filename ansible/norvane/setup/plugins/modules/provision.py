@@ -122,7 +122,7 @@ rc:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.norvane.setup.plugins.module_utils.norvane import (
-    COMMON_ARGS, PASSWORD_ARG, Norvane, failed_rows, failure_message, parse_report)
+    Norvane, argument_spec, failed_rows, failure_message, parse_report)
 
 
 def csv_field(text):
@@ -153,18 +153,15 @@ def outcome(rc, entries, check_mode):
 def main():
     row_spec = dict(mac=dict(type='str', required=True), ip=dict(type='str', required=True),
                     password=dict(type='str', no_log=True))
-    argument_spec = {
+    own = {
         'rows': dict(type='list', elements='dict', options=row_spec),
         'plan': dict(type='path'),
         'from': dict(type='str'),
         'match': dict(type='str'),
         'parallel': dict(type='int'),
         'retries': dict(type='int'),
-        'scan': dict(type='list', elements='str', default=[]),
     }
-    argument_spec.update(COMMON_ARGS)
-    argument_spec.update(PASSWORD_ARG)
-    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True,
+    module = AnsibleModule(argument_spec=argument_spec(own), supports_check_mode=True,
                            required_one_of=[('rows', 'plan', 'from')],
                            mutually_exclusive=[('rows', 'plan', 'from')],
                            required_by={'match': 'from'})

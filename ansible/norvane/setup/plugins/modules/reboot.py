@@ -17,22 +17,13 @@ author: Norvane Setup developers
 extends_documentation_fragment:
   - norvane.setup.norvane
   - norvane.setup.norvane.password
+  - norvane.setup.norvane.target
 options:
   target:
     description:
       - The appliance, by its MAC address (found by a discovery) or its IP address (asked directly).
     type: str
     required: true
-  scan:
-    description:
-      - Address ranges (CIDR) to sweep when C(target) is a MAC behind a router.
-    type: list
-    elements: str
-    default: []
-  timeout:
-    description:
-      - Seconds to wait for the appliance's reply (norvane's default is 5).
-    type: float
 notes:
   - Supports check mode (the task is skipped).
 '''
@@ -59,17 +50,12 @@ rc:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.norvane.setup.plugins.module_utils.norvane import (
-    COMMON_ARGS, PASSWORD_ARG, Norvane)
+    Norvane, argument_spec)
 
 
 def main():
-    argument_spec = dict(
-        target=dict(type='str', required=True),
-        scan=dict(type='list', elements='str', default=[]),
-    )
-    argument_spec.update(COMMON_ARGS)
-    argument_spec.update(PASSWORD_ARG)
-    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
+    module = AnsibleModule(argument_spec=argument_spec(dict(target=dict(type='str', required=True))),
+                           supports_check_mode=True)
     p = module.params
     if module.check_mode:
         module.exit_json(changed=False, skipped=True, msg='skipped in check mode: nothing sent', target=p['target'])
