@@ -142,8 +142,10 @@ class Norvane(object):
     def temp_path(self, name):
         """A path in a private (0700) directory removed when the module ends."""
         if self.tempdir is None:
-            self.tempdir = tempfile.mkdtemp(prefix='norvane-ansible-')
-            self.module.add_cleanup_file(self.tempdir)
+            # Within the module's own temporary directory, which Ansible
+            # removes with all it holds (plans with passwords, images) when
+            # the module ends; a cleanup file is only unlinked.
+            self.tempdir = tempfile.mkdtemp(prefix='norvane-', dir=self.module.tmpdir)
         return os.path.join(self.tempdir, name)
 
     def write_private(self, name, data):

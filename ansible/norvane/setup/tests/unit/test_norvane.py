@@ -5,6 +5,10 @@ from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 import json
+import os
+import shutil
+import sys
+import tempfile
 import unittest
 
 from ansible_collections.norvane.setup.plugins.module_utils import norvane
@@ -113,6 +117,20 @@ class ArgumentSpec(unittest.TestCase):
         self.assertEqual(spec['scan'], dict(type='list', elements='str', default=[]))
         self.assertEqual(list(own), ['target'])
         self.assertNotIn('password', norvane.argument_spec({}, password=False))
+
+
+class TempFiles(unittest.TestCase):
+    def test_private_files_live_in_the_folder_ansible_removes(self):
+        class Module(object):
+            params = dict(norvane_path=sys.executable, password='secret')
+            tmpdir = tempfile.mkdtemp()
+
+        try:
+            path = norvane.Norvane(Module()).write_private('plan.csv', 'mac,ip,password\n')
+            self.assertTrue(path.startswith(Module.tmpdir + os.sep))
+            self.assertEqual(os.stat(path).st_mode & 0o777, 0o600)
+        finally:
+            shutil.rmtree(Module.tmpdir)
 
 
 if __name__ == '__main__':
