@@ -6,6 +6,7 @@
 
 #include "alerts.h"
 #include "flashinfofile.h"
+#include "interfaces.h"
 #include "ipaddressctrl.h"
 #include "ipv4text.h"
 #include "newipdlg.h"
@@ -13,9 +14,13 @@
 #include "stringtable.h"
 
 namespace {
-QString FormatAddress(quint8 nField0, quint8 nField1, quint8 nField2, quint8 nField3)
+// 0.0.0.0, and every address that reaches all appliances at once or none
+// (the broadcast, a local subnet's edges, multicast, this host): a request
+// sent there would reboot or reconfigure every appliance that shares the
+// password. The command line refuses the same.
+bool BadAddress(quint32 nIp)
 {
-    return Ipv4Text(quint32(nField0) << 24 | quint32(nField1) << 16 | quint32(nField2) << 8 | nField3);
+    return !UnusableIpv4Reason(nIp).isEmpty();
 }
 
 // The file dialog of Save (bSave) or Load: image files first, then all
@@ -30,16 +35,16 @@ QString GetImageFileName(bool bSave)
 
 bool CChooseDlg::CommandAddress(QString& strAddress)
 {
-    quint8 nField0 = 0, nField1 = 0, nField2 = 0, nField3 = 0;
-    if (m_ipSelected->GetAddress(nField0, nField1, nField2, nField3) < 4) {
+    quint32 nIp = 0;
+    if (m_ipSelected->GetAddress(nIp) < 4) {
         ShowAlert(IDS_INVALID_IP);
         return false;
     }
-    if (nField0 == 0 && nField1 == 0 && nField2 == 0 && nField3 == 0) {
+    if (BadAddress(nIp)) {
         ShowAlert(IDS_BAD_IP);
         return false;
     }
-    strAddress = FormatAddress(nField0, nField1, nField2, nField3);
+    strAddress = Ipv4Text(nIp);
     return true;
 }
 
@@ -86,14 +91,15 @@ void CChooseDlg::OnChangeIp()
     if (RunModalDialog(dlg) == IDCANCEL)
         return;
     dlg.GetAddress(nField0, nField1, nField2, nField3);
-    if (nField0 == 0 && nField1 == 0 && nField2 == 0 && nField3 == 0) {
+    const quint32 nNewIp = quint32(nField0) << 24 | quint32(nField1) << 16 | quint32(nField2) << 8 | nField3;
+    if (BadAddress(nNewIp)) {
         ShowAlert(IDS_BAD_IP);
         return;
     }
 
     // The appliance is named by the MAC text of the row last clicked; the
     // address field keeps showing the old address.
-    m_strSelectedIp = FormatAddress(nField0, nField1, nField2, nField3);
+    m_strSelectedIp = Ipv4Text(nNewIp);
     Send({.nType = DM_SET_IP, .strPassword = m_strPassword, .strMac = m_strSelectedMac, .strNewIp = m_strSelectedIp});
     SetTimer(TIMER_SETIP_REPLY, REPLY_TIMEOUT_MS);
 }

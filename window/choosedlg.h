@@ -134,7 +134,8 @@ private:
     void ShowTarget();
     void DescribeTarget(bool bTyped);
     // Steps of every unicast command up to the address text; false (after
-    // its alert) when the address field is incomplete or 0.0.0.0.
+    // its alert) when the address field is incomplete, 0.0.0.0 or another
+    // address no request may go to.
     bool CommandAddress(QString& strAddress);
     // The whole of a unicast command of type nType: pull in the password,
     // check the address, then SendToAddress.

@@ -12,16 +12,21 @@ namespace {
 const QString kInvalidIp = QStringLiteral("Invalid IP Address");
 const QString kBadIp = QStringLiteral("Bad IP Address");
 
-// Start Configuration, Reboot and Save go to the address in the field.
+// Start Configuration, Reboot and Save go to the address in the field; one
+// that reaches every appliance (255.255.255.255 is also what a row with an
+// unreadable address puts there) or none is refused like 0.0.0.0.
 TEST_F(ChooserTest, UnicastCommandsCheckTheAddressField)
 {
     const std::pair<std::function<void()>, int> commands[] = {{[this] { m_page.OnStartConfig(); }, DM_GET_LOGIN},
                                                               {[this] { m_page.OnReboot(); }, DM_REBOOT},
                                                               {[this] { m_page.OnSaveFlashInfo(); }, DM_GET_FLASHINFO}};
+    const std::pair<const char*, QString> refused[] = {
+        {"10.200.7.", kInvalidIp}, {"0.0.0.0", kBadIp}, {"255.255.255.255", kBadIp}, {"224.0.0.1", kBadIp},
+        {"127.0.0.1", kBadIp}};
     for (const auto& [run, nType] : commands) {
         SCOPED_TRACE(nType);
         m_page.m_strSelectedIp = "10.200.1.1";
-        for (const auto& [pszField, strAlert] : {std::pair{"10.200.7.", kInvalidIp}, std::pair{"0.0.0.0", kBadIp}}) {
+        for (const auto& [pszField, strAlert] : refused) {
             m_ui.m_messages.clear();
             SetField(pszField);
             run();
@@ -41,7 +46,7 @@ TEST_F(ChooserTest, UnicastCommandsCheckTheAddressField)
         ExpectRequest(Msg(nType, "secret"), "10.200.7.9");
         m_page.KillTimer(TIMER_REPLY);
     }
-    EXPECT_EQ(m_ui.m_questions.size(), 3) << "every reboot asks first";
+    EXPECT_EQ(m_ui.m_questions.size(), std::size(refused) + 1) << "every reboot asks first";
 }
 
 TEST_F(ChooserTest, ChangeIpBroadcastsTheNewAddressForTheClickedMac)
@@ -60,14 +65,17 @@ TEST_F(ChooserTest, ChangeIpBroadcastsTheNewAddressForTheClickedMac)
     EXPECT_EQ(m_ui.m_messages, QStringList{kInvalidIp});
     EXPECT_EQ(m_ui.m_nDialogs, 0);
 
-    // 0.0.0.0 is a fine start, but not a new address.
+    // 0.0.0.0 is a fine start, but not a new address; nor is one that every
+    // host or no host answers to.
     m_ui.Clear();
     SetField("0.0.0.0");
     m_page.OnChangeIp();
-    strNewIp = "0.0.0.0";
-    m_page.OnChangeIp();
-    EXPECT_EQ(m_ui.m_nDialogs, 2);
-    EXPECT_EQ(m_ui.m_messages, QStringList{kBadIp});
+    for (const char* pszNewIp : {"0.0.0.0", "255.255.255.255", "239.1.2.3"}) {
+        strNewIp = pszNewIp;
+        m_page.OnChangeIp();
+    }
+    EXPECT_EQ(m_ui.m_nDialogs, 4);
+    EXPECT_EQ(m_ui.m_messages, QStringList(3, kBadIp));
     EXPECT_TRUE(m_page.m_strSelectedIp.isEmpty());
     EXPECT_FALSE(m_page.IsTimerRunning(TIMER_SETIP_REPLY));
     ExpectNothingSent();

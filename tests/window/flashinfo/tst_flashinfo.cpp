@@ -172,6 +172,7 @@ TEST_F(FlashInfoTest, RefusedLoadsAskOnlyWhatTheyMustAndSendNothing)
     } cases[] = {
         {"10.200.1.", true, "never.cfg", {"Invalid IP Address"}},
         {"0.0.0.0", true, "never.cfg", {"Bad IP Address"}},
+        {"10.200.255.255", true, "never.cfg", {"Bad IP Address"}}, // the segment's broadcast
         {"10.200.1.2", false, "never.cfg", {kConfirmLoad}},
         {"10.200.1.2", true, nullptr, {kConfirmLoad, kOpenDialog}},
         {"10.200.1.2", true, "short.cfg", {kConfirmLoad, kOpenDialog, kFileOpenError}},
