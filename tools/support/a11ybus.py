@@ -3,6 +3,7 @@ find objects by role and name, read and walk them, press and activate, send
 keys, wait for a window or an event, and note each problem found."""
 import json
 import subprocess
+import sys
 import time
 
 import pyatspi

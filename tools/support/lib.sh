@@ -95,9 +95,11 @@ start_ready() { # NAME COMMAND [ARGS...]
 # its $DISPLAY. -displayfd has it pick a free display (another Xvfb may
 # share /tmp) and tell it once it accepts clients. An X server is reached
 # through the network namespace, so start it inside the segment of its
-# clients. Exits when Xvfb does not start.
+# clients. Exits when Xvfb does not start. -noreset: without it the server
+# resets when its last client leaves, and drops a client that connects just
+# then (an xdotool or xprop of ours beside a window starting up).
 start_xvfb() { # GEOMETRY
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 "$1" 3>"$work/display" 2>"$work/xvfb.log" &
+    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 "$1" 3>"$work/display" 2>"$work/xvfb.log" &
     lib_xvfb=$!
     kill_on_exit $lib_xvfb
     if ! await $lib_xvfb test -s "$work/display"; then
