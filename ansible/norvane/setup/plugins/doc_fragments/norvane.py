@@ -19,6 +19,9 @@ options:
   password:
     description:
       - The appliances' password, handed to norvane through its environment, never on its command line.
+      - At most 10 bytes, the size of the appliance's password field (one byte per Latin-1 character). norvane
+        refuses a longer one before it sends anything; the task fails with C(rc) 2, its C(msg) saying bad input,
+        nothing sent, and norvane's words naming the limit.
     type: str
 '''
 

@@ -166,12 +166,13 @@ class Norvane(object):
             args += ['--timeout', str(timeout)]
         return args
 
-    def run(self, args, accept=(0,)):
-        """Runs norvane ARGS; returns (rc, stdout, stderr), or fails the module."""
+    def run(self, args, accept=(0,), name=None):
+        """Runs norvane ARGS; returns (rc, stdout, stderr), or fails the module
+        with a msg naming the subcommand, or name when the run is a step of another."""
         cmd = [self.binary] + list(args)
         rc, out, err = self.module.run_command(cmd, environ_update=self.environ, check_rc=False)
         if rc not in accept:
-            self.fail(args[0], rc, err, stdout=out)
+            self.fail(name or args[0], rc, err, stdout=out)
         return rc, out, err
 
     def fail(self, cmd_name, rc, stderr, **extra):

@@ -15,7 +15,10 @@ description:
   - With C(state=backup) and C(dir) instead of C(target) and C(path), backs up every appliance found
     (C(norvane backup-all), all at once) into C(dir)/<MAC with dashes>.cfg; changed only when some file's
     content changed. When some appliances fail, the others' files are still written and the task fails
-    naming the ones that failed.
+    naming the ones that failed; a failed appliance's last good image stays as it was.
+  - The images in C(dir) are the record of the site's appliances. One backed up before that this run did not
+    find keeps its image (in C(archive) too), is named in C(missing_appliances), and fails the task or warns
+    (C(missing)). To retire an appliance, remove its image from C(dir).
   - With C(state=restore), reads the appliance's current image first and loads C(path) into it
     (C(norvane restore --yes)) only when the two differ.
   - In check mode the image is read and compared, but no file is written and no image is sent.
@@ -43,10 +46,21 @@ options:
     type: path
   archive:
     description:
-      - With C(dir), a tar file on the host holding the images of this run, written (atomically, 0600) only
-        when its content changed, so that one C(ansible.builtin.fetch) brings a whole site to the controller.
+      - With C(dir), a tar file on the host holding every image in C(dir), this run's and the last good one of
+        each appliance that failed or was not found, so that a failed or partial run never leaves it holding
+        fewer. Written (atomically, 0600) only when its content changed, and never empty, so that one
+        C(ansible.builtin.fetch) brings a whole site to the controller.
       - Its members are named C(<MAC with dashes>.cfg) and keep their file's modification time.
     type: path
+  missing:
+    description:
+      - With C(dir), what an appliance with an image in C(dir) that this run did not find does to the task
+        (the site shrank, or some appliances are off or unreachable). Either way it is named in
+        C(missing_appliances) and its image is kept, in C(dir) and in C(archive).
+      - C(fail) fails the task once the images found are saved; C(warn) only warns.
+    type: str
+    choices: [fail, warn]
+    default: fail
   state:
     description:
       - C(backup) copies the appliance's image to C(path); C(restore) loads C(path) into the appliance.
@@ -151,6 +165,14 @@ failed_appliances:
   type: list
   elements: str
   sample: ["00:1A:2B:00:00:07: no answer"]
+missing_appliances:
+  description:
+    - With C(dir), the appliances with an image in C(dir) that this run did not find, by MAC (with colons),
+      in order. Their images are kept; C(missing) decides whether the task fails.
+  returned: with dir
+  type: list
+  elements: str
+  sample: ["00:1A:2B:00:00:09"]
 rc:
   description: norvane's exit code when it failed.
   returned: failure
@@ -161,17 +183,21 @@ rc:
 import hashlib
 import io
 import os
+import re
 import stat
 import tarfile
 import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.norvane.setup.plugins.module_utils.norvane import (
-    Norvane, argument_spec, parse_report)
+    Norvane, argument_spec, canonical_mac, failure_message, parse_report)
 
 
 # norvane restore loads the first 8192 bytes of a longer file.
 IMAGE_SIZE = 8192
+
+# backup-all's name for an image: the MAC, with dashes.
+IMAGE_NAME = re.compile(r'^[0-9A-Fa-f]{2}(-[0-9A-Fa-f]{2}){5}\.cfg$')
 
 
 def sha256_of(path, limit=-1):
@@ -187,7 +213,8 @@ def read_image(module, norvane):
     p = module.params
     path = norvane.temp_path('current.cfg')
     args = ['backup', p['target'], path] + norvane.common_options(p['scan'], None, p['timeout'])
-    norvane.run(args)
+    # Read before a restore too: a failure is the restore's.
+    norvane.run(args, name=p['state'])
     return path
 
 
@@ -249,6 +276,23 @@ def site_rows(entries, folder, sha_of):
     return rows, failed
 
 
+def images_in(folder):
+    """The regular files in folder that backup-all named, by name."""
+    try:
+        names = os.listdir(folder)
+    except OSError:
+        return {}
+    return dict((name, os.path.join(folder, name)) for name in names
+                if IMAGE_NAME.match(name) and os.path.isfile(os.path.join(folder, name)))
+
+
+def missing_macs(image_names, entries):
+    """The MACs, with colons, of the images whose appliance no entry reports."""
+    found = set(canonical_mac(entry.get('mac')) for entry in entries)
+    return sorted(name[:-len('.cfg')].upper().replace('-', ':') for name in image_names
+                  if canonical_mac(name[:-len('.cfg')]) not in found)
+
+
 def tar_of(paths):
     """An uncompressed tar of paths by their base names, in name order. Built
     only from the files' names, bytes and modification times, it is the same
@@ -271,14 +315,16 @@ def backup_site(module, norvane):
     staged = norvane.temp_path('images')
     report = norvane.temp_path('report.json')
     args = ['backup-all', staged, '--report', report] + norvane.common_options(p['scan'], None, p['timeout'])
-    rc, out, err = norvane.run(args, accept=(0, 1))
+    # 3: no appliance answered, and the report says so; those backed up
+    # before are then all missing.
+    rc, out, err = norvane.run(args, accept=(0, 1, 3))
     try:
         entries = parse_report(read_bytes(report).decode('utf-8'))
     except (IOError, OSError, ValueError) as error:
         module.fail_json(msg='norvane backup-all: its report: %s' % error, rc=rc, stdout=out, stderr=err)
     rows, failed = site_rows(entries, p['dir'], sha256_of)
-    changed = any(row['changed'] for row in rows)
-    result = dict(dir=p['dir'], appliances=rows)
+    missing = missing_macs(images_in(p['dir']), entries)
+    result = dict(dir=p['dir'], appliances=rows, missing_appliances=missing)
     if not module.check_mode:
         if not os.path.isdir(p['dir']):
             try:
@@ -291,18 +337,31 @@ def backup_site(module, norvane):
                 if error:
                     row.update(changed=False, outcome='failed', error=error)
                     failed.append('%s: %s' % (row['mac'], error))
-        changed = any(row['changed'] for row in rows)
-        if p['archive']:
-            data = tar_of([row['path'] for row in rows if row['outcome'] == 'ok'])
-            if hashlib.sha256(data).hexdigest() != sha256_of(p['archive']):
-                error = write_atomic(p['archive'], data)
-                if error:
-                    module.fail_json(msg=error, rc=10, changed=changed, **result)
-                changed = True
+    changed = any(row['changed'] for row in rows)
+    # From every image in dir, not from this run's alone: an appliance that
+    # failed or was not found keeps its last good image in the archive.
+    images = images_in(p['dir']).values()
+    if p['archive'] and images:
+        data = tar_of(images)
+        if hashlib.sha256(data).hexdigest() != sha256_of(p['archive']):
+            changed = True
+            error = None if module.check_mode else write_atomic(p['archive'], data)
+            if error:
+                module.fail_json(msg=error, rc=10, changed=changed, **result)
+    msg = None
     if failed:
-        module.fail_json(msg='norvane backup-all: %d of %d appliances failed: %s'
-                         % (len(failed), len(rows), '; '.join(failed)),
-                         rc=rc, failed_appliances=failed, changed=changed, **result)
+        msg = 'norvane backup-all: %d of %d appliances failed: %s' % (len(failed), len(rows), '; '.join(failed))
+    elif rc != 0:
+        msg = failure_message('backup-all', rc, err)
+    if missing:
+        text = ('%d appliances backed up before were not found, their images kept: %s'
+                % (len(missing), ', '.join(missing)))
+        if p['missing'] == 'warn':
+            module.warn(text)
+        else:
+            msg = '%s; %s' % (msg, text) if msg else 'norvane backup-all: ' + text
+    if msg:
+        module.fail_json(msg=msg, rc=rc, failed_appliances=failed, changed=changed, **result)
     module.exit_json(changed=changed, **result)
 
 
@@ -312,6 +371,7 @@ def main():
         path=dict(type='path'),
         dir=dict(type='path'),
         archive=dict(type='path'),
+        missing=dict(type='str', choices=['fail', 'warn'], default='fail'),
         state=dict(type='str', choices=['backup', 'restore'], default='backup'),
     )
     module = AnsibleModule(argument_spec=argument_spec(own), supports_check_mode=True,

@@ -37,11 +37,14 @@ options:
         type: str
         required: true
       password:
-        description: Its own password, when it differs from C(password).
+        description:
+          - Its own password, when it differs from C(password); at most 10 bytes, as C(password).
+          - norvane refuses a plan with a longer one whole, before it sends anything (C(rc) 2).
         type: str
   plan:
     description:
-      - A CSV plan on the host (header naming C(mac), C(ip) and optionally C(password)).
+      - A CSV plan on the host (header naming C(mac), C(ip) and optionally C(password), at most 10 bytes in
+        each row, as in C(rows)).
     type: path
   from:
     description:

@@ -4,13 +4,18 @@
 from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
+import contextlib
+import io
 import json
 import os
 import shutil
 import sys
+import tarfile
 import tempfile
 import unittest
 
+from ansible.module_utils import basic
+from ansible.module_utils.common import warnings
 from ansible_collections.norvane.setup.plugins.module_utils import norvane
 from ansible_collections.norvane.setup.plugins.modules import config, provision
 
@@ -131,6 +136,121 @@ class TempFiles(unittest.TestCase):
             self.assertEqual(os.stat(path).st_mode & 0o777, 0o600)
         finally:
             shutil.rmtree(Module.tmpdir)
+
+
+# A norvane that writes STDERR, saves IMAGES ({MAC: one byte, repeated})
+# for backup and backup-all, reports FAILED as refused, and exits RC.
+FAKE_NORVANE = """#!%s
+import json, os, sys
+RC, STDERR, IMAGES, FAILED = %r
+args = sys.argv[1:]
+sys.stderr.write(STDERR)
+def save(path, byte):
+    with open(path, 'wb') as out:
+        out.write(byte.encode() * 8192)
+if args[0] == 'backup' and RC == 0:
+    save(args[2], list(IMAGES.values())[0])
+elif args[0] == 'backup-all':
+    os.makedirs(args[1])
+    entries = [dict(mac=mac, file=os.path.join(args[1], mac.upper().replace(':', '-') + '.cfg'), outcome='ok')
+               for mac in IMAGES]
+    for entry in entries:
+        save(entry['file'], IMAGES[entry['mac']])
+    entries += [dict(mac=mac, file=None, outcome='failed', error='Invalid Password !!!') for mac in FAILED]
+    with open(args[args.index('--report') + 1], 'w') as report:
+        json.dump(entries, report)
+sys.exit(RC)
+"""
+
+
+class ModuleRuns(unittest.TestCase):
+    """Whole modules run against a fake norvane."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.work)
+        self.runs = 0
+
+    def run_module(self, module, args, check_mode=False, rc=0, stderr='', images=None, failed=()):
+        """module's result (its printed JSON, sanitised) for args, norvane faked as FAKE_NORVANE says."""
+        self.runs += 1
+        fake = os.path.join(self.work, 'norvane-%d' % self.runs)
+        with open(fake, 'w') as out:
+            out.write(FAKE_NORVANE % (sys.executable, (rc, stderr, images or {}, list(failed))))
+        os.chmod(fake, 0o700)
+        tmp = tempfile.mkdtemp(dir=self.work)
+        basic._ANSIBLE_ARGS = json.dumps({'ANSIBLE_MODULE_ARGS': dict(
+            args, norvane_path=fake, _ansible_check_mode=check_mode, _ansible_tmpdir=tmp,
+            _ansible_no_log=True)}).encode()
+        del warnings._global_warnings[:]
+        printed = io.StringIO()
+        with contextlib.redirect_stdout(printed):
+            self.assertRaises(SystemExit, module.main)
+        return printed.getvalue()
+
+    def result(self, *args, **kwargs):
+        return json.loads(self.run_module(*args, **kwargs))
+
+    def test_check_mode_backup_of_one_appliance_writes_nothing(self):
+        path = os.path.join(self.work, 'one.cfg')
+        result = self.result(config, dict(target='10.200.1.1', path=path), check_mode=True, images={'A': 'a'})
+        self.assertTrue(result['changed'])
+        self.assertFalse(os.path.exists(path))
+
+    def test_a_restore_that_cannot_read_the_appliance_says_restore(self):
+        path = os.path.join(self.work, 'golden.cfg')
+        with open(path, 'wb') as out:
+            out.write(b'g' * 8192)
+        result = self.result(config, dict(target='10.200.1.1', path=path, state='restore'), rc=4,
+                             stderr='norvane: 10.200.1.1: Invalid Password !!!\n')
+        self.assertTrue(result['failed'])
+        self.assertTrue(result['msg'].startswith('norvane restore: the appliance refused the password'),
+                        result['msg'])
+
+    def test_plan_row_password_refused_and_never_shown(self):
+        rows = [dict(mac='00:1A:2B:00:00:01', ip='10.200.20.1', password='pw-eleven-b')]
+        printed = self.run_module(provision, dict(rows=rows), rc=2,
+                                  stderr='norvane: plan row 2: a password has at most 10 bytes\n')
+        self.assertNotIn('pw-eleven-b', printed)
+        result = json.loads(printed)
+        self.assertTrue(result['failed'])
+        self.assertIn('bad input: nothing was sent (exit 2): norvane: plan row 2: a password has at most 10 bytes',
+                      result['msg'])
+
+    def site(self, images=None, failed=(), **args):
+        site = dict(dir=os.path.join(self.work, 'site'), archive=os.path.join(self.work, 'site.tar'))
+        site.update(args)
+        return self.result(config, site, images=images, failed=failed, rc=1 if failed else 0)
+
+    def archived(self):
+        with tarfile.open(os.path.join(self.work, 'site.tar')) as tar:
+            return dict((member.name, tar.extractfile(member).read()[:1]) for member in tar.getmembers())
+
+    def test_a_site_that_refused_every_password_keeps_its_images_and_archive(self):
+        self.assertFalse(self.site(images={'00:1A:2B:00:00:01': 'a', '00:1A:2B:00:00:02': 'b'}).get('failed'))
+        with open(os.path.join(self.work, 'site.tar'), 'rb') as archive:
+            before = archive.read()
+        result = self.site(failed=['00:1A:2B:00:00:01', '00:1A:2B:00:00:02'])
+        self.assertTrue(result['failed'])
+        self.assertFalse(result['changed'])
+        self.assertEqual(result['missing_appliances'], [])
+        with open(os.path.join(self.work, 'site.tar'), 'rb') as archive:
+            self.assertEqual(archive.read(), before)
+
+    def test_a_site_that_shrank_names_the_missing_and_keeps_their_images(self):
+        self.site(images={'00:1A:2B:00:00:01': 'a', '00:1A:2B:00:00:02': 'b', '00:1a:2b:00:00:03': 'c'})
+        result = self.site(images={'00:1A:2B:00:00:01': 'A'})
+        self.assertTrue(result['failed'])
+        self.assertTrue(result['changed'])
+        self.assertEqual(result['missing_appliances'], ['00:1A:2B:00:00:02', '00:1A:2B:00:00:03'])
+        self.assertIn('2 appliances backed up before were not found', result['msg'])
+        self.assertEqual(self.archived(), {'00-1A-2B-00-00-01.cfg': b'A', '00-1A-2B-00-00-02.cfg': b'b',
+                                           '00-1A-2B-00-00-03.cfg': b'c'})
+        result = self.site(images={'00:1A:2B:00:00:01': 'A'}, missing='warn')
+        self.assertFalse(result.get('failed'))
+        self.assertFalse(result['changed'])
+        self.assertIn('00:1A:2B:00:00:02, 00:1A:2B:00:00:03', result['warnings'][0])
+        self.assertEqual(len(self.archived()), 3)
 
 
 if __name__ == '__main__':
