@@ -354,8 +354,8 @@ def backup_site(module, norvane):
     elif rc != 0:
         msg = failure_message('backup-all', rc, err)
     if missing:
-        text = ('%d appliances backed up before were not found, their images kept: %s'
-                % (len(missing), ', '.join(missing)))
+        text = ('%d %s backed up before not found, images kept: %s'
+                % (len(missing), 'appliance' if len(missing) == 1 else 'appliances', ', '.join(missing)))
         if p['missing'] == 'warn':
             module.warn(text)
         else:

@@ -243,7 +243,7 @@ class ModuleRuns(unittest.TestCase):
         self.assertTrue(result['failed'])
         self.assertTrue(result['changed'])
         self.assertEqual(result['missing_appliances'], ['00:1A:2B:00:00:02', '00:1A:2B:00:00:03'])
-        self.assertIn('2 appliances backed up before were not found', result['msg'])
+        self.assertIn('2 appliances backed up before not found', result['msg'])
         self.assertEqual(self.archived(), {'00-1A-2B-00-00-01.cfg': b'A', '00-1A-2B-00-00-02.cfg': b'b',
                                            '00-1A-2B-00-00-03.cfg': b'c'})
         result = self.site(images={'00:1A:2B:00:00:01': 'A'}, missing='warn')
