@@ -200,10 +200,28 @@ void CApplianceTable::HandleRequest(const unsigned char* pData, int nSize, std::
             Answer(i, req, now, reply);
         return;
     }
-    for (int i = 0; i < Count(); ++i)
+    for (int i = 0; i < Count(); ++i) {
+        const bool bClaimed = nType == DM_DISCOVER && m_claim.nFromIp && m_claim.i == i;
+        if (bClaimed)
+            SendClaim(reply);
         Answer(i, req, now, reply);
+        if (bClaimed)
+            SendClaim(reply);
+    }
     if (nType == DM_DISCOVER && m_nForge > 0)
         SendForged(reply);
+}
+
+void CApplianceTable::SendClaim(const ReplyFn& reply) const
+{
+    DeviceMsg msg;
+    std::memset(&msg, 0, sizeof msg);
+    msg.type = DM_DEVICE_INFO;
+    msg.status = DS_OK;
+    PutDeviceInfo(msg.body.deviceInfo, SerialText(m_claim.i), MacText(m_claim.i), m_claim.nIp);
+    unsigned char buf[DEVMSG_MAX_SIZE];
+    int pos = 0;
+    reply(m_claim.nFromIp, buf, EncodeDeviceMsg(buf, pos, msg));
 }
 
 void CApplianceTable::SendForged(const ReplyFn& reply)

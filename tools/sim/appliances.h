@@ -41,7 +41,10 @@
 //     broadcast discovery also gets N device-info replies of appliances that
 //     do not exist: MAC 02:00:00:XX:YY:ZZ, serial FORGED and digits, each
 //     sent from the address it claims, an address no appliance holds within
-//     the 4096 after --first-ip + --count, where nothing answers.
+//     the 4096 after --first-ip + --count, where nothing answers. With
+//     "claim I A.B.C.D FROM" each broadcast discovery also gets, just before
+//     and just after appliance i's own reply, one naming i's MAC and serial
+//     at A.B.C.D, sent from FROM: another host speaking in its name.
 #pragma once
 
 #include "devicemsg.h"
@@ -86,6 +89,8 @@ public:
     void SetSerial(int i, std::string strSerial) { m_vecAppliances[std::size_t(i)].m_strSerial = std::move(strSerial); }
     void SkipDiscoveries(int i, int n) { m_vecAppliances[std::size_t(i)].m_nSkip = n; }
     void Forge(int n) { m_nForge = n; }
+    // Replies in appliance i's name from elsewhere; nFromIp 0 stops them.
+    void Claim(int i, std::uint32_t nIp, std::uint32_t nFromIp) { m_claim = {i, nIp, nFromIp}; }
     // Why appliance i may not take this address, or null when it may.
     const char* MoveRefusal(int i, std::uint32_t nNewIp) const;
     // Takes the address at once, keeping the dump directory in step.
@@ -105,6 +110,7 @@ private:
     void Answer(int i, const DeviceMsg& req, SimClock::time_point now, const ReplyFn& reply);
     void SetIp(int i, const DeviceMsg& req, const ReplyFn& reply);
     void SendForged(const ReplyFn& reply);
+    void SendClaim(const ReplyFn& reply) const;
     void SendReply(int i, std::int8_t nType, std::int8_t nStatus, const ReplyFn& reply) const;
     // A reply with a zero body.
     void SendBare(std::uint32_t nFromIp, std::int8_t nType, std::int8_t nStatus, int nSize,
@@ -117,5 +123,9 @@ private:
     std::vector<CAppliance> m_vecAppliances;
     std::unordered_multimap<std::uint32_t, int> m_mapByIp;
     int m_nForge = 0; // forged replies per broadcast discovery
+    struct {
+        int i = 0;
+        std::uint32_t nIp = 0, nFromIp = 0;
+    } m_claim;
     CRandom m_random;
 };

@@ -74,6 +74,21 @@ EControl ApplyControl(std::string_view line, CApplianceTable& table, std::string
         table.Forge(n);
         return EControl::Applied;
     }
+    if (command == "claim") {
+        std::uint32_t nIp = 0, nFromIp = 0;
+        if (words.size() == 2 && words[1] == "off") {
+            table.Claim(0, 0, 0);
+            return EControl::Applied;
+        }
+        if (words.size() != 4 || !ParseIp(words[2], nIp) || !ParseIp(words[3], nFromIp))
+            return fail("expected claim I A.B.C.D FROM, or claim off");
+        if (!ParseTableRange(words[1], table, nFirst, nLast, strError))
+            return EControl::Error;
+        if (nFirst != nLast)
+            return fail("claim takes one appliance");
+        table.Claim(nFirst, nIp, nFromIp);
+        return EControl::Applied;
+    }
     if (command == "move") {
         std::uint32_t nIp = 0;
         if (words.size() != 3 || !ParseIp(words[2], nIp))

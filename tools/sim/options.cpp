@@ -82,6 +82,11 @@ Control
                                               also for N appliances that do not
                                               exist (MAC 02:00:00:..., serial
                                               FORGED...); forge 0 stops it
+                           claim I A.B.C.D FROM
+                                              around I's reply to each broadcast
+                                              discovery, one in I's name at
+                                              A.B.C.D sent from FROM; claim off
+                                              stops it
                          Blank lines and # comments are ignored. Each line
                          prints "ok LINE" once applied, or "error LINE" (and
                          the reason on stderr); --log gets "control LINE".
