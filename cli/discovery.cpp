@@ -35,13 +35,27 @@ void AddInOrder(QStringList& to, const QString& strWhat)
 void CDiscovery::Add(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
                      const QString& strIp)
 {
-    Appliance appliance{strMac, strIp, strSerial, origin.nInterface, {}, {},
-                        QHostAddress(origin.addr.toIPv4Address()).toString()};
+    Appliance appliance{.strMac = strMac,
+                        .strIp = strIp,
+                        .strSerial = strSerial,
+                        .nInterface = origin.nInterface,
+                        .strFrom = QHostAddress(origin.addr.toIPv4Address()).toString()};
     const QString strKey = MacKey(strMac);
     const auto it = m_byMac.constFind(strKey);
     if (it != m_byMac.constEnd()) {
-        appliance.interfaces = m_found[*it].interfaces;
-        appliance.foundBy = m_found[*it].foundBy;
+        Appliance& heard = m_found[*it];
+        // A reply from the address it reports stands: a later one naming
+        // the same MAC, from anyone, may not displace it.
+        if (heard.Proven() && CanonicalIp(strIp) != CanonicalIp(heard.strIp)) {
+            if (appliance.Proven() && !heard.alsoFrom.contains(appliance.strFrom))
+                heard.alsoFrom.append(appliance.strFrom);
+            return;
+        }
+        if (heard.Proven() && !appliance.Proven())
+            return;
+        appliance.interfaces = heard.interfaces;
+        appliance.foundBy = heard.foundBy;
+        appliance.alsoFrom = heard.alsoFrom;
     }
     AddInOrder(appliance.interfaces, QNetworkInterface::interfaceNameFromIndex(origin.nInterface));
     AddInOrder(appliance.foundBy, FoundBy(origin.addr.toIPv4Address(), origin.nInterface));

@@ -123,6 +123,7 @@ void CFleetRunner::OnEnd(CFleetJob* pJob, const AttemptEnd& end)
     if (end.eKind == EKind::Succeeded) {
         Close(pJob, EState::Succeeded, {});
     } else if (end.eKind == EKind::Failed) {
+        pJob->m_bRefused = true;
         Close(pJob, EState::Failed, end.strError);
     } else if (m_nSignal) {
         Close(pJob, EState::Interrupted, end.strError);

@@ -60,6 +60,9 @@ public:
     bool Succeeded() const { return m_eState == EState::Succeeded; }
     int Attempts() const { return m_nAttempts; }
     const QString& Error() const { return m_strError; }
+    // Whether it ended on a failure that asking again cannot mend (the
+    // appliance said no: a wrong password, say), not on silence.
+    bool Refused() const { return m_bRefused; }
 
     // Ends the job with this outcome, before it runs (not found, refused)
     // or after (revised once every job has ended); an empty error for a
@@ -88,6 +91,7 @@ private:
     friend class CFleetRunner;
     EState m_eState = EState::Waiting;
     QString m_strError;
+    bool m_bRefused = false;
 };
 
 class CFleetRunner {

@@ -53,16 +53,31 @@ void CFleetReporter::Progress(const QList<CFleetJob*>& jobs, bool bForce)
             .arg(dRate, 0, 'f', 1));
 }
 
-void CFleetReporter::Summary(const QList<CFleetJob*>& jobs, const QString& strDoneText)
+QJsonObject ReportEntry(const CFleetJob& job)
+{
+    QJsonObject entry = job.ReportEntry();
+    if (job.State() == CFleetJob::EState::Interrupted)
+        entry[QStringLiteral("outcome")] = QStringLiteral("interrupted");
+    return entry;
+}
+
+FleetRest LeftAlone(const QJsonArray& entries)
+{
+    return {entries.size(), [entries](qsizetype i) { return entries[i].toObject(); }, false};
+}
+
+void CFleetReporter::Summary(const QList<CFleetJob*>& jobs, const QString& strDoneText, const FleetRest& rest)
 {
     Progress(jobs, true);
     if (m_options.bProgress)
         Err(QStringLiteral("\n"));
-    const qsizetype nFailed = Count(jobs, [](const CFleetJob& job) { return !job.Succeeded(); });
+    const qsizetype nRestFailed = rest.bFailed ? rest.nCount : 0;
+    const qsizetype nFailed = Count(jobs, [](const CFleetJob& job) { return !job.Succeeded(); }) + nRestFailed;
+    const qsizetype nAll = jobs.size() + nRestFailed;
     Err(QStringLiteral("%1: %2 of %3 appliances %4 in %5 s")
             .arg(m_options.strCommand)
-            .arg(jobs.size() - nFailed)
-            .arg(jobs.size())
+            .arg(nAll - nFailed)
+            .arg(nAll)
             .arg(strDoneText)
             .arg(double(m_clock.elapsed()) / 1000.0, 0, 'f', 1) +
         (nFailed ? QStringLiteral("; %1 failed:\n").arg(nFailed) : QStringLiteral("\n")));
@@ -73,25 +88,50 @@ void CFleetReporter::Summary(const QList<CFleetJob*>& jobs, const QString& strDo
         Err(a.strIp.isEmpty() ? QStringLiteral("  %1: %2\n").arg(a.strMac, pJob->Error())
                               : QStringLiteral("  %1 (%2): %3\n").arg(a.strMac, a.strIp, pJob->Error()));
     }
+    for (qsizetype i = 0; i < nRestFailed; ++i) {
+        const QJsonObject entry = rest.entry(i);
+        Err(QStringLiteral("  %1: %2\n").arg(entry[QLatin1String("mac")].toString(),
+                                              entry[QLatin1String("error")].toString()));
+    }
 }
 
-bool CFleetReporter::SaveReport(const QList<CFleetJob*>& jobs, const QJsonArray& untouched) const
+bool CFleetReporter::SaveReport(const QList<CFleetJob*>& jobs, const FleetRest& rest) const
 {
     if (m_options.strReport.isEmpty())
         return true;
-    QJsonArray report;
-    for (const CFleetJob* pJob : jobs) {
-        QJsonObject entry = pJob->ReportEntry();
-        if (pJob->State() == CFleetJob::EState::Interrupted)
-            entry[QStringLiteral("outcome")] = QStringLiteral("interrupted");
-        report.append(entry);
-    }
-    for (const QJsonValue& entry : untouched)
-        report.append(entry);
+    const auto entry = [&](qsizetype i) {
+        if (rest.reported)
+            return rest.reported(i);
+        if (i >= jobs.size())
+            return rest.entry(i - jobs.size());
+        return ReportEntry(*jobs[i]);
+    };
+    // QJsonDocument's indented text of the whole array, written a piece at a
+    // time: half a million entries held as one array took gigabytes.
+    const qsizetype nEntries = rest.reported ? rest.nReported : jobs.size() + rest.nCount;
+    qsizetype nNext = 0;
+    bool bEnded = false;
+    const auto next = [&] {
+        QByteArray piece;
+        if (bEnded)
+            return piece;
+        if (nNext == 0)
+            piece = "[\n";
+        for (; nNext < nEntries && piece.size() < (1 << 20); ++nNext) {
+            if (nNext)
+                piece += ",\n";
+            piece += "    " + QJsonDocument(entry(nNext)).toJson().chopped(1).replace("\n", "\n    ");
+        }
+        if (nNext == nEntries) {
+            piece += nEntries ? "\n]\n" : "]\n";
+            bEnded = true;
+        }
+        return piece;
+    };
     // Its directory may be the one backed up to, or above it, not made yet.
     QString strError = QStringLiteral("cannot make its directory");
     if (!MakeOwnerDirectory(QFileInfo(m_options.strReport).absolutePath()) ||
-        SaveWholeFile(m_options.strReport, QJsonDocument(report).toJson(), strError) != FlashFileResult::Ok) {
+        SaveWholeFile(m_options.strReport, next, strError) != FlashFileResult::Ok) {
         Note(QStringLiteral("cannot write the report %1: %2").arg(m_options.strReport, strError));
         return false;
     }
@@ -100,14 +140,14 @@ bool CFleetReporter::SaveReport(const QList<CFleetJob*>& jobs, const QJsonArray&
 
 int RunFleet(CSession& session, const FleetOptions& options, const QList<CFleetJob*>& jobs,
              const std::function<QString()>& doneText, const std::function<void()>& afterAll,
-             const QJsonArray& untouched)
+             const FleetRest& rest)
 {
     CFleetReporter reporter(options);
     const int nSignal = CFleetRunner(session, options, [&] { reporter.Progress(jobs, false); }).Run(jobs);
     if (afterAll)
         afterAll();
-    reporter.Summary(jobs, doneText());
-    const bool bSaved = reporter.SaveReport(jobs, untouched);
+    reporter.Summary(jobs, doneText(), rest);
+    const bool bSaved = reporter.SaveReport(jobs, rest);
     if (nSignal) {
         Note(QStringLiteral("interrupted by signal %1: %2 appliances not done")
                  .arg(nSignal)
@@ -116,7 +156,8 @@ int RunFleet(CSession& session, const FleetOptions& options, const QList<CFleetJ
     }
     if (!bSaved)
         return EXIT_FILE;
-    return std::all_of(jobs.begin(), jobs.end(), [](const CFleetJob* pJob) { return pJob->Succeeded(); })
+    return !(rest.bFailed && rest.nCount) &&
+                   std::all_of(jobs.begin(), jobs.end(), [](const CFleetJob* pJob) { return pJob->Succeeded(); })
                ? EXIT_OK
                : EXIT_SOME_FAILED;
 }

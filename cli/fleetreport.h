@@ -7,6 +7,27 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QJsonObject>
+
+#include <functional>
+
+// Entries of a run's appliances that no job was made for, each made only as
+// it is written: the rows of a plan that nothing answered for may be half a
+// million. Failed ones (such rows) count in the summary and the exit code;
+// others (appliances left alone) are only in the report.
+struct FleetRest {
+    qsizetype nCount = 0;
+    std::function<QJsonObject(qsizetype)> entry{};
+    bool bFailed = false;
+    // The whole report, when the command keeps an order of its own (a plan's,
+    // row by row); else the jobs' entries, then the rest's.
+    qsizetype nReported = 0;
+    std::function<QJsonObject(qsizetype)> reported{};
+};
+// A job's entry in the report, as it ended.
+QJsonObject ReportEntry(const CFleetJob& job);
+// Appliances left alone, their entries made already.
+FleetRest LeftAlone(const QJsonArray& entries);
 
 class CFleetReporter {
 public:
@@ -14,11 +35,10 @@ public:
 
     void Progress(const QList<CFleetJob*>& jobs, bool bForce);
     // The summary on standard error: how many succeeded, each that did not.
-    void Summary(const QList<CFleetJob*>& jobs, const QString& strDoneText);
-    // The report, when one is asked for: each job's entry, then the
-    // entries of appliances left alone. False, said on standard error, when
-    // it cannot be written.
-    bool SaveReport(const QList<CFleetJob*>& jobs, const QJsonArray& untouched = {}) const;
+    void Summary(const QList<CFleetJob*>& jobs, const QString& strDoneText, const FleetRest& rest = {});
+    // The report, when one is asked for: each job's entry, then the rest's.
+    // False, said on standard error, when it cannot be written.
+    bool SaveReport(const QList<CFleetJob*>& jobs, const FleetRest& rest = {}) const;
 
 private:
     FleetOptions m_options;
@@ -29,10 +49,10 @@ private:
 // The whole run: the jobs, then afterAll (when given), then the summary and
 // the report. Returns the exit code: 128 + the signal when one interrupted
 // the run, else 10 when the report could not be written, 1 when a job did
-// not succeed, 0.
+// not succeed or the rest failed, 0.
 int RunFleet(CSession& session, const FleetOptions& options, const QList<CFleetJob*>& jobs,
              const std::function<QString()>& doneText, const std::function<void()>& afterAll = {},
-             const QJsonArray& untouched = {});
+             const FleetRest& rest = {});
 
 // Makes the directory and its missing parents, each its owner's alone.
 bool MakeOwnerDirectory(const QString& strDir);

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 // Texts come from the network: on a terminal a control character could
@@ -141,7 +142,14 @@ QByteArray FormatEvent(const WatchEvent& event, const QDateTime& time, bool bJso
             object.insert(QStringLiteral("previous_serial"), event.strPreviousSerial);
         return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     }
-    QStringList cells{time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), event.strEvent.leftJustified(8),
+    // With its offset from UTC: a log read elsewhere, or across a change of
+    // summer time, still says when.
+    const QDateTime local = time.toLocalTime();
+    const int nOffset = local.offsetFromUtc() / 60;
+    const QString strWhen = local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) +
+                            QString::asprintf("%c%02d:%02d", nOffset < 0 ? '-' : '+', std::abs(nOffset) / 60,
+                                              std::abs(nOffset) % 60);
+    QStringList cells{strWhen, event.strEvent.leftJustified(8),
                       Printable(a.strMac).leftJustified(17), Printable(a.strIp).leftJustified(15),
                       Printable(a.strSerial)};
     if (!event.strPreviousIp.isEmpty())

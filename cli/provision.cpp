@@ -177,17 +177,36 @@ int RunProvision(CContext& ctx)
     });
     if (bDryRun)
         PrintPlan(ctx, rows, byMac, found);
+    // A job for each row an appliance answers for; the others are only
+    // entries of the report, in the plan's order, made as it is written.
     std::vector<std::unique_ptr<CProvisionJob>> jobs;
-    if (!bDryRun)
-        for (const PlanRow& row : rows)
-            jobs.push_back(std::make_unique<CProvisionJob>(row, FindMac(byMac, found, row.strMac)));
+    QList<qsizetype> jobOfRow, notFound; // -1: no job
+    if (!bDryRun) {
+        jobOfRow.reserve(rows.size());
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            const Appliance* pFound = FindMac(byMac, found, rows[i].strMac);
+            jobOfRow.append(pFound ? qsizetype(jobs.size()) : -1);
+            if (pFound)
+                jobs.push_back(std::make_unique<CProvisionJob>(rows[i], *pFound));
+            else
+                notFound.append(i);
+        }
+    }
+    const FleetRest rest{notFound.size(),
+                         [&](qsizetype i) { return CProvisionJob::NotFoundEntry(rows[notFound[i]]); },
+                         true,
+                         jobOfRow.size(),
+                         [&](qsizetype i) {
+                             return jobOfRow[i] < 0 ? CProvisionJob::NotFoundEntry(rows[i])
+                                                    : ReportEntry(*jobs[std::size_t(jobOfRow[i])]);
+                         }};
     // A dry run ends as the real run would, where that is known already.
     if (!nAnswering) {
         // Nothing provisioned is no success; the report lists the rows.
         const int nExit = found.isEmpty() ? NoneChosen(ctx, 0) : EXIT_NONE_MATCHED;
         if (nExit == EXIT_NONE_MATCHED)
             Note(QStringLiteral("none of the %1 appliances found is in the plan").arg(found.size()));
-        return bDryRun || CFleetReporter(options).SaveReport(JobList(jobs)) ? nExit : EXIT_FILE;
+        return bDryRun || CFleetReporter(options).SaveReport({}, rest) ? nExit : EXIT_FILE;
     }
     if (bDryRun)
         return nAnswering < rows.size() ? EXIT_SOME_FAILED : EXIT_OK;
@@ -202,5 +221,5 @@ int RunProvision(CContext& ctx)
             .arg(count(kAlreadyThere));
     };
     return RunFleet(*ctx.pSession, options, JobList(jobs), doneText,
-                    [&] { LookAgain(*ctx.pSession, jobs, options.nTimeoutMs); });
+                    [&] { LookAgain(*ctx.pSession, jobs, options.nTimeoutMs); }, rest);
 }

@@ -20,6 +20,7 @@ inline const QString kMoved = QStringLiteral("moved");
 inline const QString kAlreadyThere = QStringLiteral("already there");
 inline const QString kNotFound = QStringLiteral("not found");
 inline const QString kChange = QStringLiteral("change");
+inline const QString kNoAnswerForMac = QStringLiteral("no appliance answers for this MAC");
 
 // What the row asks of the appliance discovery found for it (none: null).
 // At its planned address only when its reply came from there too, not
@@ -36,15 +37,19 @@ inline QString PlannedAction(const PlanRow& row, const Appliance* pFound)
 // there, or, seen there already, confirmed there.
 class CProvisionJob : public CFleetJob {
 public:
-    // pFound: the appliance answering with the row's MAC; null when none does.
-    CProvisionJob(const PlanRow& row, const Appliance* pFound)
-        : CFleetJob(pFound ? *pFound : Appliance{row.strMac, {}, {}, 0, {}, {}, {}}), m_row(row),
-          m_bConfirm(pFound && PlannedAction(row, pFound) == kAlreadyThere)
+    // found: the appliance answering with the row's MAC.
+    CProvisionJob(const PlanRow& row, const Appliance& found)
+        : CFleetJob(found), m_row(row), m_bConfirm(PlannedAction(row, &found) == kAlreadyThere)
     {
-        if (!pFound) {
-            m_strOutcome = kNotFound;
-            Settle(QStringLiteral("no appliance answers for this MAC"));
-        }
+    }
+
+    // The report's entry of a row no appliance answered for: no job is made
+    // for it, as a plan may hold half a million.
+    static QJsonObject NotFoundEntry(const PlanRow& row)
+    {
+        return QJsonObject{{"mac", row.strMac},       {"old_ip", QJsonValue()}, {"new_ip", row.strIp},
+                           {"outcome", kNotFound},     {"attempts", 0},
+                           {"error", kNoAnswerForMac}};
     }
 
     const QString& Outcome() const { return m_strOutcome; }
@@ -66,7 +71,8 @@ public:
     {
         return QJsonObject{
             {"mac", m_appliance.strMac},
-            {"old_ip", m_appliance.strIp.isEmpty() ? QJsonValue() : QJsonValue(m_appliance.strIp)},
+            // Where it answered from: the address in its reply is anyone's to write.
+            {"old_ip", m_appliance.strFrom.isEmpty() ? QJsonValue() : QJsonValue(m_appliance.strFrom)},
             {"new_ip", m_row.strIp},
             {"outcome", m_strOutcome.isEmpty() ? QStringLiteral("failed") : m_strOutcome},
             {"attempts", m_nAttempts},

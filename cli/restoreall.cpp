@@ -34,7 +34,7 @@ class CRestoreJob : public CFleetJob {
 public:
     // pAppliance: the one answering with the file's MAC; null when none does.
     CRestoreJob(const Appliance* pAppliance, const QString& strMac, const ImageFile& file)
-        : CFleetJob(pAppliance ? *pAppliance : Appliance{strMac, {}, {}, 0, {}, {}, {}}), m_file(file)
+        : CFleetJob(pAppliance ? *pAppliance : Appliance{.strMac = strMac}), m_file(file)
     {
         if (!pAppliance)
             Settle(QStringLiteral("no appliance answers for this MAC (%1)").arg(file.strPath));
@@ -210,10 +210,11 @@ int RunRestoreAll(CContext& ctx)
             nExit = NoneChosen(ctx, found.size());
         else
             Note(QStringLiteral("none of the %1 appliances chosen has a file in %2").arg(chosen.size()).arg(ctx.args[0]));
-        return CFleetReporter(options).SaveReport(JobList(jobs), untouched) ? nExit : EXIT_FILE;
+        return CFleetReporter(options).SaveReport(JobList(jobs), LeftAlone(untouched)) ? nExit : EXIT_FILE;
     }
     Note(QStringLiteral("%1 appliances will get the image of their file").arg(nToLoad));
     Confirm(ctx, IDS_CONFIRM_LOAD);
     RefuseUnsafe(JobList(jobs), false);
-    return RunFleet(*ctx.pSession, options, JobList(jobs), [] { return QStringLiteral("restored"); }, {}, untouched);
+    return RunFleet(*ctx.pSession, options, JobList(jobs), [] { return QStringLiteral("restored"); }, {},
+                    LeftAlone(untouched));
 }

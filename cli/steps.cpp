@@ -1,5 +1,6 @@
 #include "steps.h"
 
+#include "devicemsg.h"
 #include "exitcodes.h"
 #include "flashinfofile.h"
 #include "interfaces.h"
@@ -64,9 +65,14 @@ QString TextFromBytes(const QByteArray& bytes)
 }
 
 // The appliance gets one byte per character (Latin-1): a character beyond
-// it would silently become another password.
+// it would silently become another password, and so would one beyond the
+// field, cut off.
 QString PasswordProblem(const QString& strPassword)
 {
+    if (strPassword.size() > DEVMSG_PASSWORD_SIZE)
+        return QStringLiteral("the password is %1 characters long; an appliance takes at most %2")
+            .arg(strPassword.size())
+            .arg(DEVMSG_PASSWORD_SIZE);
     for (const QChar c : strPassword)
         if (c.unicode() > 0xFF)
             return QStringLiteral("the password holds '%1', which is not among the 256 characters "
@@ -134,6 +140,10 @@ FleetOptions ReadFleetOptions(const CContext& ctx, const char* pszCommand)
     options.strReport = ctx.Value("report");
     if (ctx.IsSet("report") && options.strReport.isEmpty())
         Usage(QStringLiteral("--report needs a file name"));
+    // Elsewhere "-" is standard input or output; here it would quietly be a
+    // file of that name, and standard output has the command's own data.
+    if (options.strReport == QLatin1String("-"))
+        Usage(QStringLiteral("--report takes a file, not standard output (./- for a file named -)"));
     options.nTimeoutMs = ctx.nTimeoutMs;
     options.bProgress = StderrIsTerminal();
     return options;

@@ -26,7 +26,7 @@ QList<WatchEvent> CWatcher::Round(const QList<Appliance>& heard)
     for (const Appliance& a : heard) {
         const QString strKey = CanonicalMac(a.strMac);
         const QString strIp = CanonicalIp(a.strIp);
-        if (strKey.isEmpty() || strIp.isEmpty() || strIp != CanonicalIp(a.strFrom)) {
+        if (strKey.isEmpty() || !a.Proven()) {
             ++m_nUnproven;
             continue;
         }
@@ -34,6 +34,12 @@ QList<WatchEvent> CWatcher::Round(const QList<Appliance>& heard)
         const auto known = m_known.find(strKey);
         if (known != m_known.end() && SameClaim(known->appliance, a)) {
             known->appliance = a;
+            known->nMissed = 0;
+            continue;
+        }
+        // Where it is known to be, it answered too: the first reply to come
+        // in was another host's.
+        if (known != m_known.end() && a.alsoFrom.contains(CanonicalIp(known->appliance.strIp))) {
             known->nMissed = 0;
             continue;
         }
@@ -86,6 +92,16 @@ QList<Appliance> CWatcher::Present() const
     list.reserve(m_known.size());
     for (const Known& known : m_known)
         list.append(known.appliance);
+    std::sort(list.begin(), list.end(), ByMac);
+    return list;
+}
+
+QList<Appliance> CWatcher::Answering() const
+{
+    QList<Appliance> list;
+    for (const Known& known : m_known)
+        if (known.nMissed == 0)
+            list.append(known.appliance);
     std::sort(list.begin(), list.end(), ByMac);
     return list;
 }

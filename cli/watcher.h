@@ -38,6 +38,8 @@ public:
 
     // The appliances believed present, by MAC.
     QList<Appliance> Present() const;
+    // Those of them that answered the last round: what may be acted on.
+    QList<Appliance> Answering() const;
     // Whether a claim heard last round still waits for its second one.
     bool Waiting() const { return !m_heardOnce.isEmpty(); }
     // Replies so far that came from another address than the one they report.

@@ -9,6 +9,7 @@
 #include <QSaveFile>
 
 #include <optional>
+#include <utility>
 
 namespace {
 // A short write sets no error of its own: say so plainly then.
@@ -68,6 +69,13 @@ FlashFileResult SaveFlashInfoFile(const QString& strPath, const unsigned char* p
 
 FlashFileResult SaveWholeFile(const QString& strPath, const QByteArray& bytes, QString& strError)
 {
+    bool bGiven = false;
+    return SaveWholeFile(
+        strPath, [&] { return std::exchange(bGiven, true) ? QByteArray() : bytes; }, strError);
+}
+
+FlashFileResult SaveWholeFile(const QString& strPath, const std::function<QByteArray()>& next, QString& strError)
+{
     if (const FlashFileResult check = CheckSaveTarget(strPath, strError); check != FlashFileResult::Ok)
         return check;
     // An existing file must be ours to replace, and held by nobody else.
@@ -100,9 +108,11 @@ FlashFileResult SaveWholeFile(const QString& strPath, const QByteArray& bytes, Q
         strError = file.errorString();
         return FlashFileResult::IoError;
     }
-    if (file.write(bytes) != bytes.size()) {
-        strError = FileErrorText(file);
-        return FlashFileResult::IoError; // the temporary file goes with `file`
+    for (QByteArray bytes; !(bytes = next()).isEmpty();) {
+        if (file.write(bytes) != bytes.size()) {
+            strError = FileErrorText(file);
+            return FlashFileResult::IoError; // the temporary file goes with `file`
+        }
     }
     // Released before the new file takes the old one's place: some systems
     // refuse to replace a file that is open.

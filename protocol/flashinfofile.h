@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QByteArray;
 class QFileDevice;
 
@@ -29,6 +31,9 @@ FlashFileResult SaveFlashInfoFile(const QString& strPath, const unsigned char* p
 
 // The same for any whole file, such as a report.
 FlashFileResult SaveWholeFile(const QString& strPath, const QByteArray& bytes, QString& strError);
+// The same, written piece by piece as next hands them out, until it hands out
+// an empty one: a file too large to hold in memory whole.
+FlashFileResult SaveWholeFile(const QString& strPath, const std::function<QByteArray()>& next, QString& strError);
 
 // Reads the first 8192 bytes; anything after them is ignored.
 FlashFileResult LoadFlashInfoFile(const QString& strPath, unsigned char* pImage, QString& strError);

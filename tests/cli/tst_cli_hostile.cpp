@@ -71,6 +71,34 @@ TEST_F(CliTest, PasswordSourcesWinInTheDocumentedOrderAndLatin1FilesSendTheirByt
     const CliRun euro = Run({"reboot", "10.200.7.9", "--yes", "--password", "s\u20accret"});
     EXPECT_EQ(euro.nExit, 2);
     EXPECT_TRUE(euro.strErr.contains(QLatin1String("Latin-1"))) << euro.strErr.toStdString();
+    // The appliance's field holds 10 bytes: a longer password would be cut
+    // to another one, from any source.
+    WriteFile(Path("long"), "0123456789-and-more\n");
+    WriteFile(Path("plan.csv"), "mac,ip,password\n00:1A:2B:00:00:07,10.200.3.7,0123456789-and-more\n");
+    m_requests.clear();
+    for (const QStringList& args :
+         {QStringList{"reboot", "10.200.7.9", "--yes", "--password-file", Path("long")},
+          QStringList{"reboot", "10.200.7.9", "--yes", "--password", "0123456789-and-more"},
+          QStringList{"provision", Path("plan.csv")}, QStringList{"reboot", "10.200.7.9", "--yes"}}) {
+        const CliRun run = Run(args, {}, QStringLiteral("0123456789-and-more"));
+        EXPECT_EQ(run.nExit, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(run.strErr.contains(QLatin1String("at most 10"))) << run.strErr.toStdString();
+    }
+    EXPECT_TRUE(m_requests.isEmpty());
+}
+
+// The report may not be a file the run reads, nor "-": that would be a file
+// named so, not standard output.
+TEST_F(CliTest, AReportOnThePasswordFileOrOnADashIsRefusedBeforeAnythingIsSent)
+{
+    WriteFile(Path("pw"), "s3cret\n");
+    for (const QString& strReport : {Path("pw"), QStringLiteral("-")}) {
+        const CliRun run = Run({"backup-all", Path("out"), "--password-file", Path("pw"), "--report", strReport});
+        EXPECT_EQ(run.nExit, 2) << run.strErr.toStdString();
+    }
+    EXPECT_EQ(ReadFile(Path("pw")), "s3cret\n");
+    EXPECT_FALSE(QFile::exists(QStringLiteral("-")));
+    EXPECT_TRUE(m_requests.isEmpty());
 }
 
 TEST_F(CliTest, VerboseListsEveryRequestSentAndEveryDatagramIgnoredWithTheReason)

@@ -47,4 +47,26 @@ TEST_F(CliFleetTest, AnInterruptedProvisionSaysWhatWasDoneThenExitsWith128PlusTh
     }
 }
 
+// A service manager stops with SIGTERM, a closed terminal with SIGHUP: each
+// ends the run as SIGINT does, with 128 + its number. A request whose reply
+// was lost is not asked again once a signal came.
+TEST_F(CliFleetTest, SigtermAndSighupEndAFleetRunAndNothingIsAskedAgain)
+{
+    ASSERT_TRUE(StartSim({"--count", "2", "--lose-first", "setip=1000"}));
+    for (const int nSignal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(nSignal);
+        QProcess process;
+        process.start(qEnvironmentVariable("NORVANE_CLI"),
+                      {"provision", "--from", QStringLiteral("10.200.%1.1").arg(20 + nSignal), "--parallel", "1",
+                       "--password", "pw", "--discover-timeout", "0.5", "--timeout", "1", "--retries", "3"});
+        ClearLog();
+        ASSERT_TRUE(WaitFor([&] { return Received("0x11") > 0; }, 10000));
+        kill(pid_t(process.processId()), nSignal);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 128 + nSignal);
+        EXPECT_EQ(Received("0x11"), 1);
+    }
+}
+
 } // namespace

@@ -75,6 +75,21 @@ TEST(Watcher, GoneOnlyAfterTheRoundsGivenAndBackAsAppeared)
     EXPECT_EQ(Events(watcher, both), QStringList{"appeared 02"});
 }
 
+// A reply in its name from elsewhere came first; its own, noted beside it,
+// still counts: not gone, not moved, and the claim never believed.
+TEST(Watcher, AnApplianceAnsweringWhereItIsKnownStaysWhoeverSpeaksFirst)
+{
+    CWatcher watcher(1);
+    Events(watcher, {At(1, "10.200.1.1")});
+    Events(watcher, {At(1, "10.200.1.1")});
+    Appliance claim = At(1, "10.200.1.77");
+    claim.alsoFrom = QStringList{"10.200.1.1"};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Events(watcher, {claim}), QStringList{});
+    EXPECT_EQ(watcher.Present().value(0).strIp, "10.200.1.1");
+    EXPECT_EQ(watcher.Answering().size(), 1);
+}
+
 TEST(Watcher, AnApplianceWePlacedIsKnownThereWithoutAnEvent)
 {
     CWatcher watcher(3);

@@ -64,7 +64,7 @@ TEST(Ipv4Text, DottedQuadsAreReadStrictlyAndRefusalsSayWhy)
 
 TEST(Ipv4Text, AddressesOfThisHostOrOfEveryHostAreUnusable)
 {
-    const QList<Ipv4Subnet> subnets = {{Ip(10, 200, 0, 0), 16}, {Ip(192, 168, 7, 0), 31}};
+    const QList<Ipv4Subnet> subnets = {{Ip(10, 200, 0, 0), 16}, {Ip(192, 168, 7, 0), 31}, {Ip(192, 168, 8, 4), 30}};
     const struct {
         quint32 nIp;
         const char* pszReason;
@@ -80,6 +80,9 @@ TEST(Ipv4Text, AddressesOfThisHostOrOfEveryHostAreUnusable)
         {Ip(10, 200, 255, 255), "the broadcast address of the local subnet 10.200.0.0/16: it reaches every host there"},
         {Ip(10, 200, 0, 1), ""},
         {Ip(192, 168, 7, 0), ""}, // a /31 is two hosts
+        {Ip(192, 168, 8, 4), "the network address of the local subnet 192.168.8.4/30"},
+        {Ip(192, 168, 8, 7), "the broadcast address of the local subnet 192.168.8.4/30: it reaches every host there"},
+        {Ip(192, 168, 8, 5), ""},
         {Ip(1, 0, 0, 0), ""},
         {Ip(126, 255, 255, 255), ""},
         {Ip(223, 255, 255, 255), ""},

@@ -1,0 +1,37 @@
+// CDiscovery's merge by MAC, fed replies directly: no socket is opened.
+#include "addresssweep.h"
+#include "devicereplies.h"
+#include "devicesocket.h"
+#include "discovery.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+DeviceOrigin From(const char* pszIp)
+{
+    return {QHostAddress(QString::fromLatin1(pszIp)), 8400, 0};
+}
+
+// Another host may name an appliance anywhere, before or after its own
+// reply: the reply from the address it reports is the one kept, and a
+// claim from its own address elsewhere is noted beside it.
+TEST(Discovery, AReplyFromItsOwnAddressStandsWhateverElseNamesItsMac)
+{
+    CDeviceSocket socket;
+    CAddressSweep sweep(socket);
+    CDiscovery discovery(sweep, true);
+    discovery.Add(From("10.200.1.99"), "FORGED", "00:1A:2B:00:00:01", "10.200.1.50");
+    discovery.Add(From("10.200.1.1"), "NV1", "00-1a-2b-00-00-01", "10.200.1.1");
+    discovery.Add(From("10.200.1.99"), "FORGED", "00:1A:2B:00:00:01", "10.200.1.50");
+    discovery.Add(From("10.200.1.77"), "FORGED", "00:1A:2B:00:00:01", "10.200.1.77");
+    discovery.Add(From("10.200.1.99"), "FORGED", "00:1A:2B:00:00:01", "10.200.1.1");
+    ASSERT_EQ(discovery.Found().size(), 1);
+    const Appliance& a = discovery.Found()[0];
+    EXPECT_EQ(a.strSerial, "NV1");
+    EXPECT_EQ(a.strFrom, "10.200.1.1");
+    EXPECT_EQ(a.alsoFrom, QStringList{"10.200.1.77"});
+    EXPECT_EQ(a.foundBy, QStringList{"broadcast"});
+}
+
+} // namespace
