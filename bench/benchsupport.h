@@ -34,6 +34,19 @@ inline bool StartSimulator(QProcess& sim, const QString& strSim, const QStringLi
     return output.contains("ready\n");
 }
 
+// A process's resident memory (Linux: VmRSS of /proc/PID/status); -1 when
+// it cannot be read.
+inline double ResidentKiB(qint64 nPid)
+{
+    QFile file(QStringLiteral("/proc/%1/status").arg(nPid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble();
+    return -1;
+}
+
 // Runs a command on a fleet, whose discovery, requests and retries are
 // common to every such benchmark: found again by more rounds when replies
 // are lost. Returns the seconds it took, the simulator stopped.

@@ -38,17 +38,6 @@ double CpuSeconds(qint64 nPid)
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
 }
 
-double ResidentKiB(qint64 nPid)
-{
-    QFile file(QStringLiteral("/proc/%1/status").arg(nPid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : file.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble();
-    return -1;
-}
-
 // Reads the JSON lines a watch printed so far, counting each event.
 struct EventCount {
     int nTotal = 0;
