@@ -1,10 +1,13 @@
-// What `norvane provision PLAN --dry-run` costs on a plan just under the
-// 16 MiB a plan may have: some 500,000 rows, each MAC and address distinct,
-// read, checked and printed whole. Nothing answers the discovery. One line
-// per output format, and one for the plan piped into standard input:
-//   plan_load rows=N bytes=B format=F input=file|stdin exit=E lines=L seconds=S max_rss_mb=M
-// seconds is the whole run, the discovery's --discover-timeout included;
-// max_rss_mb the peak resident memory of norvane alone (wait4).
+// What `norvane provision PLAN` costs on a plan just under the 16 MiB a
+// plan may have: some 500,000 rows, each MAC and address distinct, read,
+// checked and printed whole (--dry-run), or run for real with and without a
+// --report of every row. Nothing answers the discovery. One line per run:
+//   plan_load rows=N bytes=B run=R input=file|stdin exit=E lines=L seconds=S max_rss_mb=M
+// R is the dry run's --format, "real" or "real+report", or "over-cap" for a
+// file one byte over the cap (refused before it is read). seconds is the
+// whole run, the discovery's --discover-timeout included; max_rss_mb the
+// peak resident memory of norvane alone (wait4); lines those of standard
+// output, or of the report.
 //
 //   tools/private-segment build/test/bench/bench_plan_load [DISCOVER_SECONDS]
 #include "benchsupport.h"
@@ -19,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 extern char** environ;
 
@@ -63,34 +67,38 @@ qint64 CountLines(const QString& strPath)
     return nLines;
 }
 
-void RunOne(const QString& strCli, const QString& strPlan, qint64 nRows, qint64 nBytes, const char* pszFormat,
-            bool bStdin, const QString& strSeconds, const QString& strOut)
+void RunOne(const QString& strCli, const QString& strPlan, qint64 nRows, qint64 nBytes, const char* pszRun,
+            bool bStdin, const QStringList& extra, const QString& strOut, const QString& strCounted)
 {
-    const QByteArray cli = strCli.toLocal8Bit(), plan = strPlan.toLocal8Bit(), out = strOut.toLocal8Bit(),
-                     seconds = strSeconds.toLocal8Bit();
-    const char* argv[] = {cli.constData(),  "provision", bStdin ? "-" : plan.constData(), "--dry-run",
-                          "--format",       pszFormat,   "--discover-timeout",           seconds.constData(),
-                          nullptr};
+    QList<QByteArray> args{strCli.toLocal8Bit(), "provision", bStdin ? "-" : strPlan.toLocal8Bit()};
+    for (const QString& strArg : extra)
+        args.append(strArg.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const QByteArray plan = strPlan.toLocal8Bit(), out = strOut.toLocal8Bit();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, bStdin ? plan.constData() : "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     QElapsedTimer clock;
     clock.start();
     pid_t pid = 0;
-    const int nError = posix_spawn(&pid, cli.constData(), &actions, nullptr, const_cast<char**>(argv), environ);
+    const int nError = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (nError) {
-        std::fprintf(stderr, "cannot start %s\n", cli.constData());
+        std::fprintf(stderr, "cannot start %s\n", argv[0]);
         return;
     }
     int nStatus = 0;
     rusage usage{};
     wait4(pid, &nStatus, 0, &usage);
     const double dSeconds = double(clock.nsecsElapsed()) / 1e9;
-    std::printf("plan_load rows=%lld bytes=%lld format=%s input=%s exit=%d lines=%lld seconds=%.2f max_rss_mb=%.1f\n",
-                nRows, nBytes, pszFormat, bStdin ? "stdin" : "file", WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1,
-                CountLines(strOut), dSeconds, double(usage.ru_maxrss) / 1024.0);
+    std::printf("plan_load rows=%lld bytes=%lld run=%s input=%s exit=%d lines=%lld seconds=%.2f max_rss_mb=%.1f\n",
+                nRows, nBytes, pszRun, bStdin ? "stdin" : "file", WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1,
+                CountLines(strCounted.isEmpty() ? strOut : strCounted), dSeconds, double(usage.ru_maxrss) / 1024.0);
     std::fflush(stdout);
 }
 } // namespace
@@ -112,8 +120,20 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "cannot write %s\n", qPrintable(strPlan));
         return 1;
     }
+    const QString strOut = dir.filePath("out"), strReport = dir.filePath("report.json");
+    const QStringList timeout{"--discover-timeout", strSeconds};
     for (const char* pszFormat : {"table", "csv", "json"})
-        RunOne(strCli, strPlan, nRows, nBytes, pszFormat, false, strSeconds, dir.filePath("out"));
-    RunOne(strCli, strPlan, nRows, nBytes, "csv", true, strSeconds, dir.filePath("out"));
+        RunOne(strCli, strPlan, nRows, nBytes, pszFormat, false,
+               QStringList{"--dry-run", "--format", pszFormat} + timeout, strOut, {});
+    RunOne(strCli, strPlan, nRows, nBytes, "csv", true, QStringList{"--dry-run", "--format", "csv"} + timeout, strOut,
+           {});
+    const QStringList real = QStringList{"--password", "pw"} + timeout;
+    RunOne(strCli, strPlan, nRows, nBytes, "real", false, real, strOut, {});
+    RunOne(strCli, strPlan, nRows, nBytes, "real+report", false, real + QStringList{"--report", strReport}, strOut,
+           strReport);
+    // One byte over: refused by its size alone.
+    QFile over(strPlan);
+    if (over.open(QIODevice::Append) && over.resize(MAX_PLAN_BYTES + 1))
+        RunOne(strCli, strPlan, nRows, MAX_PLAN_BYTES + 1, "over-cap", false, real, strOut, {});
     return 0;
 }
