@@ -56,6 +56,10 @@ TEST(RoutedCli, TheBroadcastStopsAtTheRouterAndTheSweepFindsEveryAppliance)
     ASSERT_EQ(swept.nExit, 0) << swept.strErr.toStdString();
     EXPECT_EQ(Listed(swept.strOut), kNear | kFar);
     EXPECT_EQ(EntryOf(swept.strOut, "10.212.0.4")["found_by"].toArray(), QJsonArray{"scan"});
+    // Each round's sweep asks again: its replies are the sweep's, not a broadcast's.
+    const CliRun twice = Cli({"discover", "--format", "json", "--timeout", "0.5", "--rounds", "2", "--scan",
+                              "10.212.0.0/29"});
+    EXPECT_EQ(EntryOf(twice.strOut, "10.212.0.4")["found_by"].toArray(), QJsonArray{"scan"});
     EXPECT_EQ(EntryOf(swept.strOut, "10.210.0.130")["found_by"].toArray(), (QJsonArray{"broadcast:cr", "scan"}));
 
     const CliRun table = Cli({"discover", "--timeout", "0.5", "--scan", "10.212.0.5", "--no-broadcast"});
