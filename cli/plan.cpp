@@ -15,11 +15,6 @@
 #include <vector>
 
 namespace {
-// A plan holds a line per appliance: more than this is some other file
-// given by mistake, or a stream with no end (/dev/zero), not to be read
-// into memory whole.
-constexpr qint64 MAX_PLAN_BYTES = 16 << 20;
-
 // One line's fields; false when a quote is left open.
 bool SplitCsv(QStringView line, QStringList& fields)
 {
@@ -250,6 +245,19 @@ QList<PlanRow> ReadPlan(const QString& strPath, const CAddressRanges& scan, QStr
     // Every address is checked against this host's: one look at its
     // interfaces serves them all.
     const CInterfaceSnapshot interfaces;
+    QList<PlanRow> rows;
+    if (!ReadPlanFrom(file, strName, scan, MAX_PLAN_BYTES, rows, problems))
+        Usage(QStringLiteral("the plan %1 is larger than 16 MiB; a plan has one line per appliance").arg(strName));
+    return rows;
+}
+
+bool ReadPlanFrom(QIODevice& plan, const QString& strName, const CAddressRanges& scan, qint64 nMaxBytes,
+                  QList<PlanRow>& rows, QStringList& problems)
+{
+    // A file says its size: refused before a byte is parsed. A pipe is
+    // counted as it is read.
+    if (!plan.isSequential() && plan.size() > nMaxBytes)
+        return false;
     CPlanReader reader(strName, scan, problems);
     // Parsed line by line as it is read, never held whole, until a byte
     // beyond ASCII: its line and all after it wait for the end, as their
@@ -258,14 +266,16 @@ QList<PlanRow> ReadPlan(const QString& strPath, const CAddressRanges& scan, QStr
     QByteArray pending; // a line begun; or all from the first byte beyond ASCII
     bool bAscii = true;
     qint64 nRead = 0;
+    // One buffer for every read: a pipe may hand over a few bytes at a time.
+    QByteArray piece(std::min<qint64>(1 << 20, nMaxBytes + 1), Qt::Uninitialized);
     for (;;) {
-        const QByteArray piece = file.read(std::min<qint64>(1 << 20, MAX_PLAN_BYTES + 1 - nRead));
-        if (piece.isEmpty())
+        const qint64 nPiece = plan.read(piece.data(), std::min<qint64>(piece.size(), nMaxBytes + 1 - nRead));
+        if (nPiece <= 0)
             break;
-        nRead += piece.size();
-        if (nRead > MAX_PLAN_BYTES)
-            Usage(QStringLiteral("the plan %1 is larger than 16 MiB; a plan has one line per appliance").arg(strName));
-        pending += piece;
+        nRead += nPiece;
+        if (nRead > nMaxBytes)
+            return false;
+        pending.append(piece.constData(), nPiece);
         if (!bAscii)
             continue;
         const auto itBeyond = std::find_if(pending.cbegin(), pending.cend(), [](char c) { return c & 0x80; });
@@ -285,7 +295,8 @@ QList<PlanRow> ReadPlan(const QString& strPath, const CAddressRanges& scan, QStr
         for (const QStringView line : QStringView(strRest).tokenize(QLatin1Char('\n')))
             reader.Line(line);
     }
-    return reader.Finish();
+    rows = reader.Finish();
+    return true;
 }
 
 QList<PlanRow> NumberedPlan(const QList<Appliance>& appliances, const QString& strFirstIp, const CAddressRanges& scan,

@@ -11,6 +11,13 @@
 #include <QString>
 #include <QStringList>
 
+class QIODevice;
+
+// A plan holds a line per appliance: more than this is some other file
+// given by mistake, or a stream with no end (/dev/zero), not to be read
+// into memory whole.
+constexpr qint64 MAX_PLAN_BYTES = 16 << 20;
+
 struct PlanRow {
     QString strSource;   // the plan's name ("standard input"), or for a numbered row its MAC
     QString strMac;      // canonical
@@ -33,6 +40,11 @@ Q_DECLARE_TYPEINFO(PlanRow, Q_RELOCATABLE_TYPE);
 // with its line. An address is checked as NewIpRefusal does, with the
 // --scan ranges.
 QList<PlanRow> ReadPlan(const QString& strPath, const CAddressRanges& scan, QStringList& problems);
+// ReadPlan once the plan is open, named strName in problems; false (the
+// rows and problems then of no use) when it holds more than nMaxBytes.
+// Each address looks at the interfaces unless a CInterfaceSnapshot is held.
+bool ReadPlanFrom(QIODevice& plan, const QString& strName, const CAddressRanges& scan, qint64 nMaxBytes,
+                  QList<PlanRow>& rows, QStringList& problems);
 
 // The appliances given consecutive addresses from strFirstIp, in the order
 // given, within the local subnet or --scan range that holds strFirstIp
