@@ -1,7 +1,10 @@
-// Writes the seed corpora of both fuzzers, so no binary seed is kept in
+// Writes the seed corpora of the fuzzers, so no binary seed is kept in
 // the repository:
 //   fuzz_seeds DIR   ->  DIR/devicemsg/*  single datagrams
 //                        DIR/receive/*    record sequences (see fuzz_receive.cpp)
+//                        DIR/plan/*       plans (see fuzz_plan.cpp)
+//                        DIR/cli/*        rounds (see fuzz_cli_receive.cpp)
+#include "appliances.h"
 #include "devicemsg.h"
 
 #include <cstdint>
@@ -73,6 +76,171 @@ void Write(const fs::path& path, const Bytes& bytes)
                                                 std::streamsize(bytes.size()));
 }
 
+// Plans, each read a byte at a time and as a whole, under each kind of cap.
+void WritePlans(const fs::path& dir)
+{
+    fs::create_directories(dir);
+    const std::pair<const char*, std::string> plans[] = {
+        {"plain", "mac,ip\n00:1A:2B:00:00:01,10.200.1.11\n00-1a-2b-00-00-02,10.200.1.12\n"},
+        {"passwords-crlf", "IP, password ,Mac\r\n10.200.1.11,\"se,cret\",001A2B000001\r\n\r\n"
+                           "10.200.1.12,\"\"\"q\"\" \",001a.2b00.0002\r\n 10.200.1.13 ,,00:1a:2b:00:00:03"},
+        {"bom", "\xEF\xBB\xBFmac,ip\n00:1A:2B:00:00:01,10.200.1.11\n"},
+        {"utf8-later", "mac,ip,password\n00:1A:2B:00:00:01,10.200.1.11,abc\n00:1A:2B:00:00:02,10.200.1.12,p\xC3\xA4ss\n"
+                       "00:1A:2B:00:00:03,10.200.1.13,\xE2\x82\xAC\n"},
+        {"latin1", "mac,ip,password\n00:1A:2B:00:00:01,10.200.1.11,p\xE4ss\n\xEF\xBB\xBF\n"},
+        {"refusals", "mac,ip,password\n00:1A:2B:00:00:01,10.200.1.11,\n00:1a:2b:00:00:01,10.200.1.11,x\n"
+                     "not-a-mac,10.200.1.12,x\n00:1A:2B:00:00:04,10.200.01.4,x\n00:1A:2B:00:00:05,127.0.0.1,x\n"
+                     "00:1A:2B:00:00:06,10.200.7.255,elevenchars\n00:1A:2B:00:00:07,\"10.200.1.17\n"
+                     "00:1A:2B:00:00:08,10.200.1.18,x,y\n"},
+        {"header-refused", "mac,address\n00:1A:2B:00:00:01,10.200.1.11\n"},
+        {"header-twice", "mac,ip,mac\n00:1A:2B:00:00:01,10.200.1.11,00:1A:2B:00:00:02\n"},
+        {"json", "[\n{\"mac\": \"00:1A:2B:00:00:01\", \"old_ip\": \"10.200.1.1\", \"new_ip\": \"10.200.1.11\"}\n]\n"},
+        {"empty", ""},
+    };
+    for (const auto& [name, text] : plans)
+        for (const std::uint8_t nPiece : {0, 1, 7})
+            for (const std::uint8_t nCap : {0, 8 | 16, 9}) {
+                Bytes bytes{nPiece, nCap};
+                bytes.insert(bytes.end(), text.begin(), text.end());
+                Write(dir / (std::string(name) + "-" + std::to_string(nPiece) + "-" + std::to_string(nCap)), bytes);
+            }
+}
+
+// Records of fuzz_cli_receive (see there), from what the simulator sends.
+class CRounds {
+public:
+    CRounds() { m_options.m_nCount = 3; }
+    CApplianceTable& Sim() { return m_sim; }
+
+    void Datagram(std::uint32_t nFrom, const Bytes& bytes, std::uint8_t nSource = 7)
+    {
+        m_out.insert(m_out.end(), {0, nSource});
+        if ((nSource & 7) == 7)
+            m_out.insert(m_out.end(), {std::uint8_t(nFrom >> 24), std::uint8_t(nFrom >> 16), std::uint8_t(nFrom >> 8),
+                                       std::uint8_t(nFrom)});
+        m_out.insert(m_out.end(), {std::uint8_t(bytes.size()), std::uint8_t(bytes.size() >> 8)});
+        m_out.insert(m_out.end(), bytes.begin(), bytes.end());
+    }
+    void Op(std::uint8_t nOp) { m_out.push_back(nOp); }
+    // A request of the simulator's, its replies as datagrams; an honest
+    // appliance's reply to a discovery as the record that has it answer.
+    void Ask(std::int8_t nType, std::uint32_t nTo)
+    {
+        DeviceMsg msg = Header(nType);
+        msg.body.magic = DISCOVER_MAGIC;
+        const Bytes request = Encode(msg);
+        m_sim.HandleRequest(request.data(), int(request.size()), nTo, SimClock::now(),
+                            [&](std::uint32_t nFrom, const unsigned char* pData, int nSize) {
+                                const Bytes reply(pData, pData + nSize);
+                                for (int i = 0; i < m_sim.Count(); ++i) {
+                                    Bytes own(DEVMSG_MAX_SIZE);
+                                    own.resize(std::size_t(m_sim.EncodeReply(i, DM_DEVICE_INFO, DS_OK, own.data())));
+                                    if (nFrom == m_sim.Ip(i) && reply == own)
+                                        return Op(std::uint8_t(1 | 4 << i));
+                                }
+                                Datagram(nFrom, reply);
+                            });
+    }
+    // nRounds rounds of the simulator's answers to a broadcast discovery.
+    void Discoveries(int nRounds, std::uint8_t nQuiet = 0)
+    {
+        for (int i = 0; i < nRounds; ++i) {
+            Ask(DM_DISCOVER, 0xFFFFFFFFu);
+            Op(std::uint8_t(2 | nQuiet << 2));
+        }
+    }
+    void Write(const fs::path& path, std::uint8_t nSetup)
+    {
+        m_out.insert(m_out.begin(), nSetup);
+        ::Write(path, m_out);
+    }
+
+private:
+    CSimOptions m_options;
+    CApplianceTable m_sim{m_options};
+    Bytes m_out;
+};
+
+constexpr std::uint32_t kForger = 0x0AC80902; // 10.200.9.2
+
+void WriteCliRounds(const fs::path& dir)
+{
+    fs::create_directories(dir);
+    constexpr std::uint8_t kThree = 3 << 5 | 128, kGoneAfter2 = 1;
+    {
+        CRounds rounds;
+        rounds.Sim().Forge(3);
+        rounds.Discoveries(4);
+        rounds.Write(dir / "forged", kThree | kGoneAfter2);
+    }
+    {
+        // Another host names appliance 0 as at its own address; then at
+        // appliance 0's address.
+        CRounds rounds;
+        rounds.Sim().Claim(0, kForger, kForger);
+        rounds.Discoveries(4);
+        rounds.Sim().Claim(0, 0x0AC80101, kForger);
+        rounds.Discoveries(2);
+        rounds.Write(dir / "claims", kThree | kGoneAfter2);
+    }
+    {
+        // Appliance 0 planned elsewhere: moved, unanswered, tried again.
+        CRounds rounds;
+        rounds.Discoveries(5);
+        rounds.Write(dir / "planned-elsewhere", kThree | 1 << 2);
+    }
+    {
+        // A forged MAC of the plan, claimed three rounds from its address.
+        CRounds rounds;
+        DeviceMsg msg = Header(DM_DEVICE_INFO);
+        PutTextField(msg.body.deviceInfo.serial, sizeof msg.body.deviceInfo.serial, "FORGED000001");
+        PutTextField(msg.body.deviceInfo.mac, sizeof msg.body.deviceInfo.mac, "02-00-00-00-00-01");
+        PutTextField(msg.body.deviceInfo.ip, sizeof msg.body.deviceInfo.ip, "10.200.9.2");
+        for (int i = 0; i < 3; ++i) {
+            rounds.Datagram(kForger, Encode(msg));
+            rounds.Op(2);
+        }
+        rounds.Write(dir / "forged-planned", 1 << 5);
+    }
+    {
+        // Quiet appliances go; requests in flight answered by the
+        // simulator, from elsewhere, and with an error.
+        CRounds rounds;
+        rounds.Discoveries(2);
+        rounds.Discoveries(3, 2);
+        for (std::uint8_t nKind = 0; nKind < 3; ++nKind)
+            rounds.Op(std::uint8_t(3 | nKind << 2 | nKind << 5));
+        rounds.Ask(DM_GET_LOGIN, 0x0AC80101);
+        rounds.Ask(DM_REBOOT, 0x0AC80102);
+        Bytes ack = Encode(Header(DM_SET_IP_ACK));
+        rounds.Datagram(kForger, ack);
+        ack[11] = DS_BAD_PASSWORD;
+        rounds.Datagram(0x0AC80301, ack);
+        rounds.Datagram(0, Bytes(12), 0x38);
+        rounds.Op(2);
+        rounds.Op(3 | 3 << 2);
+        rounds.Op(3 | 4 << 2 | 1 << 5);
+        rounds.Ask(DM_DISCOVER, 0x0AC80101);
+        rounds.Datagram(0x0AC80302, ack);
+        rounds.Op(2);
+        rounds.Write(dir / "requests", kThree);
+    }
+    {
+        // Datagrams no handler takes.
+        CRounds rounds;
+        rounds.Discoveries(1);
+        rounds.Datagram(0, Bytes(9300, 0x20), 3);
+        rounds.Datagram(0, DeviceInfo("NV-1", "00:1A:2B:00:00:01", "10.200.9.1"), 3 | 8);
+        rounds.Datagram(0, DeviceInfo("NV-1", "00:1A:2B:00:00:01", "10.200.9.1"), 3 | 0x30);
+        rounds.Op(0);
+        rounds.Op(0);
+        rounds.Op(0xFF);
+        rounds.Op(0xFF);
+        rounds.Op(2);
+        rounds.Write(dir / "refused", kThree | 3);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -85,6 +253,8 @@ int main(int argc, char** argv)
     const fs::path recvDir = fs::path(argv[1]) / "receive";
     fs::create_directories(msgDir);
     fs::create_directories(recvDir);
+    WritePlans(fs::path(argv[1]) / "plan");
+    WriteCliRounds(fs::path(argv[1]) / "cli");
 
     std::vector<std::pair<std::string, Bytes>> singles;
     const std::int8_t kTypes[] = {DM_DISCOVER,    DM_SET_IP,       DM_GET_LOGIN,      DM_REBOOT,
