@@ -38,7 +38,7 @@ constexpr int GONE_AFTER = 3;
 constexpr int BELIEVED_AFTER = 2; // rounds running that must hear a claim
 // Per round, the chance that an appliance free to change does.
 constexpr double CHANGE_CHANCE = 0.05;
-constexpr int CLAIM_ROUNDS = 4;
+constexpr int CLAIM_ROUNDS = 3; // one more than a watch needs to believe it
 // At the end nothing changes for as long as the last change needs to show.
 constexpr int QUIET_ROUNDS = GONE_AFTER + 2;
 constexpr quint32 FIRST_IP = 0x0AC80101; // 10.200.1.1, the simulator's
@@ -122,10 +122,16 @@ private:
     // would be a move, to a watch as to anyone.
     void Claim(int nRound, QList<QByteArray>& lines)
     {
-        const int i = m_random.bounded(int(m_vecSteered.size()));
-        Steered& a = m_vecSteered[std::size_t(i)];
-        if (!a.bPresent || a.nFreeFrom > nRound || a.nReturnAt >= 0)
+        int i = -1;
+        for (int nTries = 0; nTries < 20 && i < 0; ++nTries) {
+            const int k = m_random.bounded(int(m_vecSteered.size()));
+            const Steered& a = m_vecSteered[std::size_t(k)];
+            if (a.bPresent && a.nFreeFrom <= nRound && a.nReturnAt < 0)
+                i = k;
+        }
+        if (i < 0)
             return;
+        Steered& a = m_vecSteered[std::size_t(i)];
         const quint32 nFrom = CLAIM_FIRST + m_random.bounded(CLAIM_COUNT);
         // Mostly from where it claims to be, as the appliance itself would;
         // else its real address, from elsewhere.
