@@ -118,8 +118,8 @@ private:
     };
 
     // On a present appliance that is believed where it is, and is left as
-    // it is while the claim lasts: a claim on one that is silent or moving
-    // would be a move, to a watch as to anyone.
+    // it is while the claim lasts: while it is silent a claim is a move, to
+    // a watch as to anyone, and while it moves two hosts answer in its name.
     void Claim(int nRound, QList<QByteArray>& lines)
     {
         int i = -1;
