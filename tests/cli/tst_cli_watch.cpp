@@ -166,6 +166,9 @@ TEST_F(CliFleetTest, ProvisionWatchMovesEachPlannedApplianceOnceAsItAppears)
         expected << QStringLiteral("appeared 0%1 10.200.9.9 change").arg(n)
                  << QStringLiteral("moved 0%1 10.200.3.%1 10.200.9.9 moved").arg(n);
     expected << "failed 08 10.200.9.9 change" << "appeared 08 10.200.9.9 change" << "failed 08 10.200.9.9 change";
+    // Told of as it appears, before anything is tried on it.
+    EXPECT_LT(watch.m_events.indexOf("appeared 08 10.200.9.9 change"),
+              watch.m_events.indexOf("failed 08 10.200.9.9 change"));
     QStringList events = watch.m_events;
     std::sort(events.begin(), events.end());
     std::sort(expected.begin(), expected.end());
