@@ -266,8 +266,9 @@ bool ReadPlanFrom(QIODevice& plan, const QString& strName, const CAddressRanges&
     QByteArray pending; // a line begun; or all from the first byte beyond ASCII
     bool bAscii = true;
     qint64 nRead = 0;
-    // One buffer for every read: a pipe may hand over a few bytes at a time.
-    QByteArray piece(std::min<qint64>(1 << 20, nMaxBytes + 1), Qt::Uninitialized);
+    // One buffer for every read, as much as a pipe holds: a pipe may hand
+    // over a few bytes at a time.
+    QByteArray piece(std::min<qint64>(64 << 10, nMaxBytes + 1), Qt::Uninitialized);
     for (;;) {
         const qint64 nPiece = plan.read(piece.data(), std::min<qint64>(piece.size(), nMaxBytes + 1 - nRead));
         if (nPiece <= 0)
