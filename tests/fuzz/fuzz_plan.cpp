@@ -1,15 +1,15 @@
-// Fuzzes provision's plan reader (ReadPlanFrom): any bytes, as a file and
+// Fuzzes provision's plan reader (ReadPlanFrom): any bytes, as a file or
 // as a pipe that hands them over a few at a time.
 //
 // The input is [piece][cap][plan bytes...]:
-//   piece  bytes per read of the pipe, 1 to 255; 0: as many as asked
+//   piece  bytes per read of a pipe, 1 to 255; 0: a file
 //   cap    0: the command's 16 MiB; otherwise the plan's size + 8 - (cap & 15)
 //          (at least 0), so a plan just under, at and over its cap is read
 //          bit 4: addresses checked with --scan 10.200.7.0/24
 //
-// Both reads must agree with each other, and with a read of the plan's
-// text decoded at once as a whole file is, a line at a time; a plan over
-// its cap is refused, by both, and one at or under it is not. Of the rows:
+// The read must agree with one of the plan's text decoded at once, as a
+// whole file is; a plan over its cap is refused, and one at or under it is
+// not. Of the rows:
 // every MAC canonical; a plan read without problems has every address
 // canonical and one an appliance may have, no MAC or address twice, and
 // no password an appliance cannot take.
@@ -116,15 +116,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     QBuffer file;
     file.setData(bytes);
     file.open(QIODevice::ReadOnly);
-    const Read fromFile = ReadFrom(file, scan, nCap);
     CPipe pipe(bytes, nPiece);
-    const Read fromPipe = ReadFrom(pipe, scan, nCap);
-    Require(fromFile.bRead == (bytes.size() <= nCap), "a file refused, or read, against its cap");
-    Require(fromPipe.bRead == fromFile.bRead, "a pipe refused, or read, against its cap");
-    if (!fromFile.bRead)
+    const Read fromPlan = ReadFrom(nPiece ? static_cast<QIODevice&>(pipe) : file, scan, nCap);
+    Require(fromPlan.bRead == (bytes.size() <= nCap), "a plan refused, or read, against its cap");
+    if (!fromPlan.bRead)
         return 0;
-    Require(SameRows(fromFile.rows, fromPipe.rows) && fromFile.problems == fromPipe.problems,
-            "a pipe read otherwise than a file:", fromPipe.problems.join(QLatin1Char('\n')));
 
     // The whole text decoded at once, re-encoded behind a byte-order mark
     // so that it is decoded whole again, to the same text.
@@ -132,11 +128,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     whole.setData("\xEF\xBB\xBF" + TextFromBytes(bytes).toUtf8());
     whole.open(QIODevice::ReadOnly);
     const Read fromText = ReadFrom(whole, scan, whole.size());
-    Require(SameRows(fromFile.rows, fromText.rows) && fromFile.problems == fromText.problems,
-            "read a line at a time otherwise than whole:", fromFile.problems.join(QLatin1Char('\n')));
+    Require(SameRows(fromPlan.rows, fromText.rows) && fromPlan.problems == fromText.problems,
+            "read a line at a time otherwise than whole:", fromPlan.problems.join(QLatin1Char('\n')));
 
-    const QList<PlanRow>& rows = fromFile.rows;
-    const bool bClean = fromFile.problems.isEmpty();
+    const QList<PlanRow>& rows = fromPlan.rows;
+    const bool bClean = fromPlan.problems.isEmpty();
     QSet<QString> macs, ips;
     for (qsizetype i = 0; i < rows.size(); ++i) {
         const PlanRow& row = rows[i];
