@@ -58,6 +58,7 @@ TEST_F(CliTest, PasswordSourcesWinInTheDocumentedOrderAndLatin1FilesSendTheirByt
         {{}, "abcde"}, // NORVANE_PASSWORD
         {{"--password-file", Path("latin1")}, "s\xe9" "cret"},
         {{"--password-file", Path("utf8")}, "s\xe9" "cret"},
+        {{"--password", "0123456789"}, "0123456789"}, // the whole field
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options.join(' ').toStdString());
@@ -79,6 +80,7 @@ TEST_F(CliTest, PasswordSourcesWinInTheDocumentedOrderAndLatin1FilesSendTheirByt
     for (const QStringList& args :
          {QStringList{"reboot", "10.200.7.9", "--yes", "--password-file", Path("long")},
           QStringList{"reboot", "10.200.7.9", "--yes", "--password", "0123456789-and-more"},
+          QStringList{"reboot", "10.200.7.9", "--yes", "--password", "0123456789A"},
           QStringList{"provision", Path("plan.csv")}, QStringList{"reboot", "10.200.7.9", "--yes"}}) {
         const CliRun run = Run(args, {}, QStringLiteral("0123456789-and-more"));
         EXPECT_EQ(run.nExit, 2) << args.join(' ').toStdString();

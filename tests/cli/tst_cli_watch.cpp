@@ -325,6 +325,22 @@ TEST_F(CliFleetTest, ProvisionWatchTriesALostMoveAgainOnALaterRound)
     EXPECT_EQ(Received("0x11"), 2);
 }
 
+// A wrong password is the appliance's answer, not a lost reply: reported
+// once as final and never asked again, whatever --retries says.
+TEST_F(CliFleetTest, ProvisionWatchLeavesAnApplianceThatRefusesTheMove)
+{
+    ASSERT_TRUE(StartSim({"--count", "1", "--password", "right"}));
+    CWatchRun watch({"provision", Plan("mac,ip\n00:1A:2B:00:00:01,10.200.3.1\n"), "--watch", "--interval", "0.3",
+                     "--discover-timeout", "0.2", "--timeout", "0.3", "--retries", "2", "--password", "wrong"});
+    ASSERT_TRUE(watch.WaitFor(2));
+    ClearLog();
+    ASSERT_TRUE(WaitFor([&] { return Received("0x10") >= 4; }, 10000));
+    ASSERT_TRUE(watch.Stop(SIGTERM));
+    EXPECT_EQ(watch.m_events, QStringList({"appeared 01 10.200.1.1 change", "failed 01 10.200.1.1 change"}));
+    EXPECT_EQ(watch.m_objects.last()["retrying"], false);
+    EXPECT_EQ(Received("0x11"), 0);
+}
+
 // A service is stopped in the middle of a round as often as not: the
 // discovery is cut short, not waited out, and the moves in flight end.
 TEST_F(CliFleetTest, WatchStopsAtOnceOnASignalInTheMiddleOfARound)

@@ -75,6 +75,22 @@ TEST(Watcher, GoneOnlyAfterTheRoundsGivenAndBackAsAppeared)
     EXPECT_EQ(Events(watcher, both), QStringList{"appeared 02"});
 }
 
+// A script reads the events of a round in a fixed order, whatever the
+// hash table held them in: moves first, then those gone, each by MAC.
+TEST(Watcher, ARoundsGoneComeLastInMacOrder)
+{
+    CWatcher watcher(2);
+    QList<Appliance> all;
+    for (int n = 1; n <= 9; ++n)
+        all << At(n, QStringLiteral("10.200.1.%1").arg(n));
+    Events(watcher, all);
+    Events(watcher, all);
+    EXPECT_EQ(Events(watcher, {At(5, "10.200.1.55")}), QStringList{});
+    EXPECT_EQ(Events(watcher, {At(5, "10.200.1.55")}),
+              QStringList({"moved 05", "gone 01", "gone 02", "gone 03", "gone 04", "gone 06", "gone 07", "gone 08",
+                           "gone 09"}));
+}
+
 // A reply in its name from elsewhere came first; its own, noted beside it,
 // still counts: not gone, not moved, and the claim never believed.
 TEST(Watcher, AnApplianceAnsweringWhereItIsKnownStaysWhoeverSpeaksFirst)
