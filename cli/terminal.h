@@ -63,5 +63,5 @@ public:
 
 private:
     bool m_bSaved = false;
-    unsigned long m_nMode = 0; // the console mode to put back (Windows)
+    [[maybe_unused]] unsigned long m_nMode = 0; // the console mode to put back (Windows)
 };
