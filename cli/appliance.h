@@ -8,6 +8,13 @@
 #include <QString>
 #include <QStringList>
 
+// What one more reply in the same discovery said of an appliance, from the
+// address it names.
+struct ApplianceClaim {
+    QString strIp;
+    QString strSerial;
+};
+
 // Every member has an initializer, so that designated initializers may
 // name only those they need.
 struct Appliance {
@@ -20,10 +27,11 @@ struct Appliance {
     // NAME ("broadcast" where unknown), "scan" for a sweep's unicast.
     QStringList foundBy{};
     QString strFrom{}; // the address its latest reply came from, dotted
-    // Other addresses from which, in the same discovery, a reply named this
-    // MAC as its own: a forger's, or where it went meanwhile. Each one is
-    // only a claim; the reply above stands.
-    QStringList alsoFrom{};
+    // Other replies of the same discovery naming this MAC, each from the
+    // address it names: a forger's, or where it went meanwhile. The first
+    // such reply is the one above; which one is the appliance's, no reply
+    // can tell.
+    QList<ApplianceClaim> otherClaims{};
 
     // Whether the reply came from the address it reports: any host can
     // write any address in a datagram's body.

@@ -45,17 +45,20 @@ void CDiscovery::Add(const DeviceOrigin& origin, const QString& strSerial, const
     if (it != m_byMac.constEnd()) {
         Appliance& heard = m_found[*it];
         // A reply from the address it reports stands: a later one naming
-        // the same MAC, from anyone, may not displace it.
+        // the same MAC, from anyone, may not displace it. One from the
+        // address it names elsewhere is kept beside it.
         if (heard.Proven() && CanonicalIp(strIp) != CanonicalIp(heard.strIp)) {
-            if (appliance.Proven() && !heard.alsoFrom.contains(appliance.strFrom))
-                heard.alsoFrom.append(appliance.strFrom);
+            const bool bNew = std::none_of(heard.otherClaims.cbegin(), heard.otherClaims.cend(),
+                                           [&](const ApplianceClaim& c) { return c.strIp == appliance.strFrom; });
+            if (appliance.Proven() && bNew)
+                heard.otherClaims.append({appliance.strFrom, strSerial});
             return;
         }
         if (heard.Proven() && !appliance.Proven())
             return;
         appliance.interfaces = heard.interfaces;
         appliance.foundBy = heard.foundBy;
-        appliance.alsoFrom = heard.alsoFrom;
+        appliance.otherClaims = heard.otherClaims;
     }
     AddInOrder(appliance.interfaces, QNetworkInterface::interfaceNameFromIndex(origin.nInterface));
     AddInOrder(appliance.foundBy, FoundBy(origin.addr.toIPv4Address(), origin.nInterface));

@@ -23,23 +23,33 @@ QList<WatchEvent> CWatcher::Round(const QList<Appliance>& heard)
     QList<WatchEvent> events;
     QHash<QString, Appliance> heardOnce;
     QSet<QString> answered;
-    for (const Appliance& a : heard) {
-        const QString strKey = CanonicalMac(a.strMac);
-        const QString strIp = CanonicalIp(a.strIp);
-        if (strKey.isEmpty() || !a.Proven()) {
+    for (const Appliance& heardAs : heard) {
+        const QString strKey = CanonicalMac(heardAs.strMac);
+        if (strKey.isEmpty() || !heardAs.Proven()) {
             ++m_nUnproven;
             continue;
         }
         answered.insert(strKey);
         const auto known = m_known.find(strKey);
+        const QString strKnownIp = known != m_known.end() ? CanonicalIp(known->appliance.strIp) : QString();
+        Appliance a = heardAs;
+        if (!a.otherClaims.isEmpty() && CanonicalIp(a.strIp) != strKnownIp) {
+            // Two hosts answer for one MAC, each from the address it names:
+            // the one where it is known to be is taken; if neither is there,
+            // nothing of it changes while the contest lasts.
+            const auto there = std::find_if(a.otherClaims.cbegin(), a.otherClaims.cend(),
+                                            [&](const ApplianceClaim& c) { return c.strIp == strKnownIp; });
+            if (there == a.otherClaims.cend()) {
+                if (known != m_known.end())
+                    known->nMissed = 0;
+                continue;
+            }
+            a.strIp = a.strFrom = there->strIp;
+            a.strSerial = there->strSerial;
+        }
+        const QString strIp = CanonicalIp(a.strIp);
         if (known != m_known.end() && SameClaim(known->appliance, a)) {
             known->appliance = a;
-            known->nMissed = 0;
-            continue;
-        }
-        // Where it is known to be, it answered too: the first reply to come
-        // in was another host's.
-        if (known != m_known.end() && a.alsoFrom.contains(CanonicalIp(known->appliance.strIp))) {
             known->nMissed = 0;
             continue;
         }

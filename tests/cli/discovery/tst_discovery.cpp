@@ -15,7 +15,7 @@ DeviceOrigin From(const char* pszIp)
 
 // Another host may name an appliance anywhere, before or after its own
 // reply: the reply from the address it reports is the one kept, and a
-// claim from its own address elsewhere is noted beside it.
+// claim from its own address elsewhere is kept beside it.
 TEST(Discovery, AReplyFromItsOwnAddressStandsWhateverElseNamesItsMac)
 {
     CDeviceSocket socket;
@@ -30,7 +30,8 @@ TEST(Discovery, AReplyFromItsOwnAddressStandsWhateverElseNamesItsMac)
     const Appliance& a = discovery.Found()[0];
     EXPECT_EQ(a.strSerial, "NV1");
     EXPECT_EQ(a.strFrom, "10.200.1.1");
-    EXPECT_EQ(a.alsoFrom, QStringList{"10.200.1.77"});
+    ASSERT_EQ(a.otherClaims.size(), 1);
+    EXPECT_EQ(a.otherClaims[0].strIp, "10.200.1.77");
     EXPECT_EQ(a.foundBy, QStringList{"broadcast"});
 }
 

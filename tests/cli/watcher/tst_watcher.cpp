@@ -91,19 +91,30 @@ TEST(Watcher, ARoundsGoneComeLastInMacOrder)
                            "gone 09"}));
 }
 
-// A reply in its name from elsewhere came first; its own, noted beside it,
-// still counts: not gone, not moved, and the claim never believed.
+// Another host answers in its name from its own address, and its reply
+// comes first: the appliance's own still counts (not gone, not moved), a
+// serial it changes meanwhile is told, and a move while the contest lasts
+// is believed of neither address.
 TEST(Watcher, AnApplianceAnsweringWhereItIsKnownStaysWhoeverSpeaksFirst)
 {
     CWatcher watcher(1);
     Events(watcher, {At(1, "10.200.1.1")});
     Events(watcher, {At(1, "10.200.1.1")});
-    Appliance claim = At(1, "10.200.1.77");
-    claim.alsoFrom = QStringList{"10.200.1.1"};
+    const auto contested = [](const char* pszOwnIp, const QString& strSerial) {
+        Appliance forged = At(1, "10.200.1.77", "FORGED");
+        forged.otherClaims = {{QString::fromLatin1(pszOwnIp), strSerial}};
+        return forged;
+    };
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(Events(watcher, {claim}), QStringList{});
+        EXPECT_EQ(Events(watcher, {contested("10.200.1.1", "NV1")}), QStringList{});
     EXPECT_EQ(watcher.Present().value(0).strIp, "10.200.1.1");
     EXPECT_EQ(watcher.Answering().size(), 1);
+    Events(watcher, {contested("10.200.1.1", "NEW")});
+    EXPECT_EQ(Events(watcher, {contested("10.200.1.1", "NEW")}), QStringList{"changed 01"});
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Events(watcher, {contested("10.200.1.50", "NEW")}), QStringList{});
+    Events(watcher, {At(1, "10.200.1.50", "NEW")});
+    EXPECT_EQ(Events(watcher, {At(1, "10.200.1.50", "NEW")}), QStringList{"moved 01"});
 }
 
 TEST(Watcher, AnApplianceWePlacedIsKnownThereWithoutAnEvent)
