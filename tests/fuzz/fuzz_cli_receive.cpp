@@ -36,6 +36,7 @@
 //     claim as --gone-after says; nothing else is kept (memory bounded);
 //   - an honest appliance believed where it is stays there while it keeps
 //     answering, whatever others send (unless someone sends from its address);
+//     one that answered every round where it is planned gets no set-ip;
 //   - zero-touch sends set-ip only for a planned appliance believed and
 //     claimed this round, not at its planned address, to that address, at
 //     most once more than --retries;
@@ -147,7 +148,7 @@ int g_fdHeard = -1; // port 8400: what the session sends
 const std::uint8_t* g_pNext = nullptr;
 const std::uint8_t* g_pEnd = nullptr;
 int g_nHonest = 0;
-unsigned g_nAnswered = 0, g_nTainted = 0, g_nTrusted = 0;
+unsigned g_nAnswered = 0, g_nTainted = 0, g_nTrusted = 0, g_nSteady = 0;
 std::deque<Request> g_requests;
 
 void Deliver(const unsigned char* pData, qint64 nLength, const DeviceOrigin& origin)
@@ -329,6 +330,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     g_pEnd = pData + nSize;
     g_nHonest = (nSetup >> 5) & 3;
     g_nTainted = g_nTrusted = 0;
+    g_nSteady = 7; // answered every round so far
     const int nGoneAfter = (nSetup & 3) + 1;
     SweepOptions sweep;
     sweep.bBroadcast = nSetup & 128;
@@ -406,6 +408,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
             if (!after.contains(it.key()))
                 Require(!recent(it.key()), "gone while it answered:", it.key());
 
+        g_nSteady &= g_nAnswered & ~g_nTainted;
         for (int i = 0; i < g_nHonest; ++i) {
             const unsigned nBit = 1u << i;
             const QString strMac = CanonicalMac(QString::fromStdString(g_pSim->MacText(i)));
@@ -427,6 +430,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
                                     [&](const Claim& c) { return std::get<0>(c) == strMac; }),
                     "set-ip for an appliance not believed, or not answering:", strMac);
             Require(CanonicalIp(after[strMac].strIp) != strNewIp, "set-ip for one at its planned address:", strMac);
+            for (int i = 0; i < g_nHonest; ++i)
+                Require(!(g_nSteady & (1u << i)) || strMac != CanonicalMac(QString::fromStdString(g_pSim->MacText(i))) ||
+                            strNewIp != Dotted(g_pSim->Ip(i)),
+                        "set-ip for an honest appliance answering all along where it is planned:", strMac);
             Require(++setIps[strMac] <= in.options.nRetries + 1, "set-ip sent more often than --retries allows:",
                     strMac);
         }
