@@ -44,12 +44,12 @@ SCAN_ARG = dict(scan=dict(type='list', elements='str', default=[]))
 
 def argument_spec(own, password=True):
     """A module's argument_spec: its own options, scan, norvane_path, timeout and password."""
-    spec = dict(own)
-    spec.update(SCAN_ARG)
-    spec.update(COMMON_ARGS)
+    options = dict(own)
+    options.update(SCAN_ARG)
+    options.update(COMMON_ARGS)
     if password:
-        spec.update(PASSWORD_ARG)
-    return spec
+        options.update(PASSWORD_ARG)
+    return options
 
 
 def exit_message(rc):

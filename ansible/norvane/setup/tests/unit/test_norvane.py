@@ -116,10 +116,10 @@ class SiteBackup(unittest.TestCase):
 class ArgumentSpec(unittest.TestCase):
     def test_shared_options_added_and_password_kept_secret(self):
         own = dict(target=dict(type='str', required=True))
-        spec = norvane.argument_spec(own)
-        self.assertEqual(sorted(spec), ['norvane_path', 'password', 'scan', 'target', 'timeout'])
-        self.assertTrue(spec['password']['no_log'])
-        self.assertEqual(spec['scan'], dict(type='list', elements='str', default=[]))
+        options = norvane.argument_spec(own)
+        self.assertEqual(sorted(options), ['norvane_path', 'password', 'scan', 'target', 'timeout'])
+        self.assertTrue(options['password']['no_log'])
+        self.assertEqual(options['scan'], dict(type='list', elements='str', default=[]))
         self.assertEqual(list(own), ['target'])
         self.assertNotIn('password', norvane.argument_spec({}, password=False))
 
