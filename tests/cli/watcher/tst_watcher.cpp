@@ -1,6 +1,10 @@
 // CWatcher, round by round, without a network: what becomes an event and
 // what does not.
+#include "output.h"
 #include "watcher.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -115,6 +119,17 @@ TEST(Watcher, AnApplianceAnsweringWhereItIsKnownStaysWhoeverSpeaksFirst)
         EXPECT_EQ(Events(watcher, {contested("10.200.1.50", "NEW")}), QStringList{});
     Events(watcher, {At(1, "10.200.1.50", "NEW")});
     EXPECT_EQ(Events(watcher, {At(1, "10.200.1.50", "NEW")}), QStringList{"moved 01"});
+}
+
+// A log read elsewhere, or across a change of summer time, still says when.
+TEST(Watcher, TextEventsGiveTheirTimeWithItsOffsetFromUtc)
+{
+    const QString strLine = QString::fromUtf8(
+        FormatEvent({QStringLiteral("appeared"), At(1, "10.200.1.1"), {}, {}, {}}, QDateTime::currentDateTime(), false));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d [+-]\\d\\d:\\d\\d  appeared "))
+                    .match(strLine)
+                    .hasMatch())
+        << strLine.toStdString();
 }
 
 TEST(Watcher, AnApplianceWePlacedIsKnownThereWithoutAnEvent)
