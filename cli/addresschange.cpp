@@ -1,7 +1,5 @@
 #include "addresschange.h"
 
-#include "targets.h"
-
 #include <algorithm>
 
 namespace {
@@ -10,7 +8,7 @@ void AskAtNewAddress(CSession& session, const AddressChange& change, int nAsksLe
                      const std::function<void(const ChangeResult&)>& done)
 {
     const Appliance& a = change.appliance;
-    ConfirmAt(session, a.strMac, change.strNewIp, a.nInterface, std::min(1000, nTimeoutMs),
+    ConfirmAt(session, a.strMacKey, change.strNewIp, a.nInterface, std::min(1000, nTimeoutMs),
               [&session, change, nAsksLeft, nTimeoutMs, done](bool bThere) {
                   if (bThere)
                       done({ChangeResult::EStage::Done, {}});
@@ -22,7 +20,7 @@ void AskAtNewAddress(CSession& session, const AddressChange& change, int nAsksLe
 }
 } // namespace
 
-void ConfirmAt(CSession& session, const QString& strMac, const QString& strIp, int nInterface, int nWindowMs,
+void ConfirmAt(CSession& session, const QString& strMacKey, const QString& strIp, int nInterface, int nWindowMs,
                const std::function<void(bool)>& done)
 {
     DeviceRequest request;
@@ -32,9 +30,9 @@ void ConfirmAt(CSession& session, const QString& strMac, const QString& strIp, i
     request.bUnicast = true;
     // Only the target's own MAC, answering from there, is proof: another
     // appliance at that address is none.
-    session.Start(request, nWindowMs, [strMac, strIp, done](const RequestResult& result) {
-        done(result.outcome == RequestResult::EOutcome::Ok &&
-             CanonicalMac(result.device.strMac) == CanonicalMac(strMac) && CanonicalIp(result.device.strIp) == strIp);
+    session.Start(request, nWindowMs, [strMacKey, strIp, done](const RequestResult& result) {
+        done(result.outcome == RequestResult::EOutcome::Ok && !strMacKey.isEmpty() &&
+             result.device.strMacKey == strMacKey && result.device.strIp == strIp);
     });
 }
 
@@ -67,14 +65,13 @@ int LookAgainMs(int nTimeoutMs)
     return std::min(1000, nTimeoutMs);
 }
 
-QString WhyNotVerified(const QList<Appliance>& found, const QString& strMac, const QString& strNewIp)
+QString WhyNotVerified(const QList<Appliance>& found, const QString& strMacKey, const QString& strNewIp)
 {
-    const QString strKey = CanonicalMac(strMac);
     const auto it = std::find_if(found.begin(), found.end(),
-                                 [&](const Appliance& a) { return CanonicalMac(a.strMac) == strKey; });
+                                 [&](const Appliance& a) { return a.strMacKey == strMacKey; });
     if (it == found.end())
-        return QStringLiteral("%1 no longer answers discovery").arg(strKey);
-    if (CanonicalIp(it->strIp) == strNewIp)
+        return QStringLiteral("%1 no longer answers discovery").arg(strMacKey);
+    if (it->strIp == strNewIp)
         return {};
-    return QStringLiteral("%1 still answers from %2, not %3").arg(strKey, it->strIp, strNewIp);
+    return QStringLiteral("%1 still answers from %2, not %3").arg(strMacKey, it->strIp, strNewIp);
 }

@@ -17,7 +17,7 @@
 
 struct AddressChange {
     Appliance appliance; // as discovery found it
-    QString strNewIp;    // canonical
+    QString strNewIp;    // an address, checked
     QString strPassword;
     bool bVerify = true;
     std::function<void()> acknowledged = {}; // when the acknowledgement came, before the check
@@ -32,14 +32,14 @@ void ChangeAddress(CSession& session, const AddressChange& change, int nTimeoutM
                    const std::function<void(const ChangeResult&)>& done);
 
 // Asks strIp alone for discovery; done(true) when the appliance with this
-// MAC answers from there within nWindowMs. One request to strIp at a time:
+// MAC (strMacKey: in the one form) answers from there within nWindowMs. One request to strIp at a time:
 // ask CSession::Busy first.
-void ConfirmAt(CSession& session, const QString& strMac, const QString& strIp, int nInterface, int nWindowMs,
+void ConfirmAt(CSession& session, const QString& strMacKey, const QString& strIp, int nInterface, int nWindowMs,
                const std::function<void(bool)>& done);
 
 // Once a change is not verified: where the appliance answers in what a
 // broadcast discovery found. Empty when at its new address after all (an
 // appliance may answer a broadcast but not a discovery sent to it).
-QString WhyNotVerified(const QList<Appliance>& found, const QString& strMac, const QString& strNewIp);
+QString WhyNotVerified(const QList<Appliance>& found, const QString& strMacKey, const QString& strNewIp);
 // The window of that discovery.
 int LookAgainMs(int nTimeoutMs);

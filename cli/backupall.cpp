@@ -85,7 +85,7 @@ private:
             }
             // The appliance writes its MAC in any form; the file is named in one.
             const QString strPath = QDir(m_strDir).filePath(
-                CanonicalMac(m_appliance.strMac).replace(QLatin1Char(':'), QLatin1Char('-')) + QStringLiteral(".cfg"));
+                QString(m_appliance.strMacKey).replace(QLatin1Char(':'), QLatin1Char('-')) + QStringLiteral(".cfg"));
             m_sha256 = QCryptographicHash::hash(result.image, QCryptographicHash::Sha256).toHex();
             m_writer.Write(strPath, result.image, [this, strPath, end](FlashFileResult saved, const QString& strError) {
                 if (saved == FlashFileResult::Ok) {

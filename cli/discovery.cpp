@@ -2,21 +2,12 @@
 
 #include "addresssweep.h"
 #include "devicereplies.h"
-#include "targets.h"
 
 #include <QNetworkInterface>
 
 #include <algorithm>
 
 namespace {
-// What merges an appliance: its MAC in the one form, or the text
-// upper-cased when it is no MAC, so such an appliance is still listed.
-QString MacKey(const QString& strMac)
-{
-    const QString strCanonical = CanonicalMac(strMac);
-    return strCanonical.isEmpty() ? strMac.toUpper() : strCanonical;
-}
-
 // Replies come in any order; the lists keep one, so that two runs over the
 // same network print the same: interfaces by name, and in foundBy the
 // broadcasts by interface name, then the sweep.
@@ -32,26 +23,22 @@ void AddInOrder(QStringList& to, const QString& strWhat)
 }
 } // namespace
 
-void CDiscovery::Add(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
-                     const QString& strIp)
+void CDiscovery::Add(const DeviceOrigin& origin, Appliance appliance)
 {
-    Appliance appliance{.strMac = strMac,
-                        .strIp = strIp,
-                        .strSerial = strSerial,
-                        .nInterface = origin.nInterface,
-                        .strFrom = QHostAddress(origin.addr.toIPv4Address()).toString()};
-    const QString strKey = MacKey(strMac);
+    // What merges an appliance: its MAC in the one form, or the text
+    // upper-cased when it is no MAC, so such an appliance is still listed.
+    const QString strKey = appliance.strMacKey.isEmpty() ? appliance.strMac.toUpper() : appliance.strMacKey;
     const auto it = m_byMac.constFind(strKey);
     if (it != m_byMac.constEnd()) {
         Appliance& heard = m_found[*it];
         // A reply from the address it reports stands: a later one naming
         // the same MAC, from anyone, may not displace it. One from the
         // address it names elsewhere is kept beside it.
-        if (heard.Proven() && CanonicalIp(strIp) != CanonicalIp(heard.strIp)) {
+        if (heard.Proven() && !appliance.SameIp(heard)) {
             const bool bNew = std::none_of(heard.otherClaims.cbegin(), heard.otherClaims.cend(),
-                                           [&](const ApplianceClaim& c) { return c.strIp == appliance.strFrom; });
+                                           [&](const ApplianceClaim& c) { return c.nIp == appliance.nFrom; });
             if (appliance.Proven() && bNew)
-                heard.otherClaims.append({appliance.strFrom, strSerial});
+                heard.otherClaims.append({appliance.nFrom, appliance.strIp, appliance.strSerial});
             return;
         }
         if (heard.Proven() && !appliance.Proven())
@@ -60,14 +47,14 @@ void CDiscovery::Add(const DeviceOrigin& origin, const QString& strSerial, const
         appliance.foundBy = heard.foundBy;
         appliance.otherClaims = heard.otherClaims;
     }
-    AddInOrder(appliance.interfaces, QNetworkInterface::interfaceNameFromIndex(origin.nInterface));
-    AddInOrder(appliance.foundBy, FoundBy(origin.addr.toIPv4Address(), origin.nInterface));
+    AddInOrder(appliance.interfaces, InterfaceName(origin.nInterface));
+    AddInOrder(appliance.foundBy, FoundBy(appliance.nFrom, origin.nInterface));
     if (it != m_byMac.constEnd()) {
-        m_found[*it] = appliance;
+        m_found[*it] = std::move(appliance);
         return;
     }
     m_byMac.insert(strKey, m_found.size());
-    m_found.append(appliance);
+    m_found.append(std::move(appliance));
 }
 
 QString CDiscovery::FoundBy(quint32 nAddress, int nInterface)
@@ -77,15 +64,22 @@ QString CDiscovery::FoundBy(quint32 nAddress, int nInterface)
     const bool bSwept = m_sweep.HasSent(nAddress);
     if (!m_bBroadcast || (bSwept && m_sweepReplies[nAddress]++ == 0))
         return QStringLiteral("scan");
-    const QString strInterface = QNetworkInterface::interfaceNameFromIndex(nInterface);
+    const QString strInterface = InterfaceName(nInterface);
     return strInterface.isEmpty() ? QStringLiteral("broadcast") : QStringLiteral("broadcast:") + strInterface;
+}
+
+// Asked of the system once per interface: thousands of replies come in on a few.
+const QString& CDiscovery::InterfaceName(int nInterface)
+{
+    auto it = m_interfaceNames.find(nInterface);
+    if (it == m_interfaceNames.end())
+        it = m_interfaceNames.insert(nInterface, QNetworkInterface::interfaceNameFromIndex(nInterface));
+    return *it;
 }
 
 QList<Appliance> CDiscovery::Sorted() const
 {
     QList<Appliance> list = m_found;
-    std::stable_sort(list.begin(), list.end(), [](const Appliance& a, const Appliance& b) {
-        return a.strMac.compare(b.strMac, Qt::CaseInsensitive) < 0;
-    });
+    std::stable_sort(list.begin(), list.end(), MacOrder);
     return list;
 }

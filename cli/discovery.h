@@ -1,5 +1,5 @@
 // CDiscovery: the replies of one discovery gathered into appliances, merged
-// by MAC (in any form), each with the interfaces it was heard on and how it
+// by MAC (in any form, by strMacKey), each with the interfaces it was heard on and how it
 // was found. A reply does not say which request it answers: the sweep's
 // are told from the broadcast's by when they come (FoundBy).
 #pragma once
@@ -26,19 +26,22 @@ public:
 
     // A round begins: the sweep asks every address again.
     void NewRound() { m_sweepReplies.clear(); }
-    void Add(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac, const QString& strIp);
+    // One reply from origin, as Appliance::Heard parsed it.
+    void Add(const DeviceOrigin& origin, Appliance heard);
 
     // In the order first heard.
     const QList<Appliance>& Found() const { return m_found; }
-    // Sorted by MAC text, for output.
+    // In MAC order (MacOrder), for output.
     QList<Appliance> Sorted() const;
 
 private:
     QString FoundBy(quint32 nAddress, int nInterface);
+    const QString& InterfaceName(int nInterface);
 
     const CAddressSweep& m_sweep;
     bool m_bBroadcast = true;
     QList<Appliance> m_found;
-    QHash<QString, qsizetype> m_byMac;     // MacKey -> index in m_found
+    QHash<QString, qsizetype> m_byMac;     // strMacKey, or the text upper-cased -> index in m_found
     QHash<quint32, int> m_sweepReplies;    // this round's replies from swept addresses
+    QHash<int, QString> m_interfaceNames;  // by index
 };

@@ -5,7 +5,6 @@
 #include "resource.h"
 #include "session.h"
 #include "stringtable.h"
-#include "targets.h"
 #include "terminal.h"
 
 #include <QHash>
@@ -38,25 +37,27 @@ QString FailureText(const RequestResult& result)
     using EOutcome = RequestResult::EOutcome;
     return result.outcome == EOutcome::Status       ? Text(StatusTextId(result.nStatus))
            : result.outcome == EOutcome::NoResponse ? Text(IDS_NO_RESPONSE)
-                                                    : Text(IDS_SEND_ERROR);
+           : result.strError.isEmpty()              ? Text(IDS_SEND_ERROR)
+                                                    : Text(IDS_SEND_ERROR) + QStringLiteral(": ") + result.strError;
 }
 
 void RefuseUnsafe(const QList<CFleetJob*>& jobs, bool bSharedIpOk)
 {
     // Appliances on different interfaces may share an address.
-    const auto key = [](const Appliance& a) { return a.strIp + QLatin1Char('%') + QString::number(a.nInterface); };
-    QHash<QString, int> ipUse;
+    const auto key = [](const Appliance& a) { return std::pair(a.nIp, a.nInterface); };
+    QHash<std::pair<quint32, int>, int> ipUse;
     for (const CFleetJob* pJob : jobs)
-        ++ipUse[key(pJob->Target())];
+        if (pJob->Target().bIp)
+            ++ipUse[key(pJob->Target())];
     for (CFleetJob* pJob : jobs) {
         const Appliance& a = pJob->Target();
         if (pJob->Ended())
             continue;
         // Both texts come from the network: one names a file, the other
         // is where the request goes.
-        if (CanonicalMac(a.strMac).isEmpty())
+        if (a.strMacKey.isEmpty())
             pJob->Settle(QStringLiteral("the appliance reports a malformed MAC address"));
-        else if (CanonicalIp(a.strIp).isEmpty())
+        else if (!a.bIp)
             pJob->Settle(QStringLiteral("the appliance reports a malformed IP address"));
         // Replies are told apart by sender: two appliances on one address
         // could have each other's image taken for theirs.

@@ -13,7 +13,7 @@ struct CExit {
 
 // The message, then the command ends with nExit.
 [[noreturn]] void Fail(int nExit, const QString& strText);
-// Bad input, found before anything was sent: exit 2.
+// Bad input, found before anything was sent: EXIT_USAGE.
 [[noreturn]] void Usage(const QString& strText);
 // Messages that do not end the command; Warn's says "warning: " first.
 void Note(const QString& strText);

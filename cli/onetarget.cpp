@@ -150,7 +150,7 @@ int RunBackup(CContext& ctx)
         return EXIT_OK;
     }
     // Nothing but the image there: it is piped into another program. A
-    // failed write is told, and ends in exit 10, once the command returns.
+    // failed write is told, and ends in EXIT_FILE, once the command returns.
     StdoutBinary();
     OutBytes(done.result.image);
     return EXIT_OK;

@@ -1,4 +1,6 @@
-// What `norvane discover` prints: a table for people, JSON or CSV for scripts.
+// How appliances and events are written out: discover's table, JSON and
+// CSV, the aligned columns of provision's plan, and the lines of watch and
+// provision --watch.
 #pragma once
 
 #include "appliance.h"

@@ -141,10 +141,10 @@ private:
             return;
         }
         const QString& strIp = m_fields[m_nIp];
-        if (const QString strWhy = NewIpRefusal(strIp, m_scan); !strWhy.isEmpty())
+        if (const QString strWhy = NewIpRefusal(strIp, m_scan, m_host); !strWhy.isEmpty())
             m_problems << Where() + QStringLiteral(": ") + strWhy;
         else
-            row.strIp = CanonicalIp(strIp);
+            row.strIp = strIp;
         if (m_nPassword >= 0) {
             row.strPassword = m_fields[m_nPassword];
             // An empty cell takes the password given as usual.
@@ -198,6 +198,9 @@ private:
 
     const QString m_strName;
     const CAddressRanges& m_scan;
+    // Every address is checked against this host's: one look at its
+    // interfaces serves them all.
+    const CInterfaceSnapshot m_host;
     QStringList& m_problems;
     QList<PlanRow> m_rows;
     QStringList m_fields;
@@ -210,12 +213,13 @@ private:
 // The local subnet or --scan range numbering from nFirst may fill: the
 // smallest that holds it, as ranges that hold one address nest. False when
 // none does.
-bool NumberingRange(quint32 nFirst, const CAddressRanges& scan, CAddressRanges::Block& block, QString& strRange)
+bool NumberingRange(quint32 nFirst, const CAddressRanges& scan, const CInterfaceSnapshot& host,
+                    CAddressRanges::Block& block, QString& strRange)
 {
     bool bFound = scan.GivenBlock(nFirst, block);
     if (bFound)
         strRange = QStringLiteral("the --scan range ") + block.Text();
-    for (const LocalSubnet& subnet : LocalSubnets()) {
+    for (const LocalSubnet& subnet : host.Subnets()) {
         if (nFirst < subnet.nNetwork || nFirst > subnet.Broadcast() || (bFound && subnet.nPrefix <= block.nPrefix))
             continue;
         block = {subnet.nNetwork, subnet.Broadcast(), subnet.nPrefix};
@@ -242,9 +246,6 @@ QList<PlanRow> ReadPlan(const QString& strPath, const CAddressRanges& scan, QStr
     if (bStdin ? !OpenStdin(file) : !file.open(QIODevice::ReadOnly))
         Usage(QStringLiteral("cannot read the plan %1: %2").arg(strName, file.errorString()));
 
-    // Every address is checked against this host's: one look at its
-    // interfaces serves them all.
-    const CInterfaceSnapshot interfaces;
     QList<PlanRow> rows;
     if (!ReadPlanFrom(file, strName, scan, MAX_PLAN_BYTES, rows, problems))
         Usage(QStringLiteral("the plan %1 is larger than 16 MiB; a plan has one line per appliance").arg(strName));
@@ -303,13 +304,13 @@ bool ReadPlanFrom(QIODevice& plan, const QString& strName, const CAddressRanges&
 QList<PlanRow> NumberedPlan(const QList<Appliance>& appliances, const QString& strFirstIp, const CAddressRanges& scan,
                             QStringList& problems)
 {
-    const CInterfaceSnapshot interfaces;
+    const CInterfaceSnapshot host;
     const quint32 nFirst = QHostAddress(strFirstIp).toIPv4Address();
     CAddressRanges::Block block;
     QString strRange;
     // Beyond this host's subnets only the administrator knows where a
     // segment ends: consecutive addresses would run on into the next one.
-    if (!NumberingRange(nFirst, scan, block, strRange)) {
+    if (!NumberingRange(nFirst, scan, host, block, strRange)) {
         problems << QStringLiteral("%1 is in no subnet of this host: name its range with --scan, e.g. --scan %2/24")
                         .arg(strFirstIp, QHostAddress(nFirst & 0xFFFFFF00u).toString());
         return {};
@@ -317,15 +318,15 @@ QList<PlanRow> NumberedPlan(const QList<Appliance>& appliances, const QString& s
     QList<PlanRow> rows;
     for (qsizetype i = 0; i < appliances.size(); ++i) {
         PlanRow row;
-        row.strMac = CanonicalMac(appliances[i].strMac);
+        row.strMac = appliances[i].strMacKey;
         row.strSource = row.strMac.isEmpty() ? appliances[i].strMac : row.strMac;
         const quint64 nIp = quint64(nFirst) + quint64(i);
-        const QString strIp = QHostAddress(quint32(nIp)).toString();
+        const QString strIp = Ipv4Text(quint32(nIp));
         // Consecutive addresses leave a range through its broadcast
         // address, which NewIpRefusal refuses; a /31 or /32 has none.
         const QString strWhy = nIp > block.nLast ? QStringLiteral("%1 ends at %2")
                                                        .arg(strRange, QHostAddress(block.nLast).toString())
-                                                 : NewIpRefusal(strIp, scan);
+                                                 : NewIpRefusal(quint32(nIp), scan, host);
         if (!strWhy.isEmpty()) {
             problems << QStringLiteral("%1: %2 of %3 appliances fit from %4: %5")
                             .arg(row.strSource)
@@ -344,19 +345,19 @@ PlanRow NextNumberedRow(const Appliance& appliance, const QString& strFirstIp, c
                         const QSet<QString>& taken, quint32& nNext, QString& strWhy)
 {
     PlanRow row;
-    row.strMac = CanonicalMac(appliance.strMac);
+    row.strMac = appliance.strMacKey;
     row.strSource = row.strMac.isEmpty() ? appliance.strMac : row.strMac;
     const quint32 nFirst = QHostAddress(strFirstIp).toIPv4Address();
+    const CInterfaceSnapshot host;
     CAddressRanges::Block block;
     QString strRange;
-    if (!NumberingRange(nFirst, scan, block, strRange)) {
+    if (!NumberingRange(nFirst, scan, host, block, strRange)) {
         strWhy = QStringLiteral("%1 is in no subnet of this host").arg(strFirstIp);
         return row;
     }
-    const CInterfaceSnapshot interfaces;
     for (quint64 n = std::max(nFirst, nNext); n <= block.nLast; ++n) {
-        const QString strIp = QHostAddress(quint32(n)).toString();
-        if (taken.contains(strIp) || !NewIpRefusal(strIp, scan).isEmpty())
+        const QString strIp = Ipv4Text(quint32(n));
+        if (taken.contains(strIp) || !NewIpRefusal(quint32(n), scan, host).isEmpty())
             continue;
         nNext = quint32(n + 1);
         row.strIp = strIp;
@@ -370,18 +371,18 @@ PlanRow NextNumberedRow(const Appliance& appliance, const QString& strFirstIp, c
 bool InNumberingRange(const QString& strIp, const QString& strFirstIp, const CAddressRanges& scan)
 {
     const quint32 nFirst = QHostAddress(strFirstIp).toIPv4Address();
-    const quint32 nIp = QHostAddress(strIp).toIPv4Address();
+    quint32 nIp = 0;
     CAddressRanges::Block block;
     QString strRange;
-    return !CanonicalIp(strIp).isEmpty() && NumberingRange(nFirst, scan, block, strRange) && nIp >= nFirst &&
-           nIp <= block.nLast;
+    return ParseIpv4(strIp, nIp) && NumberingRange(nFirst, scan, CInterfaceSnapshot(), block, strRange) &&
+           nIp >= nFirst && nIp <= block.nLast;
 }
 
 void CheckOccupied(const QList<PlanRow>& rows, const QList<Appliance>& found, QStringList& problems)
 {
-    QMultiHash<QString, QString> macsAt; // canonical address -> MACs answering there
+    QMultiHash<QString, QString> macsAt; // address -> MACs answering there
     for (const Appliance& a : found)
-        macsAt.insert(CanonicalIp(a.strIp), CanonicalMac(a.strMac));
+        macsAt.insert(a.IpText(), a.strMacKey);
     for (const PlanRow& row : rows)
         for (const QString& strMac : macsAt.values(row.strIp))
             if (strMac != row.strMac)

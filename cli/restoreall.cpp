@@ -34,7 +34,7 @@ class CRestoreJob : public CFleetJob {
 public:
     // pAppliance: the one answering with the file's MAC; null when none does.
     CRestoreJob(const Appliance* pAppliance, const QString& strMac, const ImageFile& file)
-        : CFleetJob(pAppliance ? *pAppliance : Appliance{.strMac = strMac}), m_file(file)
+        : CFleetJob(pAppliance ? *pAppliance : Appliance{.strMac = strMac, .strMacKey = strMac}), m_file(file)
     {
         if (!pAppliance)
             Settle(QStringLiteral("no appliance answers for this MAC (%1)").arg(file.strPath));
@@ -172,12 +172,12 @@ int RunRestoreAll(CContext& ctx)
     QJsonArray untouched;
     QHash<QString, const Appliance*> answering; // every appliance found, by MAC
     for (const Appliance& a : found)
-        answering.insert(CanonicalMac(a.strMac), &a);
+        answering.insert(a.strMacKey, &a);
     QHash<QString, const Appliance*> byMac; // those chosen
     QStringList withoutFile;
     for (const Appliance& a : chosen) {
-        byMac.insert(CanonicalMac(a.strMac), &a);
-        if (!images.count(CanonicalMac(a.strMac))) {
+        byMac.insert(a.strMacKey, &a);
+        if (!images.count(a.strMacKey)) {
             withoutFile << QStringLiteral("%1 (%2)").arg(a.strMac, a.strIp);
             untouched.append(UntouchedEntry(a));
         }

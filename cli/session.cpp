@@ -147,6 +147,8 @@ void CSession::Start(const DeviceRequest& request, int nTimeoutMs, Done done)
     pending.pTimer->setTimerType(Qt::PreciseTimer);
     RequestResult result;
     result.outcome = nSent ? RequestResult::EOutcome::NoResponse : RequestResult::EOutcome::SendFailed;
+    if (!nSent)
+        result.strError = m_socket.ErrorString();
     // A failed send ends on the next turn of the loop, not inside Start.
     connect(pending.pTimer.get(), &QTimer::timeout, this, [this, nAddress, result] { Finish(nAddress, result); });
     pending.pTimer->start(nSent ? nTimeoutMs : 0);
@@ -256,16 +258,15 @@ void CSession::OnStatusError(const DeviceOrigin& origin, int nStatus)
 void CSession::AddDevice(const DeviceOrigin& origin, const QString& strSerial, const QString& strMac,
                          const QString& strIp)
 {
+    Appliance heard = Appliance::Heard(strMac, strIp, strSerial, origin.addr.toIPv4Address());
+    heard.nInterface = origin.nInterface;
     if (const auto it = PendingFrom(origin); it != m_pending.end() && it->second.nReplyType == DM_DEVICE_INFO) {
         RequestResult result;
-        result.device.strMac = strMac;
-        result.device.strIp = strIp;
-        result.device.strSerial = strSerial;
-        result.device.nInterface = origin.nInterface;
+        result.device = heard;
         FinishFrom(origin, result);
     }
     if (m_discovery)
-        m_discovery->Add(origin, strSerial, strMac, strIp);
+        m_discovery->Add(origin, std::move(heard));
 }
 
 void CSession::OnSetIpDone(const DeviceOrigin& origin)

@@ -18,7 +18,7 @@ namespace {
 const Appliance* FindMac(const QList<Appliance>& list, const QString& strMac)
 {
     for (const Appliance& a : list)
-        if (CanonicalMac(a.strMac) == strMac)
+        if (a.strMacKey == strMac)
             return &a;
     return nullptr;
 }
@@ -29,9 +29,10 @@ int RunSetIp(CContext& ctx)
     const QString strMac = CanonicalMac(ctx.args[0]);
     if (strMac.isEmpty())
         Usage(QStringLiteral("not a MAC address: %1").arg(ctx.args[0]));
-    if (const QString strWhy = NewIpRefusal(ctx.args[1], ctx.sweep.ranges); !strWhy.isEmpty())
+    quint32 nNewIp = 0;
+    if (const QString strWhy = NewIpRefusal(ctx.args[1], ctx.sweep.ranges, {}, &nNewIp); !strWhy.isEmpty())
         Usage(strWhy);
-    const QString strNewIp = CanonicalIp(ctx.args[1]);
+    const QString strNewIp = ctx.args[1];
     const QString strPassword = ReadPassword(ctx);
 
     // NEW_IP must be free: the discovery waits its whole window to hear
@@ -43,7 +44,7 @@ int RunSetIp(CContext& ctx)
     }
     const auto occupant = [&](const QList<Appliance>& now) -> const Appliance* {
         for (const Appliance& a : now)
-            if (CanonicalMac(a.strMac) != strMac && (CanonicalIp(a.strIp) == strNewIp || a.strFrom == strNewIp))
+            if (a.strMacKey != strMac && ((a.bIp && a.nIp == nNewIp) || a.nFrom == nNewIp))
                 return &a;
         return nullptr;
     };
@@ -51,8 +52,7 @@ int RunSetIp(CContext& ctx)
     const QList<Appliance> list = Discover(ctx, ctx.nDiscoverMs, 1, taken);
     if (const Appliance* pOther = occupant(list))
         Usage(QStringLiteral("%1 already answers for another appliance, %2: %3 would clash with it; nothing was sent")
-                  .arg(strNewIp, CanonicalMac(pOther->strMac).isEmpty() ? pOther->strMac : CanonicalMac(pOther->strMac),
-                       strMac));
+                  .arg(strNewIp, pOther->strMacKey.isEmpty() ? pOther->strMac : pOther->strMacKey, strMac));
     const Appliance* pAppliance = FindMac(list, strMac);
     if (!pAppliance)
         Usage(QStringLiteral("no appliance answers for MAC %1").arg(strMac));
@@ -73,7 +73,7 @@ int RunSetIp(CContext& ctx)
     if (result.eStage == ChangeResult::EStage::NotVerified) {
         const auto moved = [&](const QList<Appliance>& seen) {
             const Appliance* p = FindMac(seen, strMac);
-            return p && p->strIp == strNewIp;
+            return p && p->bIp && p->nIp == nNewIp;
         };
         const QList<Appliance> now = ctx.pSession->Discover(LookAgainMs(ctx.nTimeoutMs), 1, moved).appliances;
         if (const QString strWhy = WhyNotVerified(now, strMac, strNewIp); !strWhy.isEmpty())

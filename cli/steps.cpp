@@ -4,6 +4,7 @@
 #include "exitcodes.h"
 #include "flashinfofile.h"
 #include "interfaces.h"
+#include "ipv4text.h"
 #include "messages.h"
 #include "resource.h"
 #include "stringtable.h"
@@ -186,15 +187,17 @@ QString ReadPassword(const CContext& ctx)
     return strPassword;
 }
 
-QString IpRefusal(const QString& strText)
+QString IpRefusal(const QString& strText, const CInterfaceSnapshot& host, quint32* pIp)
 {
-    const QString strIp = CanonicalIp(strText);
-    if (strIp.isEmpty()) {
-        const QString strWhy = IpTextProblem(strText);
+    quint32 nIp = 0;
+    if (!ParseIpv4(strText, nIp)) {
+        const QString strWhy = Ipv4TextProblem(strText);
         return QStringLiteral("%1: %2").arg(Text(IDS_INVALID_IP), strWhy.isEmpty() ? strText : strWhy);
     }
-    if (const QString strWhy = UnusableIpReason(strIp); !strWhy.isEmpty())
+    if (const QString strWhy = host.UnusableReason(nIp); !strWhy.isEmpty())
         return QStringLiteral("%1: %2: %3").arg(Text(IDS_BAD_IP), strText, strWhy);
+    if (pIp)
+        *pIp = nIp;
     return {};
 }
 
@@ -202,30 +205,42 @@ QString CheckIpText(const QString& strText)
 {
     if (const QString strWhy = IpRefusal(strText); !strWhy.isEmpty())
         Usage(strWhy);
-    return CanonicalIp(strText);
+    return strText; // an address's only form
 }
 
-QString NewIpRefusal(const QString& strText, const CAddressRanges& scan)
+QString NewIpRefusal(const QString& strText, const CAddressRanges& scan, const CInterfaceSnapshot& host, quint32* pIp)
 {
-    if (QString strWhy = IpRefusal(strText); !strWhy.isEmpty())
+    quint32 nIp = 0;
+    if (QString strWhy = IpRefusal(strText, host, &nIp); !strWhy.isEmpty())
         return strWhy;
-    const quint32 nIp = QHostAddress(CanonicalIp(strText)).toIPv4Address();
+    if (QString strWhy = NewIpRefusal(nIp, scan, host); !strWhy.isEmpty())
+        return strWhy;
+    if (pIp)
+        *pIp = nIp;
+    return {};
+}
+
+QString NewIpRefusal(quint32 nIp, const CAddressRanges& scan, const CInterfaceSnapshot& host)
+{
+    if (const QString strWhy = host.UnusableReason(nIp); !strWhy.isEmpty())
+        return QStringLiteral("%1: %2: %3").arg(Text(IDS_BAD_IP), Ipv4Text(nIp), strWhy);
     // On a real segment the clash could cut this host off from the appliances.
-    for (const LocalAddress& own : LocalAddresses())
+    for (const LocalAddress& own : host.Addresses())
         if (own.nIp == nIp)
             return QStringLiteral("%1: %2: an address of this host, on interface %3")
-                .arg(Text(IDS_BAD_IP), strText, own.strInterface);
+                .arg(Text(IDS_BAD_IP), Ipv4Text(nIp), own.strInterface);
     CAddressRanges::Block block;
     if (scan.GivenBlock(nIp, block) && block.nPrefix < 31 && (nIp == block.nFirst || nIp == block.nLast))
         return QStringLiteral("%1: %2: the %3 address of the --scan range %4")
-            .arg(Text(IDS_BAD_IP), strText, nIp == block.nFirst ? QStringLiteral("network") : QStringLiteral("broadcast"),
-                 block.Text());
+            .arg(Text(IDS_BAD_IP), Ipv4Text(nIp),
+                 nIp == block.nFirst ? QStringLiteral("network") : QStringLiteral("broadcast"), block.Text());
     return {};
 }
 
 void CheckTarget(const QString& strTarget)
 {
-    if (!CanonicalIp(strTarget).isEmpty() || !IpTextProblem(strTarget).isEmpty())
+    quint32 nIp = 0;
+    if (ParseIpv4(strTarget, nIp) || !Ipv4TextProblem(strTarget).isEmpty())
         CheckIpText(strTarget);
     else if (CanonicalMac(strTarget).isEmpty())
         NotATarget(strTarget);
@@ -238,7 +253,9 @@ void CheckTarget(const QString& strTarget)
 Target ResolveTarget(CContext& ctx, const QString& strTarget)
 {
     Target target;
-    target.strIp = CanonicalIp(strTarget);
+    quint32 nIp = 0;
+    if (ParseIpv4(strTarget, nIp))
+        target.strIp = strTarget;
     const QString strMac = target.strIp.isEmpty() ? CanonicalMac(strTarget) : QString();
     if (target.strIp.isEmpty() && strMac.isEmpty())
         NotATarget(strTarget);
@@ -249,7 +266,7 @@ Target ResolveTarget(CContext& ctx, const QString& strTarget)
         return target;
 
     const auto matches = [&](const Appliance& a) {
-        return strMac.isEmpty() ? a.strIp == target.strIp : CanonicalMac(a.strMac) == strMac;
+        return strMac.isEmpty() ? a.bIp && a.nIp == nIp : a.strMacKey == strMac;
     };
     const auto found = [&](const QList<Appliance>& now) { return std::any_of(now.begin(), now.end(), matches); };
     const QList<Appliance> list = Discover(ctx, ctx.nDiscoverMs, 1, found);
@@ -262,8 +279,8 @@ Target ResolveTarget(CContext& ctx, const QString& strTarget)
     target.nInterface = it->nInterface;
     if (strMac.isEmpty())
         return target;
-    target.strIp = CanonicalIp(it->strIp);
-    if (target.strIp.isEmpty() || !UsableIp(target.strIp))
+    target.strIp = it->IpText();
+    if (!it->bIp || !UnusableIpv4Reason(it->nIp).isEmpty())
         Usage(QStringLiteral("the appliance %1 reports an unusable IP address").arg(strMac));
     return target;
 }
@@ -292,7 +309,7 @@ void CheckOutcome(const QString& strIp, const RequestResult& result)
     case RequestResult::EOutcome::SendFailed:
         break;
     }
-    Fail(EXIT_NETWORK, strIp + QStringLiteral(": ") + Text(IDS_SEND_ERROR));
+    Fail(EXIT_NETWORK, strIp + QStringLiteral(": ") + FailureText(result));
 }
 
 void CheckReportApart(const CContext& ctx, const QString& strReport, const QStringList& files, const QString& strDir)
@@ -308,10 +325,11 @@ void CheckReportApart(const CContext& ctx, const QString& strReport, const QStri
         if (SameFile(strReport, strDir))
             Usage(QStringLiteral("--report %1 is the directory %2; nothing was sent").arg(strReport, strDir));
         const QFileInfo real(RealPath(strReport));
-        if (real.suffix().compare(QLatin1String("cfg"), Qt::CaseInsensitive) == 0 &&
-            !CanonicalMac(real.completeBaseName()).isEmpty() && SameFile(real.absolutePath(), strDir))
+        const QString strMac = CanonicalMac(real.completeBaseName());
+        if (real.suffix().compare(QLatin1String("cfg"), Qt::CaseInsensitive) == 0 && !strMac.isEmpty() &&
+            SameFile(real.absolutePath(), strDir))
             Usage(QStringLiteral("--report %1 would replace the image of %2 in %3; nothing was sent")
-                      .arg(strReport, CanonicalMac(real.completeBaseName()), strDir));
+                      .arg(strReport, strMac, strDir));
     }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "fleet.h"
+#include "interfaces.h"
 #include "subcommands.h"
 
 #include <QRegularExpression>
@@ -45,15 +46,21 @@ QString PasswordProblem(const QString& strPassword);
 // that order; empty when none is given and nobody is there to ask.
 QString ReadPassword(const CContext& ctx);
 
-// An address given on the command line, as canonical text; refused (with
-// the reason) when it is malformed or one no appliance may have.
+// An address given on the command line, as it was given (an address has one
+// form); refused (with the reason) when it is malformed or one no appliance
+// may have.
 QString CheckIpText(const QString& strText);
-// The reason CheckIpText would give; empty when it takes the address.
-QString IpRefusal(const QString& strText);
+// The reason CheckIpText would give; empty when it takes the address, which
+// is then *pIp.
+QString IpRefusal(const QString& strText, const CInterfaceSnapshot& host = {}, quint32* pIp = nullptr);
 // The reason an appliance may not be given this address (set-ip's NEW_IP, a
 // plan row, --from's numbering): IpRefusal's, or an address of this host,
-// or the network or broadcast address of a --scan range. Empty when it may.
-QString NewIpRefusal(const QString& strText, const CAddressRanges& scan);
+// or the network or broadcast address of a --scan range. Empty when it may,
+// and the address is then *pIp. host: this host as one look at its
+// interfaces saw it, taken once for many addresses.
+QString NewIpRefusal(const QString& strText, const CAddressRanges& scan, const CInterfaceSnapshot& host = {},
+                     quint32* pIp = nullptr);
+QString NewIpRefusal(quint32 nIp, const CAddressRanges& scan, const CInterfaceSnapshot& host);
 // Checks TARGET's form before anything is sent.
 void CheckTarget(const QString& strTarget);
 // TARGET as an appliance's dotted address and interface; may discover.
@@ -68,7 +75,7 @@ void CheckOutcome(const QString& strIp, const RequestResult& result);
 
 // An image or report file, checked before anything is sent.
 void CheckWritable(const QString& strPath);
-// Refuses (exit 2) a report that would replace a file the run reads or
+// Refuses (EXIT_USAGE) a report that would replace a file the run reads or
 // writes: one of files, the password file, strDir itself, or an image in
 // strDir (a <MAC>.cfg there). Compared as files, not as the text given: a
 // link, a hard link or another spelling of the same file is the same.

@@ -1,7 +1,5 @@
 #include "watcher.h"
 
-#include "targets.h"
-
 #include <QSet>
 
 #include <algorithm>
@@ -9,12 +7,7 @@
 namespace {
 bool SameClaim(const Appliance& a, const Appliance& b)
 {
-    return CanonicalIp(a.strIp) == CanonicalIp(b.strIp) && a.strSerial == b.strSerial;
-}
-
-bool ByMac(const Appliance& a, const Appliance& b)
-{
-    return CanonicalMac(a.strMac) < CanonicalMac(b.strMac);
+    return a.nIp == b.nIp && a.strSerial == b.strSerial;
 }
 } // namespace
 
@@ -24,30 +17,31 @@ QList<WatchEvent> CWatcher::Round(const QList<Appliance>& heard)
     QHash<QString, Appliance> heardOnce;
     QSet<QString> answered;
     for (const Appliance& heardAs : heard) {
-        const QString strKey = CanonicalMac(heardAs.strMac);
+        const QString& strKey = heardAs.strMacKey;
         if (strKey.isEmpty() || !heardAs.Proven()) {
             ++m_nUnproven;
             continue;
         }
         answered.insert(strKey);
         const auto known = m_known.find(strKey);
-        const QString strKnownIp = known != m_known.end() ? CanonicalIp(known->appliance.strIp) : QString();
         Appliance a = heardAs;
-        if (!a.otherClaims.isEmpty() && CanonicalIp(a.strIp) != strKnownIp) {
+        if (!a.otherClaims.isEmpty() && (known == m_known.end() || a.nIp != known->appliance.nIp)) {
             // Two hosts answer for one MAC, each from the address it names:
             // the one where it is known to be is taken; if neither is there,
             // nothing of it changes while the contest lasts.
             const auto there = std::find_if(a.otherClaims.cbegin(), a.otherClaims.cend(),
-                                            [&](const ApplianceClaim& c) { return c.strIp == strKnownIp; });
+                                            [&](const ApplianceClaim& c) {
+                                                return known != m_known.end() && c.nIp == known->appliance.nIp;
+                                            });
             if (there == a.otherClaims.cend()) {
                 if (known != m_known.end())
                     known->nMissed = 0;
                 continue;
             }
-            a.strIp = a.strFrom = there->strIp;
+            a.strIp = there->strIp;
+            a.nIp = a.nFrom = there->nIp;
             a.strSerial = there->strSerial;
         }
-        const QString strIp = CanonicalIp(a.strIp);
         if (known != m_known.end() && SameClaim(known->appliance, a)) {
             known->appliance = a;
             known->nMissed = 0;
@@ -66,7 +60,7 @@ QList<WatchEvent> CWatcher::Round(const QList<Appliance>& heard)
             m_known.insert(strKey, {a, 0});
             continue;
         }
-        if (CanonicalIp(known->appliance.strIp) != strIp)
+        if (known->appliance.nIp != a.nIp)
             events.append({QStringLiteral("moved"), a, known->appliance.strIp, {}, {}});
         if (known->appliance.strSerial != a.strSerial)
             events.append({QStringLiteral("changed"), a, {}, known->appliance.strSerial, {}});
@@ -83,7 +77,7 @@ QList<WatchEvent> CWatcher::Round(const QList<Appliance>& heard)
             ++it;
         }
     }
-    std::sort(gone.begin(), gone.end(), ByMac);
+    std::sort(gone.begin(), gone.end(), MacOrder);
     for (const Appliance& a : gone)
         events.append({QStringLiteral("gone"), a, {}, {}, {}});
     return events;
@@ -91,9 +85,8 @@ QList<WatchEvent> CWatcher::Round(const QList<Appliance>& heard)
 
 void CWatcher::Place(const Appliance& appliance)
 {
-    const QString strKey = CanonicalMac(appliance.strMac);
-    m_known.insert(strKey, {appliance, 0});
-    m_heardOnce.remove(strKey);
+    m_known.insert(appliance.strMacKey, {appliance, 0});
+    m_heardOnce.remove(appliance.strMacKey);
 }
 
 QList<Appliance> CWatcher::Present() const
@@ -102,7 +95,7 @@ QList<Appliance> CWatcher::Present() const
     list.reserve(m_known.size());
     for (const Known& known : m_known)
         list.append(known.appliance);
-    std::sort(list.begin(), list.end(), ByMac);
+    std::sort(list.begin(), list.end(), MacOrder);
     return list;
 }
 
@@ -112,6 +105,6 @@ QList<Appliance> CWatcher::Answering() const
     for (const Known& known : m_known)
         if (known.nMissed == 0)
             list.append(known.appliance);
-    std::sort(list.begin(), list.end(), ByMac);
+    std::sort(list.begin(), list.end(), MacOrder);
     return list;
 }

@@ -52,7 +52,7 @@ private:
     };
 
     int m_nGoneAfter;
-    QHash<QString, Known> m_known;         // by canonical MAC
+    QHash<QString, Known> m_known;         // by strMacKey
     QHash<QString, Appliance> m_heardOnce; // new claims of the last round
     quint64 m_nUnproven = 0;
 };

@@ -3,8 +3,6 @@
 #include <algorithm>
 
 namespace {
-thread_local const CInterfaceSnapshot* t_pHeldSnapshot = nullptr;
-
 QList<LocalSubnet> ReadSubnets(const QList<QNetworkInterface>& interfaces)
 {
     QList<LocalSubnet> subnets;
@@ -59,8 +57,6 @@ bool InLocalSubnet(const QHostAddress& addr)
 
 QList<LocalSubnet> LocalSubnets()
 {
-    if (const CInterfaceSnapshot* pHeld = CInterfaceSnapshot::Held())
-        return pHeld->Subnets();
     return ReadSubnets(QNetworkInterface::allInterfaces());
 }
 
@@ -74,27 +70,14 @@ QSet<quint32> LocalSubnetEdges()
 
 QList<LocalAddress> LocalAddresses()
 {
-    if (const CInterfaceSnapshot* pHeld = CInterfaceSnapshot::Held())
-        return pHeld->Addresses();
     return ReadAddresses(QNetworkInterface::allInterfaces());
 }
 
-CInterfaceSnapshot::CInterfaceSnapshot() : m_pOuter(t_pHeldSnapshot)
+CInterfaceSnapshot::CInterfaceSnapshot()
 {
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
     m_subnets = ReadSubnets(interfaces);
     m_addresses = ReadAddresses(interfaces);
-    t_pHeldSnapshot = this;
-}
-
-CInterfaceSnapshot::~CInterfaceSnapshot()
-{
-    t_pHeldSnapshot = m_pOuter;
-}
-
-const CInterfaceSnapshot* CInterfaceSnapshot::Held()
-{
-    return t_pHeldSnapshot;
 }
 
 QString UnusableIpv4Reason(quint32 nIp)

@@ -35,24 +35,19 @@ struct LocalAddress {
 };
 QList<LocalAddress> LocalAddresses();
 
-// While one lives, LocalSubnets() and LocalAddresses() on its thread answer
-// from the one look at the interfaces it took: checking each address of a
-// plan of half a million would otherwise list every interface that often.
-// Held for such a check only, as interfaces come and go.
+// One look at this host's interfaces, for checks of many addresses against
+// them: a plan of half a million would otherwise list every interface that
+// often. Taken for such a check only, as interfaces come and go.
 class CInterfaceSnapshot {
 public:
     CInterfaceSnapshot();
-    ~CInterfaceSnapshot();
-    CInterfaceSnapshot(const CInterfaceSnapshot&) = delete;
-    CInterfaceSnapshot& operator=(const CInterfaceSnapshot&) = delete;
 
     const QList<LocalSubnet>& Subnets() const { return m_subnets; }
     const QList<LocalAddress>& Addresses() const { return m_addresses; }
-    // The one held on this thread; null when none is.
-    static const CInterfaceSnapshot* Held();
+    // UnusableIpv4Reason (ipv4text.h) against these subnets.
+    QString UnusableReason(quint32 nIp) const { return UnusableIpv4Reason(nIp, m_subnets); }
 
 private:
-    const CInterfaceSnapshot* m_pOuter;
     QList<LocalSubnet> m_subnets;
     QList<LocalAddress> m_addresses;
 };

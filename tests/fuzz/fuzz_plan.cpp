@@ -72,6 +72,13 @@ struct Read {
 
 const QString kName = QStringLiteral("plan.csv");
 
+// The interfaces, looked at once for every check as ReadPlan does for a plan.
+const CInterfaceSnapshot& Host()
+{
+    static const CInterfaceSnapshot host;
+    return host;
+}
+
 Read ReadFrom(QIODevice& device, const CAddressRanges& scan, qint64 nCap)
 {
     Read read;
@@ -97,8 +104,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     static char name[] = "fuzz_plan";
     static char* argv[] = {name, nullptr};
     new QCoreApplication(argc, argv);
-    // The interfaces are looked at once, as ReadPlan does for a whole plan.
-    new CInterfaceSnapshot;
     QString strError;
     Require(g_scan.Add(QStringLiteral("10.200.7.0/24"), strError), "scan range refused", strError);
     return 0;
@@ -142,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
         Require(row.bPassword == !row.strPassword.isEmpty(), "a password's presence wrong:", row.Where());
         if (!bClean)
             continue;
-        Require(!row.strIp.isEmpty() && CanonicalIp(row.strIp) == row.strIp && NewIpRefusal(row.strIp, scan).isEmpty(),
+        Require(!row.strIp.isEmpty() && CanonicalIp(row.strIp) == row.strIp && NewIpRefusal(row.strIp, scan, Host()).isEmpty(),
                 "an address no appliance may have accepted:", row.strIp);
         Require(row.strPassword.size() <= DEVMSG_PASSWORD_SIZE &&
                     std::all_of(row.strPassword.begin(), row.strPassword.end(), [](QChar c) { return c.unicode() <= 0xFF; }),

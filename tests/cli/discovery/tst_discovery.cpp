@@ -8,9 +8,11 @@
 
 namespace {
 
-DeviceOrigin From(const char* pszIp)
+// A reply from pszFrom, as the session hands it on.
+void Add(CDiscovery& discovery, const char* pszFrom, const char* pszSerial, const char* pszMac, const char* pszIp)
 {
-    return {QHostAddress(QString::fromLatin1(pszIp)), 8400, 0};
+    const DeviceOrigin origin{QHostAddress(QString::fromLatin1(pszFrom)), 8400, 0};
+    discovery.Add(origin, Appliance::Heard(pszMac, pszIp, pszSerial, origin.addr.toIPv4Address()));
 }
 
 // Another host may name an appliance anywhere, before or after its own
@@ -21,15 +23,15 @@ TEST(Discovery, AReplyFromItsOwnAddressStandsWhateverElseNamesItsMac)
     CDeviceSocket socket;
     CAddressSweep sweep(socket);
     CDiscovery discovery(sweep, true);
-    discovery.Add(From("10.200.1.99"), "FORGED", "00:1A:2B:00:00:01", "10.200.1.50");
-    discovery.Add(From("10.200.1.1"), "NV1", "00-1a-2b-00-00-01", "10.200.1.1");
-    discovery.Add(From("10.200.1.99"), "FORGED", "00:1A:2B:00:00:01", "10.200.1.50");
-    discovery.Add(From("10.200.1.77"), "FORGED", "00:1A:2B:00:00:01", "10.200.1.77");
-    discovery.Add(From("10.200.1.99"), "FORGED", "00:1A:2B:00:00:01", "10.200.1.1");
+    Add(discovery, "10.200.1.99", "FORGED", "00:1A:2B:00:00:01", "10.200.1.50");
+    Add(discovery, "10.200.1.1", "NV1", "00-1a-2b-00-00-01", "10.200.1.1");
+    Add(discovery, "10.200.1.99", "FORGED", "00:1A:2B:00:00:01", "10.200.1.50");
+    Add(discovery, "10.200.1.77", "FORGED", "00:1A:2B:00:00:01", "10.200.1.77");
+    Add(discovery, "10.200.1.99", "FORGED", "00:1A:2B:00:00:01", "10.200.1.1");
     ASSERT_EQ(discovery.Found().size(), 1);
     const Appliance& a = discovery.Found()[0];
     EXPECT_EQ(a.strSerial, "NV1");
-    EXPECT_EQ(a.strFrom, "10.200.1.1");
+    EXPECT_EQ(a.FromText(), "10.200.1.1");
     ASSERT_EQ(a.otherClaims.size(), 1);
     EXPECT_EQ(a.otherClaims[0].strIp, "10.200.1.77");
     EXPECT_EQ(a.foundBy, QStringList{"broadcast"});

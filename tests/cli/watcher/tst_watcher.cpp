@@ -1,5 +1,6 @@
 // CWatcher, round by round, without a network: what becomes an event and
 // what does not.
+#include "ipv4text.h"
 #include "output.h"
 #include "watcher.h"
 
@@ -12,11 +13,10 @@ namespace {
 
 Appliance At(int n, const QString& strIp, const QString& strSerial = {})
 {
-    Appliance a;
-    a.strMac = QStringLiteral("00:1A:2B:00:00:%1").arg(n, 2, 10, QLatin1Char('0'));
-    a.strIp = a.strFrom = strIp;
-    a.strSerial = strSerial.isEmpty() ? QStringLiteral("NV%1").arg(n) : strSerial;
-    return a;
+    quint32 nFrom = 0;
+    ParseIpv4(strIp, nFrom);
+    return Appliance::Heard(QStringLiteral("00:1A:2B:00:00:%1").arg(n, 2, 10, QLatin1Char('0')), strIp,
+                            strSerial.isEmpty() ? QStringLiteral("NV%1").arg(n) : strSerial, nFrom);
 }
 
 // "appeared 00:1A:2B:00:00:01", one per event.
@@ -32,7 +32,7 @@ TEST(Watcher, BelievesAClaimOnlyFromItsOwnAddressTwoRoundsRunning)
 {
     CWatcher watcher(3);
     Appliance claimed = At(9, QStringLiteral("10.200.1.9"));
-    claimed.strFrom = QStringLiteral("10.200.9.9"); // answers for another address
+    ParseIpv4(QStringLiteral("10.200.9.9"), claimed.nFrom); // answers for another address
     const auto forged = [](int nRound) { return At(50 + nRound, QStringLiteral("10.200.2.%1").arg(nRound)); };
     EXPECT_EQ(Events(watcher, {At(1, "10.200.1.1"), claimed, forged(0)}), QStringList{});
     EXPECT_TRUE(watcher.Waiting());
@@ -106,7 +106,8 @@ TEST(Watcher, AnApplianceAnsweringWhereItIsKnownStaysWhoeverSpeaksFirst)
     Events(watcher, {At(1, "10.200.1.1")});
     const auto contested = [](const char* pszOwnIp, const QString& strSerial) {
         Appliance forged = At(1, "10.200.1.77", "FORGED");
-        forged.otherClaims = {{QString::fromLatin1(pszOwnIp), strSerial}};
+        const Appliance own = At(1, QString::fromLatin1(pszOwnIp), strSerial);
+        forged.otherClaims = {{own.nIp, own.strIp, strSerial}};
         return forged;
     };
     for (int i = 0; i < 3; ++i)
