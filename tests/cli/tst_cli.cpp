@@ -2,7 +2,7 @@
 // socket on port 8400 that checks each request's bytes and scripts the
 // replies, and against norvane-sim for whole fleets.
 #include "clifixture.h"
-#include "testmain.h"
+#include "coremain.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -250,5 +250,5 @@ TEST_F(CliSimTest, DiscoverWarnsWhenTheSystemDroppedReplies)
 
 int main(int argc, char** argv)
 {
-    return RunSegmentTests(argc, argv);
+    return RunCoreSegmentTests(argc, argv);
 }

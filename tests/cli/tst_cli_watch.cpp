@@ -2,7 +2,7 @@
 // on cue to let appliances appear, leave, move and change (its --control).
 // Stopped by POSIX signals, as a service is.
 #include "clifixture.h"
-#include "testmain.h"
+#include "coremain.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -368,5 +368,5 @@ TEST_F(CliFleetTest, WatchStopsAtOnceOnASignalInTheMiddleOfARound)
 
 int main(int argc, char** argv)
 {
-    return RunSegmentTests(argc, argv);
+    return RunCoreSegmentTests(argc, argv);
 }

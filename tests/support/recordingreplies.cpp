@@ -1,4 +1,4 @@
-#include "recorder.h"
+#include "recordingreplies.h"
 
 #include "devicemsg.h"
 

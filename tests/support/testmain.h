@@ -1,27 +1,10 @@
-// The mains of the test programs (those that open sockets refuse to run
-// outside the private segment), and Qt texts printed readably on failure.
+// The mains of the window's test programs: the same as coremain.h with a
+// QApplication, for the widgets.
 #pragma once
 
-#include "privatesegment.h"
+#include "coremain.h"
 
 #include <QApplication>
-#include <QString>
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <ostream>
-
-inline void PrintTo(const QString& str, std::ostream* pOut)
-{
-    *pOut << '"' << str.toStdString() << '"';
-}
-// Bytes that are not all printable show as hex.
-inline void PrintTo(const QByteArray& bytes, std::ostream* pOut)
-{
-    const bool bText = std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= ' ' && c <= '~'; });
-    *pOut << (bText ? '"' + bytes.toStdString() + '"' : "0x" + bytes.toHex().toStdString());
-}
 
 inline int RunTests(int argc, char** argv)
 {

@@ -1,9 +1,9 @@
 // The plan of norvane provision as read from its CSV file, numbered from a
 // first address, and checked against what answers. Run in a private
 // segment, so that the only local subnet is the segment's own.
+#include "coremain.h"
 #include "plan.h"
 #include "testfiles.h"
-#include "testmain.h"
 
 #include <QTemporaryDir>
 
@@ -212,5 +212,5 @@ TEST(Plan, NumberingAsAppliancesTurnUpSkipsTakenAddressesUpToTheRangesEnd)
 
 int main(int argc, char** argv)
 {
-    return RunSegmentTests(argc, argv);
+    return RunCoreSegmentTests(argc, argv);
 }

@@ -1,20 +1,15 @@
 // The sweep's pace, through a real endpoint inside the private segment:
 // every 10.200.x.y is local there, so its requests never leave loopback.
 #include "addresssweep.h"
+#include "coremain.h"
 #include "devicesocket.h"
-#include "segmentguard.h"
 #include "waitfor.h"
 
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
-
-#include <cstdio>
 
 namespace {
 
@@ -63,14 +58,7 @@ TEST(AddressSweep, TheFirstTickAfterAStallMakesUpForTwentyMillisecondsOnly)
 
 } // namespace
 
-// The engine alone: no widgets, so no QApplication.
 int main(int argc, char** argv)
 {
-    if (const std::string strWhy = SegmentRefusal(); !strWhy.empty()) {
-        std::fprintf(stderr, "tst_addresssweep: refusing to send: %s\n", strWhy.c_str());
-        return 3;
-    }
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return RunCoreSegmentTests(argc, argv);
 }
