@@ -136,27 +136,22 @@ void CheckReport(const CContext& ctx, const QString& strReport, const QString& s
 int RunBackupAll(CContext& ctx)
 {
     // Everything is checked before the directory is made or anything sent.
-    FleetOptions options = ReadFleetOptions(ctx, "backup-all");
+    FleetStart start = ReadFleetStart(ctx, "backup-all");
+    FleetOptions& options = start.options;
     const QString strDir = ctx.args[0];
-    const int nRounds = CountOption(ctx, "rounds", 1, 1000);
-    const QRegularExpression match = MatchOption(ctx);
     CheckDirectory(strDir);
     if (!options.strReport.isEmpty())
         CheckReport(ctx, options.strReport, strDir);
     options.strPassword = ReadPassword(ctx);
 
-    const QList<Appliance> found = Discover(ctx, ctx.nDiscoverMs, nRounds);
-    WarnSystemDrops(ctx);
-    const QList<Appliance> chosen = Chosen(ctx, match, found);
+    const auto [found, chosen] = DiscoverFleet(ctx, start);
     CImageWriter writer(options.nParallel);
     std::vector<std::unique_ptr<CBackupJob>> jobs;
     for (const Appliance& a : chosen)
         jobs.push_back(std::make_unique<CBackupJob>(a, strDir, writer));
     // The report says the same.
-    if (chosen.isEmpty()) {
-        const int nExit = NoneChosen(ctx, found.size());
-        return CFleetReporter(options).SaveReport({}) ? nExit : EXIT_FILE;
-    }
+    if (chosen.isEmpty())
+        return EndUnrun(options, NoneChosen(ctx, found.size()));
     if (!MakeOwnerDirectory(strDir))
         Fail(EXIT_FILE, QStringLiteral("cannot make the directory %1").arg(strDir));
     RefuseUnsafe(JobList(jobs), false);

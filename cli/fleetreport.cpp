@@ -138,6 +138,11 @@ bool CFleetReporter::SaveReport(const QList<CFleetJob*>& jobs, const FleetRest& 
     return true;
 }
 
+int EndUnrun(const FleetOptions& options, int nExit, const QList<CFleetJob*>& jobs, const FleetRest& rest)
+{
+    return CFleetReporter(options).SaveReport(jobs, rest) ? nExit : EXIT_FILE;
+}
+
 int RunFleet(CSession& session, const FleetOptions& options, const QList<CFleetJob*>& jobs,
              const std::function<QString()>& doneText, const std::function<void()>& afterAll,
              const FleetRest& rest)

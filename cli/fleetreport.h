@@ -46,10 +46,15 @@ private:
     qint64 m_nLastProgressMs = -1000;
 };
 
+// A run that ends before any job is: its report (none when no --report)
+// says what was found, lest a previous run's stand. nExit, or EXIT_FILE
+// when the report could not be written.
+int EndUnrun(const FleetOptions& options, int nExit, const QList<CFleetJob*>& jobs = {}, const FleetRest& rest = {});
+
 // The whole run: the jobs, then afterAll (when given), then the summary and
 // the report. Returns the exit code: 128 + the signal when one interrupted
-// the run, else 10 when the report could not be written, 1 when a job did
-// not succeed or the rest failed, 0.
+// the run, else EXIT_FILE when the report could not be written,
+// EXIT_SOME_FAILED when a job did not succeed or the rest failed, EXIT_OK.
 int RunFleet(CSession& session, const FleetOptions& options, const QList<CFleetJob*>& jobs,
              const std::function<QString()>& doneText, const std::function<void()>& afterAll = {},
              const FleetRest& rest = {});

@@ -151,9 +151,9 @@ std::map<QString, ImageFile> ReadImages(const QString& strDir)
 
 int RunRestoreAll(CContext& ctx)
 {
-    FleetOptions options = ReadFleetOptions(ctx, "restore-all");
-    const int nRounds = CountOption(ctx, "rounds", 1, 1000);
-    const QRegularExpression match = MatchOption(ctx);
+    FleetStart start = ReadFleetStart(ctx, "restore-all");
+    FleetOptions& options = start.options;
+    const QRegularExpression& match = start.match;
     CheckConfirmable(ctx, "restore");
     const std::map<QString, ImageFile> images = ReadImages(ctx.args[0]);
     if (!options.strReport.isEmpty()) {
@@ -165,9 +165,7 @@ int RunRestoreAll(CContext& ctx)
     }
     options.strPassword = ReadPassword(ctx);
 
-    const QList<Appliance> found = Discover(ctx, ctx.nDiscoverMs, nRounds);
-    WarnSystemDrops(ctx);
-    const QList<Appliance> chosen = Chosen(ctx, match, found);
+    const auto [found, chosen] = DiscoverFleet(ctx, start);
     std::vector<std::unique_ptr<CRestoreJob>> jobs;
     QJsonArray untouched;
     QHash<QString, const Appliance*> answering; // every appliance found, by MAC
@@ -210,7 +208,7 @@ int RunRestoreAll(CContext& ctx)
             nExit = NoneChosen(ctx, found.size());
         else
             Note(QStringLiteral("none of the %1 appliances chosen has a file in %2").arg(chosen.size()).arg(ctx.args[0]));
-        return CFleetReporter(options).SaveReport(JobList(jobs), LeftAlone(untouched)) ? nExit : EXIT_FILE;
+        return EndUnrun(options, nExit, JobList(jobs), LeftAlone(untouched));
     }
     Note(QStringLiteral("%1 appliances will get the image of their file").arg(nToLoad));
     Confirm(ctx, IDS_CONFIRM_LOAD);

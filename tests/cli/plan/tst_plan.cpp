@@ -109,9 +109,9 @@ TEST(Plan, APlanReadInPiecesReadsAsOneWholeFile)
 TEST(Plan, NumberingStopsBeforeAnAddressNoApplianceMayHaveAndOccupiedAddressesAreNamed)
 {
     // The segment's subnet is 10.200.0.0/16: its broadcast address ends the run.
-    const QList<Appliance> found{{.strMac = "00:1A:2B:00:00:01", .strIp = "10.200.255.253", .strSerial = "NV1"},
-                                 {.strMac = "00-1A-2B-00-00-02", .strIp = "10.200.1.2", .strSerial = "NV2"},
-                                 {.strMac = "00:1A:2B:00:00:03", .strIp = "10.200.1.3", .strSerial = "NV3"}};
+    const QList<Appliance> found{Appliance::Heard("00:1A:2B:00:00:01", "10.200.255.253", "NV1", 0),
+                                 Appliance::Heard("00-1A-2B-00-00-02", "10.200.1.2", "NV2", 0),
+                                 Appliance::Heard("00:1A:2B:00:00:03", "10.200.1.3", "NV3", 0)};
     QStringList problems;
     const QList<PlanRow> rows = NumberedPlan(found, QStringLiteral("10.200.255.253"), {}, problems);
     EXPECT_EQ(Rows(rows), "00:1A:2B:00:00:01 10.200.255.253; 00:1A:2B:00:00:02 10.200.255.254");
@@ -134,7 +134,7 @@ TEST(Plan, NumberingEndsWithTheSubnetOrScanRangeOfTheFirstAddress)
 {
     QList<Appliance> four;
     for (int i = 1; i <= 4; ++i)
-        four.append({.strMac = QStringLiteral("00:1A:2B:00:00:0%1").arg(i), .strIp = QStringLiteral("10.200.1.%1").arg(i)});
+        four.append(Appliance::Heard(QStringLiteral("00:1A:2B:00:00:0%1").arg(i), QStringLiteral("10.200.1.%1").arg(i), {}, 0));
     const struct {
         const char* pszScan;
         const char* pszFirst;
@@ -196,7 +196,7 @@ TEST(Plan, NumberingAsAppliancesTurnUpSkipsTakenAddressesUpToTheRangesEnd)
     quint32 nNext = 0;
     QStringList given;
     for (int i = 1; i <= 5; ++i) {
-        const Appliance a{.strMac = QStringLiteral("00:1A:2B:00:00:0%1").arg(i), .strIp = QStringLiteral("10.200.9.9")};
+        const Appliance a = Appliance::Heard(QStringLiteral("00:1A:2B:00:00:0%1").arg(i), "10.200.9.9", {}, 0);
         QString strWhy;
         const PlanRow row = NextNumberedRow(a, strFirst, scan, taken, nNext, strWhy);
         given << (row.strIp.isEmpty() ? strWhy : row.strIp);
