@@ -150,6 +150,24 @@ FleetOptions ReadFleetOptions(const CContext& ctx, const char* pszCommand)
     return options;
 }
 
+FleetStart ReadFleetStart(const CContext& ctx, const char* pszCommand)
+{
+    FleetStart start;
+    start.options = ReadFleetOptions(ctx, pszCommand);
+    start.nRounds = CountOption(ctx, "rounds", 1, 1000);
+    start.match = MatchOption(ctx);
+    return start;
+}
+
+FleetFound DiscoverFleet(CContext& ctx, const FleetStart& start)
+{
+    FleetFound found;
+    found.all = Discover(ctx, ctx.nDiscoverMs, start.nRounds);
+    WarnSystemDrops(ctx);
+    found.chosen = Chosen(ctx, start.match, found.all);
+    return found;
+}
+
 int NoneChosen(const CContext& ctx, qsizetype nFound)
 {
     if (!nFound) {

@@ -29,6 +29,22 @@ QList<Appliance> Chosen(const CContext& ctx, const QRegularExpression& match, co
 // --parallel, --retries, --report, --timeout, and progress when standard
 // error is a terminal; the password is left to ReadPassword.
 FleetOptions ReadFleetOptions(const CContext& ctx, const char* pszCommand);
+
+// What a command on many appliances (backup-all, restore-all, provision)
+// reads first: the fleet's options, --rounds and --match.
+struct FleetStart {
+    FleetOptions options;
+    int nRounds = 1;
+    QRegularExpression match;
+};
+FleetStart ReadFleetStart(const CContext& ctx, const char* pszCommand);
+// Its discovery, --rounds of it: every appliance that answered, and those
+// --match picks.
+struct FleetFound {
+    QList<Appliance> all;
+    QList<Appliance> chosen;
+};
+FleetFound DiscoverFleet(CContext& ctx, const FleetStart& start);
 // Nothing to work on is no success: a job on the wrong segment, or with a
 // mistyped --match, must not pass for one. Says why; returns the exit code.
 int NoneChosen(const CContext& ctx, qsizetype nFound);
