@@ -58,7 +58,8 @@ const Subcommand kSubcommands[] = {
      "Gives each appliance in PLAN.csv (mac,ip[,password]; - reads standard input) its address, or numbers those "
      "found from --from "
      "FIRST_IP; checks each.",
-     OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_FLEET | OPT_PLAN | OPT_WATCH, RunProvision},
+     OPT_PASSWORD | OPT_RESOLVE | OPT_SCAN | OPT_FLEET | OPT_PLAN | OPT_WATCH,
+     [](CContext& ctx) { return ctx.IsSet("watch") ? RunProvisionWatch(ctx) : RunProvision(ctx); }},
     {"watch", "",
      "Discovers every --interval seconds until stopped, printing each appliance that appeared, moved, changed "
      "its serial or is gone.",

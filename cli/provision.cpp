@@ -4,16 +4,15 @@
 // makes (addresschange.h), one fleet job per row (fleet.h).
 #include "subcommands.h"
 
-#include "addresschange.h"
 #include "exitcodes.h"
 #include "fleetreport.h"
 #include "messages.h"
 #include "output.h"
 #include "plan.h"
+#include "provisioninput.h"
 #include "provisionjob.h"
 #include "session.h"
 #include "steps.h"
-#include "targets.h"
 #include "terminal.h"
 
 #include <QHash>
@@ -31,17 +30,6 @@ const Appliance* FindMac(const QHash<QString, qsizetype>& byMac, const QList<App
     return it == byMac.constEnd() ? nullptr : &found[*it];
 }
 
-} // namespace
-
-[[noreturn]] void Refuse(const QStringList& problems)
-{
-    for (const QString& strProblem : problems)
-        Note(strProblem);
-    Usage(QStringLiteral("the plan is refused (%1 to mend); nothing was sent").arg(problems.size()));
-}
-
-namespace {
-
 // Written as it goes: half a million rows held as a table, then again as
 // text, took fifty times the plan's size.
 void PrintPlan(const CContext& ctx, const QList<PlanRow>& rows, const QHash<QString, qsizetype>& byMac,
@@ -51,7 +39,7 @@ void PrintPlan(const CContext& ctx, const QList<PlanRow>& rows, const QHash<QStr
     const bool bJson = strFormat == QLatin1String("json"), bCsv = strFormat == QLatin1String("csv");
     const auto cells = [&](const PlanRow& row) {
         const Appliance* p = FindMac(byMac, found, row.strMac);
-        return QStringList{row.strMac, p ? p->strIp : QString(), row.strIp, PlannedAction(row, p)};
+        return QStringList{row.strMac, p ? p->strIp : QString(), row.strIp, OutcomeText(PlannedAction(row, p))};
     };
     const QStringList header = bCsv ? QStringList{"mac", "ip", "new_ip", "action"}
                                     : QStringList{"MAC", "IP", "NEW IP", "ACTION"};
@@ -101,40 +89,8 @@ void PrintPlan(const CContext& ctx, const QList<PlanRow>& rows, const QHash<QStr
 }
 } // namespace
 
-ProvisionInput ReadProvisionInput(CContext& ctx)
-{
-    ProvisionInput in;
-    in.options = ReadFleetOptions(ctx, "provision");
-    in.bFrom = ctx.IsSet("from");
-    if (in.bFrom == !ctx.args.isEmpty())
-        Usage(QStringLiteral("give either PLAN.csv or --from FIRST_IP; see norvane help provision"));
-    if (!in.bFrom && ctx.IsSet("match"))
-        Usage(QStringLiteral("--match goes with --from: a plan names its appliances"));
-    in.match = MatchOption(ctx);
-    if (in.bFrom) {
-        if (const QString strWhy = NewIpRefusal(ctx.Value("from"), ctx.sweep.ranges); !strWhy.isEmpty())
-            Usage(strWhy);
-        in.strFirstIp = CanonicalIp(ctx.Value("from"));
-    }
-    QStringList problems;
-    in.rows = in.bFrom ? NumberedPlan({}, in.strFirstIp, ctx.sweep.ranges, problems)
-                       : ReadPlan(ctx.args[0], ctx.sweep.ranges, problems);
-    if (!problems.isEmpty())
-        Refuse(problems);
-    if (!in.options.strReport.isEmpty()) {
-        CheckReportApart(ctx, in.options.strReport,
-                         in.bFrom || ctx.args[0] == QLatin1String("-") ? QStringList() : ctx.args);
-        CheckWritable(in.options.strReport);
-    }
-    in.bAllHavePasswords =
-        !in.bFrom && std::all_of(in.rows.begin(), in.rows.end(), [](const PlanRow& row) { return row.bPassword; });
-    return in;
-}
-
 int RunProvision(CContext& ctx)
 {
-    if (ctx.IsSet("watch"))
-        return RunProvisionWatch(ctx);
     const int nRounds = CountOption(ctx, "rounds", 1, 1000);
     const bool bDryRun = ctx.IsSet("dry-run");
     const QString strFormat = ctx.Value("format");
@@ -161,7 +117,7 @@ int RunProvision(CContext& ctx)
             return bDryRun || CFleetReporter(options).SaveReport({}) ? nExit : EXIT_FILE;
         }
         std::sort(chosen.begin(), chosen.end(), [](const Appliance& a, const Appliance& b) {
-            return CanonicalMac(a.strMac) < CanonicalMac(b.strMac);
+            return a.strMacKey < b.strMacKey;
         });
         rows = NumberedPlan(chosen, strFirstIp, ctx.sweep.ranges, problems);
     }
@@ -171,7 +127,7 @@ int RunProvision(CContext& ctx)
 
     QHash<QString, qsizetype> byMac;
     for (qsizetype i = 0; i < found.size(); ++i)
-        byMac.insert(CanonicalMac(found[i].strMac), i);
+        byMac.insert(found[i].strMacKey, i);
     const qsizetype nAnswering = std::count_if(rows.begin(), rows.end(), [&](const PlanRow& row) {
         return FindMac(byMac, found, row.strMac) != nullptr;
     });
@@ -212,13 +168,15 @@ int RunProvision(CContext& ctx)
         return nAnswering < rows.size() ? EXIT_SOME_FAILED : EXIT_OK;
     RefuseUnsafe(JobList(jobs), true);
     const auto doneText = [&] {
-        const auto count = [&](const QString& strOutcome) {
+        const auto count = [&](ERowOutcome eOutcome) {
             return std::count_if(jobs.begin(), jobs.end(),
-                                 [&](const auto& pJob) { return pJob->Outcome() == strOutcome; });
+                                 [&](const auto& pJob) { return pJob->Outcome() == eOutcome; });
         };
-        return QStringLiteral("at their planned addresses (%1 moved, %2 already there)")
-            .arg(count(kMoved))
-            .arg(count(kAlreadyThere));
+        return QStringLiteral("at their planned addresses (%1 %2, %3 %4)")
+            .arg(count(ERowOutcome::Moved))
+            .arg(OutcomeText(ERowOutcome::Moved))
+            .arg(count(ERowOutcome::AlreadyThere))
+            .arg(OutcomeText(ERowOutcome::AlreadyThere));
     };
     return RunFleet(*ctx.pSession, options, JobList(jobs), doneText,
                     [&] { LookAgain(*ctx.pSession, jobs, options.nTimeoutMs); }, rest);

@@ -6,7 +6,9 @@
 #include "exitcodes.h"
 #include "interruption.h"
 #include "messages.h"
+#include "provisioninput.h"
 #include "steps.h"
+#include "watch.h"
 #include "zerotouch.h"
 
 int RunProvisionWatch(CContext& ctx)
@@ -21,9 +23,11 @@ int RunProvisionWatch(CContext& ctx)
     if (!in.bAllHavePasswords)
         in.options.strPassword = ReadPassword(ctx);
     CWatcher watcher(watch.nGoneAfter);
-    CZeroTouch zeroTouch(ctx, in, watcher, writer);
     CInterruption interruption;
+    CZeroTouch zeroTouch(
+        ctx, in, watcher, [&](const WatchEvent& event) { return writer.Write(event); },
+        [&](const QList<ZeroTouchMove>& moves) { return SendMoves(*ctx.pSession, in.options, moves, interruption); });
     RepeatDiscovery(ctx, watch.nIntervalMs, ctx.nDiscoverMs, interruption,
-                    [&](const QList<Appliance>& heard) { return zeroTouch.Round(heard, interruption); });
+                    [&](const QList<Appliance>& heard) { return zeroTouch.Round(heard); });
     return EXIT_OK;
 }

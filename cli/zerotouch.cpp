@@ -1,110 +1,136 @@
 #include "zerotouch.h"
 
+#include "ipv4text.h"
+#include "provisionjob.h"
 #include "steps.h"
 #include "subcommands.h"
 
-CZeroTouch::CZeroTouch(CContext& ctx, const ProvisionInput& in, CWatcher& watcher, CEventWriter& writer)
-    : m_ctx(ctx), m_in(in), m_watcher(watcher), m_writer(writer)
+#include <memory>
+#include <vector>
+
+QList<MoveEnd> SendMoves(CSession& session, const FleetOptions& options, const QList<ZeroTouchMove>& moves,
+                         CInterruption& interruption)
 {
-    for (const PlanRow& row : in.rows)
-        m_plan.insert(row.strMac, row);
-    // Lost replies are asked again on the next round, not at once.
-    m_runOptions = in.options;
-    m_runOptions.nRetries = 0;
-    m_runOptions.bProgress = false;
+    FleetOptions once = options;
+    once.nRetries = 0;
+    once.bProgress = false;
+    std::vector<std::unique_ptr<CProvisionJob>> jobs;
+    for (const ZeroTouchMove& move : moves)
+        jobs.push_back(std::make_unique<CProvisionJob>(move.row, move.target));
+    RefuseUnsafe(JobList(jobs), true);
+    CFleetRunner(session, once, [] {}).Run(JobList(jobs), &interruption);
+    LookAgain(session, jobs, options.nTimeoutMs);
+    QList<MoveEnd> ends;
+    for (const auto& pJob : jobs) {
+        using EKind = MoveEnd::EKind;
+        const EKind eKind = pJob->Succeeded()                                   ? EKind::Moved
+                            : pJob->State() == CFleetJob::EState::Interrupted ? EKind::Interrupted
+                            : pJob->Refused()                                   ? EKind::Refused
+                                                                                : EKind::Failed;
+        ends.append({eKind, pJob->Error(), pJob->Attempts()});
+    }
+    return ends;
 }
 
-bool CZeroTouch::Round(const QList<Appliance>& heard, CInterruption& interruption)
+CZeroTouch::CZeroTouch(const CContext& ctx, const ProvisionInput& in, CWatcher& watcher, Write write, Send send)
+    : m_ctx(ctx), m_in(in), m_watcher(watcher), m_write(std::move(write)), m_send(std::move(send))
+{
+    for (const PlanRow& row : in.rows)
+        m_planned.insert(row.strMac, {row});
+}
+
+bool CZeroTouch::Round(const QList<Appliance>& heard)
 {
     QList<WatchEvent> events = m_watcher.Round(heard);
-    std::vector<std::unique_ptr<CProvisionJob>> jobs;
     QList<WatchEvent> refused;
     // Numbered first, so that an appliance appears with its plan.
-    MakeJobs(heard, jobs, refused);
+    const QList<ZeroTouchMove> moves = Moves(heard, refused);
     for (WatchEvent& event : events) {
         event.extra.insert(QStringLiteral("plan"), PlanNote(event.appliance));
-        if (!m_writer.Write(event))
+        if (!m_write(event))
             return false;
     }
     for (const WatchEvent& event : std::as_const(refused))
-        if (!m_writer.Write(event))
+        if (!m_write(event))
             return false;
-    if (jobs.empty())
+    if (moves.isEmpty())
         return true;
-    RefuseUnsafe(JobList(jobs), true);
-    CFleetRunner(*m_ctx.pSession, m_runOptions, [] {}).Run(JobList(jobs), &interruption);
-    LookAgain(*m_ctx.pSession, jobs, m_in.options.nTimeoutMs);
-    for (const auto& pJob : jobs)
-        if (!m_writer.Write(Outcome(*pJob)))
+    const QList<MoveEnd> ends = m_send(moves);
+    for (qsizetype i = 0; i < moves.size(); ++i)
+        if (!m_write(Ended(moves[i], ends[i])))
             return false;
     return true;
+}
+
+// The row of the appliance with this MAC; null when it is in no plan.
+const PlanRow* CZeroTouch::PlannedRow(const QString& strMacKey) const
+{
+    const auto it = m_planned.constFind(strMacKey);
+    return it == m_planned.constEnd() || it->eState == Planned::EState::Unnumbered ? nullptr : &it->row;
 }
 
 // Where the plan stands on an appliance an event names.
 QString CZeroTouch::PlanNote(const Appliance& a) const
 {
-    const auto row = m_plan.constFind(CanonicalMac(a.strMac));
-    return row == m_plan.constEnd() ? QStringLiteral("not in plan") : PlannedAction(*row, &a);
+    const PlanRow* pRow = PlannedRow(a.strMacKey);
+    return pRow ? OutcomeText(PlannedAction(*pRow, &a)) : QStringLiteral("not in plan");
 }
 
-// The row of a planned appliance; with --from, numbered now if it is new
-// and --match picks it. Null when it is in no plan.
-const PlanRow* CZeroTouch::RowOf(const Appliance& a, const QSet<QString>& taken, QList<WatchEvent>& refused)
+// The row of a planned appliance still to be moved; with --from, numbered
+// now if it is new and --match picks it. Null when there is nothing to do.
+const PlanRow* CZeroTouch::RowToMove(const Appliance& a, const QSet<QString>& taken, QList<WatchEvent>& refused)
 {
-    const QString strKey = CanonicalMac(a.strMac);
-    if (const auto it = m_plan.constFind(strKey); it != m_plan.constEnd())
-        return &*it;
-    if (!m_in.bFrom || strKey.isEmpty() || m_unnumbered.contains(strKey) ||
-        Chosen(m_ctx, m_in.match, {a}).isEmpty())
+    const QString& strKey = a.strMacKey;
+    if (const auto it = m_planned.constFind(strKey); it != m_planned.constEnd())
+        return it->eState == Planned::EState::Waiting ? &it->row : nullptr;
+    if (!m_in.bFrom || strKey.isEmpty() || Chosen(m_ctx, m_in.match, {a}).isEmpty())
         return nullptr;
     if (InNumberingRange(a.strIp, m_in.strFirstIp, m_ctx.sweep.ranges) && a.Proven()) {
         PlanRow row;
         row.strMac = row.strSource = strKey;
-        row.strIp = CanonicalIp(a.strIp);
-        return &*m_plan.insert(strKey, row);
+        row.strIp = a.IpText();
+        return &m_planned.insert(strKey, {row})->row;
     }
     QString strWhy;
     const PlanRow row = NextNumberedRow(a, m_in.strFirstIp, m_ctx.sweep.ranges, taken, m_nNext, strWhy);
     if (row.strIp.isEmpty()) {
-        m_unnumbered.insert(strKey);
+        m_planned.insert(strKey, {{}, 0, Planned::EState::Unnumbered});
         refused.append(Failed(a, strWhy, 0, true));
         return nullptr;
     }
-    return &*m_plan.insert(strKey, row);
+    return &m_planned.insert(strKey, {row})->row;
 }
 
-void CZeroTouch::MakeJobs(const QList<Appliance>& heard, std::vector<std::unique_ptr<CProvisionJob>>& jobs,
-                          QList<WatchEvent>& refused)
+QList<ZeroTouchMove> CZeroTouch::Moves(const QList<Appliance>& heard, QList<WatchEvent>& refused)
 {
     // Addresses in use, with who answers there: none is given twice. A
     // claim from elsewhere names no holder, lest one datagram block a move.
     QHash<QString, QString> macAt;
     for (const Appliance& a : heard)
         if (a.Proven())
-            macAt.insert(CanonicalIp(a.strIp), CanonicalMac(a.strMac));
+            macAt.insert(a.IpText(), a.strMacKey);
     // Numbering skips them and those handed out; a plan names its own.
     QSet<QString> taken;
     if (m_in.bFrom) {
-        for (const PlanRow& row : std::as_const(m_plan))
-            taken.insert(row.strIp);
+        for (const Planned& planned : std::as_const(m_planned))
+            taken.insert(planned.row.strIp);
         for (auto it = macAt.cbegin(); it != macAt.cend(); ++it)
             taken.insert(it.key());
     }
+    QList<ZeroTouchMove> moves;
     for (const Appliance& a : m_watcher.Answering()) {
-        const QString strKey = CanonicalMac(a.strMac);
-        if (m_moved.contains(strKey) || m_givenUp.contains(strKey))
-            continue;
-        const PlanRow* pRow = RowOf(a, taken, refused);
-        if (!pRow || PlannedAction(*pRow, &a) == kAlreadyThere)
+        const PlanRow* pRow = RowToMove(a, taken, refused);
+        if (!pRow || PlannedAction(*pRow, &a) == ERowOutcome::AlreadyThere)
             continue;
         const QString strHolder = macAt.value(pRow->strIp);
-        if (!strHolder.isEmpty() && strHolder != strKey) {
+        if (!strHolder.isEmpty() && strHolder != a.strMacKey) {
             refused.append(Failure(a, QStringLiteral("%1 already answers for another appliance, %2")
                                           .arg(pRow->strIp, strHolder)));
             continue;
         }
-        jobs.push_back(std::make_unique<CProvisionJob>(*pRow, a));
+        moves.append({a, *pRow});
     }
+    return moves;
 }
 
 WatchEvent CZeroTouch::Failed(const Appliance& a, const QString& strError, int nFailures, bool bFinal) const
@@ -114,36 +140,44 @@ WatchEvent CZeroTouch::Failed(const Appliance& a, const QString& strError, int n
                    {"error", strError},
                    {"failures", nFailures},
                    {"retrying", !bFinal}};
-    if (const auto row = m_plan.constFind(CanonicalMac(a.strMac)); row != m_plan.constEnd())
-        event.extra.insert(QStringLiteral("planned_ip"), row->strIp);
+    if (const PlanRow* pRow = PlannedRow(a.strMacKey))
+        event.extra.insert(QStringLiteral("planned_ip"), pRow->strIp);
     return event;
 }
 
-WatchEvent CZeroTouch::Outcome(const CProvisionJob& job)
+WatchEvent CZeroTouch::Ended(const ZeroTouchMove& move, const MoveEnd& end)
 {
-    const QString strKey = CanonicalMac(job.Target().strMac);
-    if (job.Succeeded()) {
-        Appliance a = job.Target();
-        a.strIp = a.strFrom = job.Row().strIp;
+    Planned& planned = m_planned[move.target.strMacKey];
+    switch (end.eKind) {
+    case MoveEnd::EKind::Moved: {
+        Appliance a = move.target;
+        a.strIp = move.row.strIp;
+        a.bIp = ParseIpv4(a.strIp, a.nIp);
+        a.nFrom = a.nIp;
         m_watcher.Place(a);
-        m_moved.insert(strKey);
-        WatchEvent event{QStringLiteral("moved"), a, job.Target().strIp, {}, {}};
-        event.extra = {{"plan", kMoved}, {"attempts", job.Attempts()}};
+        planned.eState = Planned::EState::Moved;
+        WatchEvent event{QStringLiteral("moved"), a, move.target.strIp, {}, {}};
+        event.extra = {{"plan", OutcomeText(ERowOutcome::Moved)}, {"attempts", end.nAttempts}};
         return event;
     }
-    if (job.State() == CFleetJob::EState::Interrupted)
-        return Failed(job.Target(), job.Error(), m_failures.value(strKey), false);
-    return Failure(job.Target(), job.Error(), job.Refused());
+    case MoveEnd::EKind::Interrupted:
+        return Failed(move.target, end.strError, planned.nFailures, false);
+    case MoveEnd::EKind::Refused:
+        return Failure(move.target, end.strError, true);
+    case MoveEnd::EKind::Failed:
+        break;
+    }
+    return Failure(move.target, end.strError);
 }
 
 // One more failed move of a; after --retries of them, or the appliance's
 // own refusal, the last.
 WatchEvent CZeroTouch::Failure(const Appliance& a, const QString& strError, bool bRefused)
 {
-    const QString strKey = CanonicalMac(a.strMac);
-    const int nFailures = ++m_failures[strKey];
-    const bool bFinal = bRefused || nFailures > m_in.options.nRetries;
+    Planned& planned = m_planned[a.strMacKey];
+    ++planned.nFailures;
+    const bool bFinal = bRefused || planned.nFailures > m_in.options.nRetries;
     if (bFinal)
-        m_givenUp.insert(strKey);
-    return Failed(a, strError, nFailures, bFinal);
+        planned.eState = Planned::EState::GivenUp;
+    return Failed(a, strError, planned.nFailures, bFinal);
 }

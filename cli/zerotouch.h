@@ -15,45 +15,80 @@
 // With --from, appliances that --match picks are numbered as they turn up;
 // those already answering from an address of that range keep it, so a
 // restarted unit renumbers nothing.
+//
+// CZeroTouch decides; what it decides goes out by the Send it is handed
+// (SendMoves over the session, in a run), so that its rounds can be played
+// without a network.
 #pragma once
 
-#include "fleet.h"
-#include "provisionjob.h"
-#include "watch.h"
+#include "provisioninput.h"
+#include "watcher.h"
 
 #include <QHash>
 #include <QSet>
 
-#include <memory>
-#include <vector>
+#include <functional>
 
 struct CContext;
 class CInterruption;
+class CSession;
+
+// A move a round calls for: the appliance as believed, to its row's address.
+struct ZeroTouchMove {
+    Appliance target;
+    PlanRow row;
+};
+
+// How a move ended. Failed: no answer, or none that it moved, so a later
+// round may try again; Refused: the appliance said no (a wrong password).
+struct MoveEnd {
+    enum class EKind { Moved, Failed, Refused, Interrupted } eKind = EKind::Moved;
+    QString strError;
+    int nAttempts = 0;
+};
+
+// The moves sent as provision sends them, each tried once (a lost reply is
+// asked again on a later round, not at once); their ends in their order.
+QList<MoveEnd> SendMoves(CSession& session, const FleetOptions& options, const QList<ZeroTouchMove>& moves,
+                         CInterruption& interruption);
 
 class CZeroTouch {
 public:
-    CZeroTouch(CContext& ctx, const ProvisionInput& in, CWatcher& watcher, CEventWriter& writer);
+    // write takes each event, false when it could not be written; send
+    // takes a round's moves.
+    using Write = std::function<bool(const WatchEvent&)>;
+    using Send = std::function<QList<MoveEnd>(const QList<ZeroTouchMove>&)>;
+
+    CZeroTouch(const CContext& ctx, const ProvisionInput& in, CWatcher& watcher, Write write, Send send);
 
     // One discovery's appliances: the watcher's events, then the moves they
-    // call for. False once the writer fails.
-    bool Round(const QList<Appliance>& heard, CInterruption& interruption);
+    // call for. False once an event could not be written.
+    bool Round(const QList<Appliance>& heard);
 
 private:
+    // One appliance's story in this run: its row, and how its move went.
+    struct Planned {
+        // Unnumbered: --match picked it, but --from had no address left
+        // for it; its row is empty.
+        enum class EState { Waiting, Moved, GivenUp, Unnumbered };
+        PlanRow row;
+        int nFailures = 0; // failed moves
+        EState eState = EState::Waiting;
+    };
+
+    const PlanRow* PlannedRow(const QString& strMacKey) const;
     QString PlanNote(const Appliance& a) const;
-    const PlanRow* RowOf(const Appliance& a, const QSet<QString>& taken, QList<WatchEvent>& refused);
-    void MakeJobs(const QList<Appliance>& heard, std::vector<std::unique_ptr<CProvisionJob>>& jobs,
-                  QList<WatchEvent>& refused);
+    const PlanRow* RowToMove(const Appliance& a, const QSet<QString>& taken, QList<WatchEvent>& refused);
+    QList<ZeroTouchMove> Moves(const QList<Appliance>& heard, QList<WatchEvent>& refused);
     WatchEvent Failed(const Appliance& a, const QString& strError, int nFailures, bool bFinal) const;
-    WatchEvent Outcome(const CProvisionJob& job);
+    WatchEvent Ended(const ZeroTouchMove& move, const MoveEnd& end);
     WatchEvent Failure(const Appliance& a, const QString& strError, bool bRefused = false);
 
-    CContext& m_ctx;
+    const CContext& m_ctx;
     const ProvisionInput& m_in;
     CWatcher& m_watcher;
-    CEventWriter& m_writer;
-    FleetOptions m_runOptions;
-    QHash<QString, PlanRow> m_plan; // by canonical MAC; with --from, filled as appliances turn up
-    QHash<QString, int> m_failures; // failed moves, by MAC
-    QSet<QString> m_moved, m_givenUp, m_unnumbered;
-    quint32 m_nNext = 0; // --from: where numbering goes on
+    Write m_write;
+    Send m_send;
+    QHash<QString, Planned> m_planned; // by MAC key; with --from, filled as appliances turn up
+    quint32 m_nNext = 0;               // --from: where numbering goes on
 };
