@@ -147,8 +147,6 @@ private:
             row.strIp = strIp;
         if (m_nPassword >= 0) {
             row.strPassword = m_fields[m_nPassword];
-            // An empty cell takes the password given as usual.
-            row.bPassword = !row.strPassword.isEmpty();
             if (const QString strWhy = PasswordProblem(row.strPassword); !strWhy.isEmpty())
                 m_problems << Where() + QStringLiteral(": ") + strWhy;
         }

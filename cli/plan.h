@@ -22,10 +22,10 @@ struct PlanRow {
     QString strSource;   // the plan's name ("standard input"), or for a numbered row its MAC
     QString strMac;      // canonical
     QString strIp;       // canonical, once checked
-    QString strPassword; // from the row; only when bPassword
-    bool bPassword = false;
+    QString strPassword; // from the row; empty: the password given as usual
     int nLine = 0; // the row's line in the plan; 0 for a numbered row
 
+    bool HasPassword() const { return !strPassword.isEmpty(); }
     // How refusals name the row: "FILE:LINE", or the MAC.
     QString Where() const;
 };

@@ -91,7 +91,6 @@ void PrintPlan(const CContext& ctx, const QList<PlanRow>& rows, const QHash<QStr
 
 int RunProvision(CContext& ctx)
 {
-    const int nRounds = CountOption(ctx, "rounds", 1, 1000);
     const bool bDryRun = ctx.IsSet("dry-run");
     const QString strFormat = ctx.Value("format");
     if (strFormat != QLatin1String("table") && strFormat != QLatin1String("json") && strFormat != QLatin1String("csv"))
@@ -99,26 +98,21 @@ int RunProvision(CContext& ctx)
     ProvisionInput in = ReadProvisionInput(ctx);
     FleetOptions& options = in.options;
     const bool bFrom = in.bFrom;
-    const QRegularExpression& match = in.match;
     const QString& strFirstIp = in.strFirstIp;
     QList<PlanRow>& rows = in.rows;
     QStringList problems;
     if (!bDryRun && !in.bAllHavePasswords)
         options.strPassword = ReadPassword(ctx);
 
-    QList<Appliance> found = Discover(ctx, ctx.nDiscoverMs, nRounds);
-    WarnSystemDrops(ctx);
+    auto [found, chosen] = DiscoverFleet(ctx, in);
     if (bFrom) {
-        QList<Appliance> chosen = Chosen(ctx, match, found);
         // Nothing to number is no success; the (empty) report says so too,
         // rather than a previous run's.
         if (chosen.isEmpty()) {
             const int nExit = NoneChosen(ctx, found.size());
-            return bDryRun || CFleetReporter(options).SaveReport({}) ? nExit : EXIT_FILE;
+            return bDryRun ? nExit : EndUnrun(options, nExit);
         }
-        std::sort(chosen.begin(), chosen.end(), [](const Appliance& a, const Appliance& b) {
-            return a.strMacKey < b.strMacKey;
-        });
+        std::sort(chosen.begin(), chosen.end(), MacOrder);
         rows = NumberedPlan(chosen, strFirstIp, ctx.sweep.ranges, problems);
     }
     CheckOccupied(rows, found, problems);
@@ -162,7 +156,7 @@ int RunProvision(CContext& ctx)
         const int nExit = found.isEmpty() ? NoneChosen(ctx, 0) : EXIT_NONE_MATCHED;
         if (nExit == EXIT_NONE_MATCHED)
             Note(QStringLiteral("none of the %1 appliances found is in the plan").arg(found.size()));
-        return bDryRun || CFleetReporter(options).SaveReport({}, rest) ? nExit : EXIT_FILE;
+        return bDryRun ? nExit : EndUnrun(options, nExit, {}, rest);
     }
     if (bDryRun)
         return nAnswering < rows.size() ? EXIT_SOME_FAILED : EXIT_OK;

@@ -3,7 +3,6 @@
 #include "messages.h"
 #include "steps.h"
 #include "subcommands.h"
-#include "targets.h"
 
 #include <algorithm>
 
@@ -17,17 +16,16 @@
 ProvisionInput ReadProvisionInput(CContext& ctx)
 {
     ProvisionInput in;
-    in.options = ReadFleetOptions(ctx, "provision");
+    static_cast<FleetStart&>(in) = ReadFleetStart(ctx, "provision");
     in.bFrom = ctx.IsSet("from");
     if (in.bFrom == !ctx.args.isEmpty())
         Usage(QStringLiteral("give either PLAN.csv or --from FIRST_IP; see norvane help provision"));
     if (!in.bFrom && ctx.IsSet("match"))
         Usage(QStringLiteral("--match goes with --from: a plan names its appliances"));
-    in.match = MatchOption(ctx);
     if (in.bFrom) {
         if (const QString strWhy = NewIpRefusal(ctx.Value("from"), ctx.sweep.ranges); !strWhy.isEmpty())
             Usage(strWhy);
-        in.strFirstIp = CanonicalIp(ctx.Value("from"));
+        in.strFirstIp = ctx.Value("from");
     }
     QStringList problems;
     in.rows = in.bFrom ? NumberedPlan({}, in.strFirstIp, ctx.sweep.ranges, problems)
@@ -40,6 +38,6 @@ ProvisionInput ReadProvisionInput(CContext& ctx)
         CheckWritable(in.options.strReport);
     }
     in.bAllHavePasswords =
-        !in.bFrom && std::all_of(in.rows.begin(), in.rows.end(), [](const PlanRow& row) { return row.bPassword; });
+        !in.bFrom && std::all_of(in.rows.begin(), in.rows.end(), [](const PlanRow& row) { return row.HasPassword(); });
     return in;
 }

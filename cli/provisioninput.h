@@ -3,21 +3,18 @@
 // fleet's options; the report checked apart from what the run reads.
 #pragma once
 
-#include "fleet.h"
 #include "plan.h"
-
-#include <QRegularExpression>
+#include "steps.h"
 
 struct CContext;
 
-struct ProvisionInput {
-    FleetOptions options;
+// The fleet's options, --rounds and --match (steps.h), and the plan.
+struct ProvisionInput : FleetStart {
     QList<PlanRow> rows;
     bool bFrom = false;
-    QString strFirstIp;       // of --from, canonical
-    QRegularExpression match; // of --match
+    QString strFirstIp; // of --from
     bool bAllHavePasswords = false;
 };
 ProvisionInput ReadProvisionInput(CContext& ctx);
-// Names each problem of the plan, then ends the command (exit 2).
+// Names each problem of the plan, then ends the command (EXIT_USAGE).
 [[noreturn]] void Refuse(const QStringList& problems);

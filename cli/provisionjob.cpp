@@ -90,7 +90,7 @@ void CProvisionJob::Attempt(CSession& session, const FleetOptions& options, cons
 
 void CProvisionJob::Change(CSession& session, const FleetOptions& options, const Calls& calls)
 {
-    AddressChange change{m_appliance, m_row.strIp, m_row.bPassword ? m_row.strPassword : options.strPassword, true};
+    AddressChange change{m_appliance, m_row.strIp, m_row.HasPassword() ? m_row.strPassword : options.strPassword, true};
     // The old address is free for the next change once acknowledged.
     change.acknowledged = calls.addressFree;
     ChangeAddress(session, change, options.nTimeoutMs, [this, end = calls.end](const ChangeResult& result) {

@@ -357,7 +357,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     CWatcher watcher(nGoneAfter);
     CEventWriter writer(true);
     CInterruption interruption;
-    CZeroTouch zeroTouch(*g_pCtx, in, watcher, writer);
+    CZeroTouch zeroTouch(*g_pCtx, in, watcher, [&](const WatchEvent& e) { return writer.Write(e); },
+                         [&](const QList<ZeroTouchMove>& moves) {
+                             return SendMoves(*g_pCtx->pSession, in.options, moves, interruption);
+                         });
     std::deque<Claims> rounds; // the claims of the rounds so far, latest last
     QHash<QString, int> setIps;
     Claims believable; // claimed two rounds running at some time
@@ -385,7 +388,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
 
         const QHash<QString, Appliance> before = ByMac(watcher.Present());
         SentSetIp();
-        zeroTouch.Round(heard, interruption);
+        zeroTouch.Round(heard);
         const QHash<QString, Appliance> after = ByMac(watcher.Present());
 
         // Recent: claimed in the last nGoneAfter rounds.

@@ -90,7 +90,7 @@ bool SameRows(const QList<PlanRow>& a, const QList<PlanRow>& b)
 {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const PlanRow& x, const PlanRow& y) {
         return x.strSource == y.strSource && x.strMac == y.strMac && x.strIp == y.strIp &&
-               x.strPassword == y.strPassword && x.bPassword == y.bPassword && x.nLine == y.nLine;
+               x.strPassword == y.strPassword && x.nLine == y.nLine;
     });
 }
 
@@ -144,7 +144,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
         Require(!row.strMac.isEmpty() && CanonicalMac(row.strMac) == row.strMac, "a MAC not canonical:", row.strMac);
         Require(row.strSource == kName && row.nLine > (i ? rows[i - 1].nLine : 1), "a row's line wrong:",
                 row.Where());
-        Require(row.bPassword == !row.strPassword.isEmpty(), "a password's presence wrong:", row.Where());
         if (!bClean)
             continue;
         Require(!row.strIp.isEmpty() && CanonicalIp(row.strIp) == row.strIp && NewIpRefusal(row.strIp, scan, Host()).isEmpty(),

@@ -13,7 +13,7 @@ QString Rows(const QList<PlanRow>& rows)
 {
     QStringList out;
     for (const PlanRow& row : rows)
-        out << row.strMac + ' ' + row.strIp + (row.bPassword ? ' ' + row.strPassword : QString());
+        out << row.strMac + ' ' + row.strIp + (row.HasPassword() ? ' ' + row.strPassword : QString());
     return out.join(QStringLiteral("; "));
 }
 
