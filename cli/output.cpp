@@ -127,6 +127,24 @@ QString CsvLine(const QStringList& row)
     return fields.join(QLatin1Char(',')) + QLatin1Char('\n');
 }
 
+QString EventText(WatchEvent::EKind eKind)
+{
+    using EKind = WatchEvent::EKind;
+    switch (eKind) {
+    case EKind::Appeared:
+        return QStringLiteral("appeared");
+    case EKind::Moved:
+        return QStringLiteral("moved");
+    case EKind::Changed:
+        return QStringLiteral("changed");
+    case EKind::Gone:
+        return QStringLiteral("gone");
+    case EKind::Failed:
+        break;
+    }
+    return QStringLiteral("failed");
+}
+
 QByteArray FormatEvent(const WatchEvent& event, const QDateTime& time, bool bJson)
 {
     const Appliance& a = event.appliance;
@@ -134,7 +152,7 @@ QByteArray FormatEvent(const WatchEvent& event, const QDateTime& time, bool bJso
         QJsonObject object = ApplianceJson(a);
         for (auto it = event.extra.begin(); it != event.extra.end(); ++it)
             object.insert(it.key(), *it);
-        object.insert(QStringLiteral("event"), event.strEvent);
+        object.insert(QStringLiteral("event"), EventText(event.eKind));
         object.insert(QStringLiteral("time"), time.toUTC().toString(Qt::ISODateWithMs));
         if (!event.strPreviousIp.isEmpty())
             object.insert(QStringLiteral("previous_ip"), event.strPreviousIp);
@@ -149,7 +167,7 @@ QByteArray FormatEvent(const WatchEvent& event, const QDateTime& time, bool bJso
     const QString strWhen = local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) +
                             QString::asprintf("%c%02d:%02d", nOffset < 0 ? '-' : '+', std::abs(nOffset) / 60,
                                               std::abs(nOffset) % 60);
-    QStringList cells{strWhen, event.strEvent.leftJustified(8),
+    QStringList cells{strWhen, EventText(event.eKind).leftJustified(8),
                       Printable(a.strMac).leftJustified(17), Printable(a.strIp).leftJustified(15),
                       Printable(a.strSerial)};
     if (!event.strPreviousIp.isEmpty())

@@ -32,6 +32,8 @@ void MeasureColumns(const QStringList& row, QList<qsizetype>& widths);
 QString ColumnsLine(const QStringList& row, const QList<qsizetype>& widths);
 QString CsvLine(const QStringList& row);
 
+// An event's word: "appeared", "moved", "changed", "gone", "failed".
+QString EventText(WatchEvent::EKind eKind);
 // One event of a watch as a line: JSON (the keys of FormatJson, and event,
 // time in UTC, previous_ip, previous_serial and the event's extra keys), or
 // for people the local time, the event and the appliance in columns.

@@ -132,7 +132,7 @@ int RunWatch(CContext& ctx)
         return 128 + nSignal;
     const QList<Appliance> present = watcher.Present();
     for (const Appliance& a : present)
-        if (!writer.Write({QStringLiteral("appeared"), a, {}, {}, {}}))
+        if (!writer.Write({WatchEvent::EKind::Appeared, a, {}, {}, {}}))
             break;
     if (present.isEmpty())
         Note(QStringLiteral("no appliance answered in %1 rounds").arg(nRounds));

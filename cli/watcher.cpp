@@ -56,14 +56,14 @@ QList<WatchEvent> CWatcher::Round(const QList<Appliance>& heard)
             continue;
         }
         if (known == m_known.end()) {
-            events.append({QStringLiteral("appeared"), a, {}, {}, {}});
+            events.append({WatchEvent::EKind::Appeared, a, {}, {}, {}});
             m_known.insert(strKey, {a, 0});
             continue;
         }
         if (known->appliance.nIp != a.nIp)
-            events.append({QStringLiteral("moved"), a, known->appliance.strIp, {}, {}});
+            events.append({WatchEvent::EKind::Moved, a, known->appliance.strIp, {}, {}});
         if (known->appliance.strSerial != a.strSerial)
-            events.append({QStringLiteral("changed"), a, {}, known->appliance.strSerial, {}});
+            events.append({WatchEvent::EKind::Changed, a, {}, known->appliance.strSerial, {}});
         *known = {a, 0};
     }
     m_heardOnce = std::move(heardOnce);
@@ -79,7 +79,7 @@ QList<WatchEvent> CWatcher::Round(const QList<Appliance>& heard)
     }
     std::sort(gone.begin(), gone.end(), MacOrder);
     for (const Appliance& a : gone)
-        events.append({QStringLiteral("gone"), a, {}, {}, {}});
+        events.append({WatchEvent::EKind::Gone, a, {}, {}, {}});
     return events;
 }
 

@@ -18,10 +18,11 @@
 #include <QList>
 
 struct WatchEvent {
-    QString strEvent;
+    // Failed: a move of provision --watch that did not happen.
+    enum class EKind { Appeared, Moved, Changed, Gone, Failed } eKind = EKind::Appeared;
     Appliance appliance;       // as heard last
-    QString strPreviousIp;     // of "moved"
-    QString strPreviousSerial; // of "changed"
+    QString strPreviousIp;     // of Moved
+    QString strPreviousSerial; // of Changed
     QJsonObject extra;         // keys a command adds (provision --watch)
 };
 

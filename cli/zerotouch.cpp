@@ -135,7 +135,7 @@ QList<ZeroTouchMove> CZeroTouch::Moves(const QList<Appliance>& heard, QList<Watc
 
 WatchEvent CZeroTouch::Failed(const Appliance& a, const QString& strError, int nFailures, bool bFinal) const
 {
-    WatchEvent event{QStringLiteral("failed"), a, {}, {}, {}};
+    WatchEvent event{WatchEvent::EKind::Failed, a, {}, {}, {}};
     event.extra = {{"plan", PlanNote(a)},
                    {"error", strError},
                    {"failures", nFailures},
@@ -156,7 +156,7 @@ WatchEvent CZeroTouch::Ended(const ZeroTouchMove& move, const MoveEnd& end)
         a.nFrom = a.nIp;
         m_watcher.Place(a);
         planned.eState = Planned::EState::Moved;
-        WatchEvent event{QStringLiteral("moved"), a, move.target.strIp, {}, {}};
+        WatchEvent event{WatchEvent::EKind::Moved, a, move.target.strIp, {}, {}};
         event.extra = {{"plan", OutcomeText(ERowOutcome::Moved)}, {"attempts", end.nAttempts}};
         return event;
     }

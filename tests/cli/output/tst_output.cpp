@@ -22,7 +22,7 @@ const QDateTime kWhen(QDate(2024, 3, 1), QTime(12, 30, 0, 250), Qt::OffsetFromUT
 
 WatchEvent Moved()
 {
-    return {"moved", Shown("00:1A:2B:00:00:01", "10.200.1.5", "NV\x1b[2J"), "10.200.1.4", {},
+    return {WatchEvent::EKind::Moved, Shown("00:1A:2B:00:00:01", "10.200.1.5", "NV\x1b[2J"), "10.200.1.4", {},
             QJsonObject{{"outcome", "done\n"}}};
 }
 
@@ -40,7 +40,7 @@ TEST(Output, JsonEventsCarryTheApplianceWhatChangedAndTheTimeInUtc)
     EXPECT_EQ(object["found_by"].toArray(), QJsonArray({"broadcast:eth0", "scan"}));
 
     WatchEvent changed = Moved();
-    changed.strEvent = "changed";
+    changed.eKind = WatchEvent::EKind::Changed;
     changed.strPreviousIp.clear();
     changed.strPreviousSerial = "NV0";
     const QJsonObject other = QJsonDocument::fromJson(FormatEvent(changed, kWhen, true)).object();

@@ -24,7 +24,7 @@ QStringList Events(CWatcher& watcher, const QList<Appliance>& heard)
 {
     QStringList list;
     for (const WatchEvent& e : watcher.Round(heard))
-        list << e.strEvent + QLatin1Char(' ') + e.appliance.strMac.right(2);
+        list << EventText(e.eKind) + QLatin1Char(' ') + e.appliance.strMac.right(2);
     return list;
 }
 
@@ -53,11 +53,11 @@ TEST(Watcher, MovesAndSerialsOnceAgreedAndAOneRoundFlickerIsNothing)
     EXPECT_EQ(Events(watcher, changed), QStringList{});
     const QList<WatchEvent> events = watcher.Round(changed);
     ASSERT_EQ(events.size(), 3);
-    EXPECT_EQ(events[0].strEvent, "moved");
+    EXPECT_EQ(events[0].eKind, WatchEvent::EKind::Moved);
     EXPECT_EQ(events[0].strPreviousIp, "10.200.1.1");
-    EXPECT_EQ(events[1].strEvent, "changed");
+    EXPECT_EQ(events[1].eKind, WatchEvent::EKind::Changed);
     EXPECT_EQ(events[1].strPreviousSerial, "NV1");
-    EXPECT_EQ(events[2].strEvent, "changed");
+    EXPECT_EQ(events[2].eKind, WatchEvent::EKind::Changed);
     EXPECT_EQ(Events(watcher, changed), QStringList{});
 }
 
@@ -126,7 +126,7 @@ TEST(Watcher, AnApplianceAnsweringWhereItIsKnownStaysWhoeverSpeaksFirst)
 TEST(Watcher, TextEventsGiveTheirTimeWithItsOffsetFromUtc)
 {
     const QString strLine = QString::fromUtf8(
-        FormatEvent({QStringLiteral("appeared"), At(1, "10.200.1.1"), {}, {}, {}}, QDateTime::currentDateTime(), false));
+        FormatEvent({WatchEvent::EKind::Appeared, At(1, "10.200.1.1"), {}, {}, {}}, QDateTime::currentDateTime(), false));
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d [+-]\\d\\d:\\d\\d  appeared "))
                     .match(strLine)
                     .hasMatch())

@@ -2,6 +2,7 @@
 // moved where, when, how often, and what each round's events say. Each move
 // ends as the script says (moved, lost, refused, interrupted).
 #include "ipv4text.h"
+#include "output.h"
 #include "subcommands.h"
 #include "zerotouch.h"
 
@@ -38,9 +39,9 @@ PlanRow Row(int n, const QString& strIp)
 // "appeared 01 change", "send 01 10.200.1.101", "failed 01 change 1 retrying".
 QString Line(const WatchEvent& event)
 {
-    QString strLine = event.strEvent + QLatin1Char(' ') + event.appliance.strMac.right(2) + QLatin1Char(' ') +
+    QString strLine = EventText(event.eKind) + QLatin1Char(' ') + event.appliance.strMac.right(2) + QLatin1Char(' ') +
                       event.extra.value("plan").toString();
-    if (event.strEvent == QLatin1String("failed"))
+    if (event.eKind == WatchEvent::EKind::Failed)
         strLine += QStringLiteral(" %1%2").arg(event.extra.value("failures").toInt()).arg(
             event.extra.value("retrying").toBool() ? QStringLiteral(" retrying") : QString());
     return strLine;
