@@ -99,6 +99,25 @@ TEST(FleetRunner, RefusesMalformedAddressesAndASharedOneUnlessAllowed)
     EXPECT_EQ(run(true), QStringList({"malformed MAC address", "malformed IP address", "-", "-", "-"}));
 }
 
+// A request that could not be sent is retried as a lost reply is, and its
+// error says why, for the summary and the report.
+TEST(FleetRunner, ASendThatFailedSaysWhy)
+{
+    CSession session(false);
+    DeviceRequest request;
+    request.nType = DM_GET_LOGIN;
+    request.strDeviceIp = QStringLiteral("10.200.1.1");
+    AttemptEnd end;
+    QEventLoop loop;
+    session.Start(request, 1000, [&](const RequestResult& result) {
+        end = AttemptEnd::Of(result);
+        loop.quit();
+    });
+    loop.exec();
+    EXPECT_EQ(end.eKind, AttemptEnd::EKind::Lost);
+    EXPECT_EQ(end.strError, "SendTo Error: the socket is not open");
+}
+
 } // namespace
 
 // The runner waits in an event loop, which needs an application.
