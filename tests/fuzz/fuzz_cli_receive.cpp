@@ -48,6 +48,7 @@
 #include "provisionjob.h"
 #include "subcommands.h"
 #include "targets.h"
+#include "watch.h"
 #include "zerotouch.h"
 
 #include <QCoreApplication>
