@@ -144,7 +144,9 @@ int RunBackupAll(CContext& ctx)
         CheckReport(ctx, options.strReport, strDir);
     options.strPassword = ReadPassword(ctx);
 
-    const auto [found, chosen] = DiscoverFleet(ctx, start);
+    const FleetFound discovered = DiscoverFleet(ctx, start);
+    const QList<Appliance>& found = discovered.all;
+    const QList<Appliance>& chosen = discovered.chosen;
     CImageWriter writer(options.nParallel);
     std::vector<std::unique_ptr<CBackupJob>> jobs;
     for (const Appliance& a : chosen)

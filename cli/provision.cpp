@@ -104,7 +104,9 @@ int RunProvision(CContext& ctx)
     if (!bDryRun && !in.bAllHavePasswords)
         options.strPassword = ReadPassword(ctx);
 
-    auto [found, chosen] = DiscoverFleet(ctx, in);
+    FleetFound discovered = DiscoverFleet(ctx, in);
+    const QList<Appliance>& found = discovered.all;
+    QList<Appliance>& chosen = discovered.chosen;
     if (bFrom) {
         // Nothing to number is no success; the (empty) report says so too,
         // rather than a previous run's.

@@ -165,7 +165,9 @@ int RunRestoreAll(CContext& ctx)
     }
     options.strPassword = ReadPassword(ctx);
 
-    const auto [found, chosen] = DiscoverFleet(ctx, start);
+    const FleetFound discovered = DiscoverFleet(ctx, start);
+    const QList<Appliance>& found = discovered.all;
+    const QList<Appliance>& chosen = discovered.chosen;
     std::vector<std::unique_ptr<CRestoreJob>> jobs;
     QJsonArray untouched;
     QHash<QString, const Appliance*> answering; // every appliance found, by MAC
