@@ -25,7 +25,8 @@ ERowOutcome PlannedAction(const PlanRow& row, const Appliance* pFound)
 {
     if (!pFound)
         return ERowOutcome::NotFound;
-    return pFound->Proven() && pFound->IpText() == row.strIp ? ERowOutcome::AlreadyThere : ERowOutcome::Change;
+    // Proven, its text is an address, written in the address's one form.
+    return pFound->Proven() && pFound->strIp == row.strIp ? ERowOutcome::AlreadyThere : ERowOutcome::Change;
 }
 
 CProvisionJob::CProvisionJob(const PlanRow& row, const Appliance& found)

@@ -205,15 +205,29 @@ QString ReadPassword(const CContext& ctx)
     return strPassword;
 }
 
+namespace {
+// The refusal of text that does not parse as an address.
+QString NoAddress(const QString& strText)
+{
+    const QString strWhy = Ipv4TextProblem(strText);
+    return QStringLiteral("%1: %2").arg(Text(IDS_INVALID_IP), strWhy.isEmpty() ? strText : strWhy);
+}
+
+// The refusal of an address no request may go to; empty when it may.
+QString UnusableRefusal(quint32 nIp, const CInterfaceSnapshot& host)
+{
+    const QString strWhy = host.UnusableReason(nIp);
+    return strWhy.isEmpty() ? QString() : QStringLiteral("%1: %2: %3").arg(Text(IDS_BAD_IP), Ipv4Text(nIp), strWhy);
+}
+} // namespace
+
 QString IpRefusal(const QString& strText, const CInterfaceSnapshot& host, quint32* pIp)
 {
     quint32 nIp = 0;
-    if (!ParseIpv4(strText, nIp)) {
-        const QString strWhy = Ipv4TextProblem(strText);
-        return QStringLiteral("%1: %2").arg(Text(IDS_INVALID_IP), strWhy.isEmpty() ? strText : strWhy);
-    }
-    if (const QString strWhy = host.UnusableReason(nIp); !strWhy.isEmpty())
-        return QStringLiteral("%1: %2: %3").arg(Text(IDS_BAD_IP), strText, strWhy);
+    if (!ParseIpv4(strText, nIp))
+        return NoAddress(strText);
+    if (QString strWhy = UnusableRefusal(nIp, host); !strWhy.isEmpty())
+        return strWhy;
     if (pIp)
         *pIp = nIp;
     return {};
@@ -229,8 +243,8 @@ QString CheckIpText(const QString& strText)
 QString NewIpRefusal(const QString& strText, const CAddressRanges& scan, const CInterfaceSnapshot& host, quint32* pIp)
 {
     quint32 nIp = 0;
-    if (QString strWhy = IpRefusal(strText, host, &nIp); !strWhy.isEmpty())
-        return strWhy;
+    if (!ParseIpv4(strText, nIp))
+        return NoAddress(strText);
     if (QString strWhy = NewIpRefusal(nIp, scan, host); !strWhy.isEmpty())
         return strWhy;
     if (pIp)
@@ -240,8 +254,8 @@ QString NewIpRefusal(const QString& strText, const CAddressRanges& scan, const C
 
 QString NewIpRefusal(quint32 nIp, const CAddressRanges& scan, const CInterfaceSnapshot& host)
 {
-    if (const QString strWhy = host.UnusableReason(nIp); !strWhy.isEmpty())
-        return QStringLiteral("%1: %2: %3").arg(Text(IDS_BAD_IP), Ipv4Text(nIp), strWhy);
+    if (QString strWhy = UnusableRefusal(nIp, host); !strWhy.isEmpty())
+        return strWhy;
     // On a real segment the clash could cut this host off from the appliances.
     for (const LocalAddress& own : host.Addresses())
         if (own.nIp == nIp)

@@ -108,7 +108,7 @@ QList<ZeroTouchMove> CZeroTouch::Moves(const QList<Appliance>& heard, QList<Watc
     QHash<QString, QString> macAt;
     for (const Appliance& a : heard)
         if (a.Proven())
-            macAt.insert(a.IpText(), a.strMacKey);
+            macAt.insert(a.strIp, a.strMacKey); // proven: an address, in its one form
     // Numbering skips them and those handed out; a plan names its own.
     QSet<QString> taken;
     if (m_in.bFrom) {
