@@ -82,12 +82,17 @@ TEST(FleetRunner, RefusesMalformedAddressesAndASharedOneUnlessAllowed)
     CTrace trace;
     const auto run = [&](bool bSharedIpOk) {
         std::vector<std::unique_ptr<CScriptedJob>> jobs;
-        for (const auto& [strMac, strIp] : {std::pair{"00:1A:2B:00:00", "10.200.1.1"},
-                                            {"00:1A:2B:00:00:02", "10.200.1.300"},
-                                            {"00:1A:2B:00:00:03", "10.200.1.9"},
-                                            {"00:1A:2B:00:00:04", "10.200.1.9"},
-                                            {"00:1A:2B:00:00:05", "10.200.1.5"}})
-            jobs.push_back(std::make_unique<CScriptedJob>(Make(strMac, strIp), trace, "ok"));
+        // The last two share an address on two interfaces: two appliances.
+        for (const auto& [strMac, strIp, nInterface] : {std::tuple{"00:1A:2B:00:00", "10.200.1.1", 0},
+                                                        {"00:1A:2B:00:00:02", "10.200.1.300", 0},
+                                                        {"00:1A:2B:00:00:03", "10.200.1.9", 0},
+                                                        {"00:1A:2B:00:00:04", "10.200.1.9", 0},
+                                                        {"00:1A:2B:00:00:05", "10.200.1.5", 1},
+                                                        {"00:1A:2B:00:00:06", "10.200.1.5", 2}}) {
+            Appliance a = Make(strMac, strIp);
+            a.nInterface = nInterface;
+            jobs.push_back(std::make_unique<CScriptedJob>(a, trace, "ok"));
+        }
         RefuseUnsafe(JobList(jobs), bSharedIpOk);
         QStringList errors;
         for (const auto& pJob : jobs)
@@ -95,8 +100,8 @@ TEST(FleetRunner, RefusesMalformedAddressesAndASharedOneUnlessAllowed)
         return errors;
     };
     EXPECT_EQ(run(false), QStringList({"malformed MAC address", "malformed IP address", "same IP address",
-                                       "same IP address", "-"}));
-    EXPECT_EQ(run(true), QStringList({"malformed MAC address", "malformed IP address", "-", "-", "-"}));
+                                       "same IP address", "-", "-"}));
+    EXPECT_EQ(run(true), QStringList({"malformed MAC address", "malformed IP address", "-", "-", "-", "-"}));
 }
 
 // A request that could not be sent is retried as a lost reply is, and its

@@ -170,18 +170,20 @@ TEST(Plan, NumberingEndsWithTheSubnetOrScanRangeOfTheFirstAddress)
     QTemporaryDir dir;
     const QString strPath = dir.filePath(QStringLiteral("p.csv"));
     WriteFile(strPath,
-              "mac,ip\n00:1A:2B:00:00:01,10.210.1.255\n00:1A:2B:00:00:02,10.210.1.0\n00:1A:2B:00:00:03,10.210.1.9\n");
+              "mac,ip\n00:1A:2B:00:00:01,10.210.1.255\n00:1A:2B:00:00:02,10.210.1.0\n00:1A:2B:00:00:03,10.210.1.9\n"
+              "00:1A:2B:00:00:04,10.200.0.1\n"); // the segment's address of this host
     CAddressRanges scan;
     QString strError;
     ASSERT_TRUE(scan.Add(QStringLiteral("10.210.1.0/24"), strError));
     QStringList problems;
     EXPECT_EQ(Rows(ReadPlan(strPath, scan, problems)),
-              "00:1A:2B:00:00:01 ; 00:1A:2B:00:00:02 ; 00:1A:2B:00:00:03 10.210.1.9");
+              "00:1A:2B:00:00:01 ; 00:1A:2B:00:00:02 ; 00:1A:2B:00:00:03 10.210.1.9; 00:1A:2B:00:00:04 ");
     EXPECT_EQ(problems,
               (QStringList{strPath + ":2: Bad IP Address: 10.210.1.255: the broadcast address of the --scan range "
                                      "10.210.1.0/24",
                            strPath + ":3: Bad IP Address: 10.210.1.0: the network address of the --scan range "
-                                     "10.210.1.0/24"}));
+                                     "10.210.1.0/24",
+                           strPath + ":5: Bad IP Address: 10.200.0.1: an address of this host, on interface lo"}));
 }
 
 // provision --from --watch numbers one appliance at a time, around the
