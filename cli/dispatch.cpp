@@ -3,6 +3,7 @@
 #include "exitcodes.h"
 #include "interfaces.h"
 #include "messages.h"
+#include "optionsfile.h"
 #include "subcommands.h"
 #include "terminal.h"
 
@@ -22,7 +23,8 @@ enum : unsigned {
     OPT_VERIFY = 1 << 5,   // --no-verify
     OPT_SCAN = 1 << 6,     // discovery sweeps ranges too: --scan, --rate, --no-broadcast, --force
     OPT_PLAN = 1 << 7,     // --from, --dry-run, --format, --watch
-    OPT_WATCH = 1 << 8,    // rounds until a signal: --interval, --gone-after, --format
+    OPT_WATCH = 1 << 8,    // rounds until a signal: --interval, --gone-after, --format, and as a
+                           // service: --options-file, --state, --report (--correct-drift)
 };
 
 // Addresses a sweep may cover without --force: a /16.
@@ -158,6 +160,17 @@ void AddOptions(QCommandLineParser& parser, const Subcommand& sub)
         parser.addOption({"interval", "Seconds from one discovery to the next (default 5).", "SEC", "5"});
         parser.addOption({"gone-after", "Rounds without an answer before an appliance is gone (default 3).", "N",
                           "3"});
+        parser.addOption({"options-file", "Reads more options from FILE, one a line (interface eth1); read again "
+                                          "on SIGUSR1. The command line's come first.",
+                          "FILE"});
+        parser.addOption({"state", "Keeps what the run knows in FILE, so that a restart announces and moves "
+                                   "nothing twice.",
+                          "FILE"});
+        if (bProvision)
+            parser.addOption({"correct-drift", "With --watch: puts an appliance moved away from its planned "
+                                               "address back there, at most 3 times an hour."});
+        else
+            parser.addOption({"report", "Appends every event to FILE, a JSON object a line.", "FILE"});
     }
     if (sub.nOptions & OPT_PLAN) {
         parser.addOption({"from", "Instead of a plan: consecutive addresses from FIRST_IP to the appliances found "
@@ -238,8 +251,15 @@ void ReadSweepOptions(CContext& ctx)
 bool ParseOptions(CContext& ctx, const Subcommand& sub, const QStringList& args)
 {
     const QString strName = QLatin1String(sub.pszName);
+    ctx.commandLine = args;
     if (!ctx.parser.parse(QStringList{args.value(0)} + args.mid(2)))
         Usage(ctx.parser.errorText() + QStringLiteral("; see norvane help ") + strName);
+    // The file's options go first: those of the command line are the later
+    // ones, which win.
+    if ((sub.nOptions & OPT_WATCH) && ctx.IsSet("options-file") && !ctx.IsSet("help") &&
+        !ctx.parser.parse(QStringList{args.value(0)} + ReadOptionsFile(ctx.Value("options-file")) + args.mid(2)))
+        Usage(ctx.parser.errorText() + QStringLiteral(" (with %1); see norvane help ").arg(ctx.Value("options-file")) +
+              strName);
     if (ctx.IsSet("help")) {
         Out(SubHelp(sub, ctx.parser));
         return false;
@@ -300,6 +320,18 @@ int RunArguments(const QStringList& args, CContext& ctx)
     return ParseOptions(ctx, *pSub, args) ? pSub->pfnRun(ctx) : EXIT_OK;
 }
 } // namespace
+
+std::unique_ptr<CContext> ReadContextAgain(const CContext& ctx)
+{
+    auto pContext = std::make_unique<CContext>();
+    const Subcommand* pSub = FindSubcommand(ctx.commandLine.value(1));
+    if (!pSub)
+        Usage(QStringLiteral("no subcommand to read again"));
+    AddOptions(pContext->parser, *pSub);
+    if (!ParseOptions(*pContext, *pSub, ctx.commandLine))
+        Usage(QStringLiteral("the options ask for help, not a run"));
+    return pContext;
+}
 
 int RunCli(const QStringList& args)
 {

@@ -25,9 +25,20 @@ void OnFirstSignal(int nSignal)
     [[maybe_unused]] const ssize_t n = write(g_fdSignal[0], &byte, 1);
     errno = nSavedErrno;
 }
+
+// Every time, as a service may be reloaded any number of times.
+void OnReloadSignal(int nSignal)
+{
+    const int nSavedErrno = errno;
+    const auto byte = static_cast<unsigned char>(nSignal);
+    [[maybe_unused]] const ssize_t n = write(g_fdSignal[0], &byte, 1);
+    errno = nSavedErrno;
+}
+struct sigaction g_previousReload;
+bool g_bReload = false;
 } // namespace
 
-CInterruption::CInterruption()
+CInterruption::CInterruption(bool bReload)
 {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_fdSignal) != 0)
         return; // the signals keep their default: the run ends at once, as before
@@ -41,6 +52,11 @@ CInterruption::CInterruption()
     action.sa_flags = SA_RESTART;
     for (std::size_t i = 0; i < std::size(kSignals); ++i)
         sigaction(kSignals[i], &action, &g_previous[i]);
+    g_bReload = bReload;
+    if (bReload) {
+        action.sa_handler = OnReloadSignal;
+        sigaction(SIGUSR1, &action, &g_previousReload);
+    }
 }
 
 CInterruption::~CInterruption()
@@ -49,6 +65,8 @@ CInterruption::~CInterruption()
         return;
     for (std::size_t i = 0; i < std::size(kSignals); ++i)
         sigaction(kSignals[i], &g_previous[i], nullptr);
+    if (g_bReload)
+        sigaction(SIGUSR1, &g_previousReload, nullptr);
     delete m_pNotifier;
     close(g_fdSignal[0]);
     close(g_fdSignal[1]);
@@ -58,6 +76,10 @@ CInterruption::~CInterruption()
 void CInterruption::OnSignal()
 {
     unsigned char byte = 0;
-    if (read(g_fdSignal[1], &byte, 1) == 1)
+    if (read(g_fdSignal[1], &byte, 1) != 1)
+        return;
+    if (byte == SIGUSR1)
+        emit ReloadAsked();
+    else
         emit Interrupted(byte);
 }

@@ -24,7 +24,7 @@ BOOL WINAPI OnConsoleEvent(DWORD nEvent)
 }
 } // namespace
 
-CInterruption::CInterruption()
+CInterruption::CInterruption(bool /*bReload: no such signal here*/)
 {
     g_pInterruption = this;
     g_bSignalled = false;

@@ -139,6 +139,8 @@ QString EventText(WatchEvent::EKind eKind)
         return QStringLiteral("changed");
     case EKind::Gone:
         return QStringLiteral("gone");
+    case EKind::Corrected:
+        return QStringLiteral("corrected");
     case EKind::Failed:
         break;
     }

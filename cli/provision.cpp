@@ -91,6 +91,9 @@ void PrintPlan(const CContext& ctx, const QList<PlanRow>& rows, const QHash<QStr
 
 int RunProvision(CContext& ctx)
 {
+    for (const char* pszWatchOnly : {"options-file", "state", "correct-drift"})
+        if (ctx.IsSet(pszWatchOnly))
+            Usage(QStringLiteral("--%1 goes with --watch").arg(QLatin1String(pszWatchOnly)));
     const bool bDryRun = ctx.IsSet("dry-run");
     const QString strFormat = ctx.Value("format");
     if (strFormat != QLatin1String("table") && strFormat != QLatin1String("json") && strFormat != QLatin1String("csv"))

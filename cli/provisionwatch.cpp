@@ -11,23 +11,42 @@
 #include "watch.h"
 #include "zerotouch.h"
 
+#include <memory>
+
 int RunProvisionWatch(CContext& ctx)
 {
     if (ctx.IsSet("dry-run"))
         Usage(QStringLiteral("--dry-run and --watch do not go together: a dry run is one discovery"));
-    const WatchOptions watch = ReadWatchOptions(ctx);
-    ProvisionInput in = ReadProvisionInput(ctx);
-    CEventWriter writer(watch.bJson);
-    if (!in.options.strReport.isEmpty())
-        writer.OpenReport(in.options.strReport);
-    if (!in.bAllHavePasswords)
-        in.options.strPassword = ReadPassword(ctx);
-    CWatcher watcher(watch.nGoneAfter);
-    CInterruption interruption;
+    auto pIn = std::make_unique<ProvisionInput>(ReadProvisionInput(ctx));
+    CWatchRun run(ctx, QStringLiteral("provision --watch"));
+    if (!pIn->bAllHavePasswords)
+        pIn->options.strPassword = ReadPassword(ctx);
+    CWatcher watcher(run.Options().nGoneAfter);
     CZeroTouch zeroTouch(
-        ctx, in, watcher, [&](const WatchEvent& event) { return writer.Write(event); },
-        [&](const QList<ZeroTouchMove>& moves) { return SendMoves(*ctx.pSession, in.options, moves, interruption); });
-    RepeatDiscovery(ctx, watch.nIntervalMs, ctx.nDiscoverMs, interruption,
-                    [&](const QList<Appliance>& heard) { return zeroTouch.Round(heard); });
+        ctx, *pIn, watcher, [&](const WatchEvent& event) { return run.Writer().Write(event); },
+        [&](const QList<ZeroTouchMove>& moves) {
+            return SendMoves(*run.Context().pSession, pIn->options, moves, run.Interruption());
+        });
+    const WatchState state = run.State().Load();
+    for (const Appliance& a : state.believed)
+        watcher.Place(a);
+    zeroTouch.Restore(state.done);
+    run.Run(
+        &CContext::nDiscoverMs,
+        [&](const QList<Appliance>& heard) {
+            const bool bWritten = zeroTouch.Round(heard);
+            run.State().Save({watcher.Present(), zeroTouch.Done()});
+            return bWritten;
+        },
+        [&](CContext& reread) {
+            // The plan and the password read again, as at the start; taken
+            // only once all of it is read.
+            auto pNew = std::make_unique<ProvisionInput>(ReadProvisionInput(reread));
+            if (!pNew->bAllHavePasswords)
+                pNew->options.strPassword = ReadPassword(reread);
+            watcher.SetGoneAfter(ReadWatchOptions(reread).nGoneAfter);
+            zeroTouch.Replan(reread, *pNew);
+            pIn = std::move(pNew);
+        });
     return EXIT_OK;
 }

@@ -12,6 +12,7 @@
 
 struct CContext {
     QCommandLineParser parser;
+    QStringList commandLine; // as the program was given it: read again on a reload
     QStringList args;
     int nTimeoutMs = 5000;
     int nDiscoverMs = 2000;
@@ -23,6 +24,11 @@ struct CContext {
     QString Value(const char* pszName) const { return parser.value(QString::fromLatin1(pszName)); }
     bool IsSet(const char* pszName) const { return parser.isSet(QString::fromLatin1(pszName)); }
 };
+
+// The command line, and its --options-file, read again into a new context,
+// for a service told to reload (dispatch.cpp). Ends by Usage, as at the
+// start, when they are refused now.
+std::unique_ptr<CContext> ReadContextAgain(const CContext& ctx);
 
 // Each returns its exit code, or ends early by Fail or Usage (messages.h).
 int RunDiscover(CContext& ctx); // discover.cpp

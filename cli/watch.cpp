@@ -15,6 +15,18 @@
 #include <QTimer>
 
 namespace {
+// The report of ctx, if it names one, checked and opened by writer.
+void OpenReport(const CContext& ctx, CEventWriter& writer)
+{
+    if (!ctx.IsSet("report"))
+        return;
+    const QString strPath = ctx.Value("report");
+    if (strPath.isEmpty() || strPath == QLatin1String("-"))
+        Usage(QStringLiteral("--report takes a file: the events go to standard output anyway"));
+    CheckWritable(strPath);
+    writer.OpenReport(strPath);
+}
+
 // --once-settled: discoveries one after another until nothing more is to
 // be learnt: from the second on, once no claim waits for its second round,
 // or (forged replies keep some waiting) from the third, once a round
@@ -45,9 +57,10 @@ void CEventWriter::OpenReport(const QString& strPath)
 {
     // Appended to, not replaced: a unit that restarts keeps its history.
     // Only a regular file: CheckWritable has refused anything else.
-    m_report.setFileName(strPath);
-    if (!m_report.open(QIODevice::WriteOnly | QIODevice::Append, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        Usage(QStringLiteral("cannot write %1: %2").arg(strPath, m_report.errorString()));
+    auto pReport = std::make_unique<QFile>(strPath);
+    if (!pReport->open(QIODevice::WriteOnly | QIODevice::Append, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        Usage(QStringLiteral("cannot write %1: %2").arg(strPath, pReport->errorString()));
+    m_pReport = std::move(pReport);
 }
 
 bool CEventWriter::Write(const WatchEvent& event)
@@ -56,20 +69,21 @@ bool CEventWriter::Write(const WatchEvent& event)
     const QByteArray line = FormatEvent(event, now, m_bJson);
     if (!OutBytes(line))
         return false;
-    if (!m_report.isOpen())
+    if (!m_pReport)
         return true;
     const QByteArray json = m_bJson ? line : FormatEvent(event, now, true);
-    if (m_report.write(json) == json.size() && m_report.flush())
+    if (m_pReport->write(json) == json.size() && m_pReport->flush())
         return true;
-    Note(QStringLiteral("cannot write %1: %2").arg(m_report.fileName(), m_report.errorString()));
+    Note(QStringLiteral("cannot write %1: %2").arg(m_pReport->fileName(), m_pReport->errorString()));
     return false;
 }
 
 int RepeatDiscovery(CContext& ctx, int nIntervalMs, int nWindowMs, CInterruption& interruption,
-                    const std::function<bool(const QList<Appliance>&)>& round)
+                    const WatchRound& round)
 {
     OpenSession(ctx);
     int nSignal = 0;
+    bool bReload = false;
     QEventLoop wait;
     QTimer next;
     next.setSingleShot(true);
@@ -80,6 +94,11 @@ int RepeatDiscovery(CContext& ctx, int nIntervalMs, int nWindowMs, CInterruption
             ctx.pSession->StopDiscovery();
             wait.quit();
         });
+    // Taken between rounds: a round runs whole with the options it began with.
+    const QMetaObject::Connection reload = QObject::connect(&interruption, &CInterruption::ReloadAsked, &wait, [&] {
+        bReload = true;
+        wait.quit();
+    });
     bool bSendFailed = false;
     QElapsedTimer clock;
     while (!nSignal) {
@@ -95,39 +114,93 @@ int RepeatDiscovery(CContext& ctx, int nIntervalMs, int nWindowMs, CInterruption
         if (nSignal || !round(found.appliances) || StdoutPipeClosed())
             break;
         next.start(int(std::max<qint64>(0, nIntervalMs - clock.elapsed())));
-        if (!nSignal)
+        if (!nSignal && !bReload)
             wait.exec();
+        if (bReload && !nSignal) {
+            nSignal = RELOAD_ASKED;
+            break;
+        }
     }
     QObject::disconnect(taken);
+    QObject::disconnect(reload);
     return nSignal;
+}
+
+CWatchRun::CWatchRun(CContext& ctx, const QString& strCommand)
+    : m_pCtx(&ctx), m_options(ReadWatchOptions(ctx)), m_writer(m_options.bJson),
+      m_state(ctx.Value("state"), strCommand)
+{
+    OpenReport(ctx, m_writer);
+}
+
+int CWatchRun::Run(int CContext::*pnWindowMs, const WatchRound& round, const Reread& reread)
+{
+    for (;;) {
+        const int nSignal =
+            RepeatDiscovery(*m_pCtx, m_options.nIntervalMs, m_pCtx->*pnWindowMs, m_interruption, round);
+        if (nSignal != RELOAD_ASKED)
+            return nSignal;
+        Reload(reread);
+    }
+}
+
+void CWatchRun::Reload(const Reread& reread)
+{
+    try {
+        std::unique_ptr<CContext> pContext = ReadContextAgain(*m_pCtx);
+        const WatchOptions options = ReadWatchOptions(*pContext);
+        OpenReport(*pContext, m_writer);
+        reread(*pContext);
+        m_options = options;
+        m_writer.SetJson(options.bJson);
+        // The socket goes with the old options: the interfaces or ranges
+        // may be new.
+        m_pCtx->pSession.reset();
+        m_pReloaded = std::move(pContext);
+        m_pCtx = m_pReloaded.get();
+        Note(QStringLiteral("options read again"));
+    } catch (const CExit&) {
+        Note(QStringLiteral("the reload is refused; going on as before"));
+    }
 }
 
 int RunWatch(CContext& ctx)
 {
-    const WatchOptions options = ReadWatchOptions(ctx);
+    if (ctx.IsSet("once-settled") && ctx.IsSet("state"))
+        Usage(QStringLiteral("--once-settled takes a snapshot of its own: no --state"));
+    CWatchRun run(ctx, QStringLiteral("watch"));
+    const WatchOptions& options = run.Options();
     CWatcher watcher(options.nGoneAfter);
-    CEventWriter writer(options.bJson);
-    CInterruption interruption;
+    CEventWriter& writer = run.Writer();
     if (!ctx.IsSet("once-settled")) {
+        for (const Appliance& a : run.State().Load().believed)
+            watcher.Place(a);
         // Ended by a signal, as a service is: that is no failure.
-        RepeatDiscovery(ctx, options.nIntervalMs, ctx.nTimeoutMs, interruption, [&](const QList<Appliance>& heard) {
-            for (const WatchEvent& event : watcher.Round(heard))
-                if (!writer.Write(event))
-                    return false;
-            return true;
-        });
-        if (ctx.bVerbose)
+        run.Run(
+            &CContext::nTimeoutMs,
+            [&](const QList<Appliance>& heard) {
+                for (const WatchEvent& event : watcher.Round(heard))
+                    if (!writer.Write(event))
+                        return false;
+                run.State().Save({watcher.Present(), {}});
+                return true;
+            },
+            [&](CContext& reread) { watcher.SetGoneAfter(ReadWatchOptions(reread).nGoneAfter); });
+        if (run.Context().bVerbose)
             Note(QStringLiteral("%1 replies came from another address than the one they report").arg(watcher.Unproven()));
         return EXIT_OK;
     }
 
     int nRounds = 0;
-    const int nSignal = RepeatDiscovery(ctx, 0, ctx.nTimeoutMs, interruption, [&](const QList<Appliance>& heard) {
-        const bool bQuiet = watcher.Round(heard).isEmpty();
-        ++nRounds;
-        const bool bSettled = nRounds >= 2 && (!watcher.Waiting() || (bQuiet && nRounds >= 3));
-        return !bSettled && nRounds < SETTLE_MAX_ROUNDS;
-    });
+    int nSignal = RELOAD_ASKED;
+    // A snapshot reads nothing again: a reload asked meanwhile only goes on.
+    while (nSignal == RELOAD_ASKED)
+        nSignal = RepeatDiscovery(ctx, 0, ctx.nTimeoutMs, run.Interruption(), [&](const QList<Appliance>& heard) {
+            const bool bQuiet = watcher.Round(heard).isEmpty();
+            ++nRounds;
+            const bool bSettled = nRounds >= 2 && (!watcher.Waiting() || (bQuiet && nRounds >= 3));
+            return !bSettled && nRounds < SETTLE_MAX_ROUNDS;
+        });
     if (nSignal)
         return 128 + nSignal;
     const QList<Appliance> present = watcher.Present();

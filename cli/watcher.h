@@ -18,8 +18,9 @@
 #include <QList>
 
 struct WatchEvent {
-    // Failed: a move of provision --watch that did not happen.
-    enum class EKind { Appeared, Moved, Changed, Gone, Failed } eKind = EKind::Appeared;
+    // Failed: a move of provision --watch that did not happen; Corrected:
+    // its appliance put back at its planned address (--correct-drift).
+    enum class EKind { Appeared, Moved, Changed, Gone, Failed, Corrected } eKind = EKind::Appeared;
     Appliance appliance;       // as heard last
     QString strPreviousIp;     // of Moved
     QString strPreviousSerial; // of Changed
@@ -29,12 +30,14 @@ struct WatchEvent {
 class CWatcher {
 public:
     explicit CWatcher(int nGoneAfter) : m_nGoneAfter(nGoneAfter) {}
+    // --gone-after read again (a reload).
+    void SetGoneAfter(int nGoneAfter) { m_nGoneAfter = nGoneAfter; }
 
     // One round's appliances, as a discovery gathered them; its events, in
     // MAC order, gone ones last.
     QList<WatchEvent> Round(const QList<Appliance>& heard);
-    // Where a change of ours put it, verified there: believed at once,
-    // without an event.
+    // Where a change of ours put it, verified there, or where the run before
+    // a restart believed it: believed at once, without an event.
     void Place(const Appliance& appliance);
 
     // The appliances believed present, by MAC.

@@ -5,6 +5,9 @@
 #include "steps.h"
 #include "subcommands.h"
 
+#include <QDateTime>
+
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -32,11 +35,67 @@ QList<MoveEnd> SendMoves(CSession& session, const FleetOptions& options, const Q
     return ends;
 }
 
-CZeroTouch::CZeroTouch(const CContext& ctx, const ProvisionInput& in, CWatcher& watcher, Write write, Send send)
-    : m_ctx(ctx), m_in(in), m_watcher(watcher), m_write(std::move(write)), m_send(std::move(send))
+namespace {
+constexpr qint64 HOUR_MS = 3600 * 1000;
+} // namespace
+
+CZeroTouch::CZeroTouch(const CContext& ctx, const ProvisionInput& in, CWatcher& watcher, Write write, Send send,
+                       Clock now)
+    : m_watcher(watcher), m_write(std::move(write)), m_send(std::move(send)),
+      m_now(now ? std::move(now) : Clock(&QDateTime::currentMSecsSinceEpoch))
 {
+    Plan(ctx, in);
+}
+
+void CZeroTouch::Plan(const CContext& ctx, const ProvisionInput& in)
+{
+    m_pCtx = &ctx;
+    m_pIn = &in;
+    m_bCorrectDrift = ctx.IsSet("correct-drift");
+    m_planned.clear();
+    m_nNext = 0;
     for (const PlanRow& row : in.rows)
         m_planned.insert(row.strMac, {row});
+}
+
+QList<ZeroTouchDone> CZeroTouch::Done() const
+{
+    QList<ZeroTouchDone> done;
+    for (auto it = m_planned.cbegin(); it != m_planned.cend(); ++it) {
+        const bool bMoved = it->eState == Planned::EState::Moved;
+        if (bMoved || (it->bNumbered && !it->row.strIp.isEmpty()))
+            done.append({it.key(), it->row.strIp, bMoved, it->bNumbered, it->corrections});
+    }
+    std::sort(done.begin(), done.end(),
+              [](const ZeroTouchDone& a, const ZeroTouchDone& b) { return a.strMacKey < b.strMacKey; });
+    return done;
+}
+
+void CZeroTouch::Restore(const QList<ZeroTouchDone>& done)
+{
+    for (const ZeroTouchDone& d : done) {
+        auto it = m_planned.find(d.strMacKey);
+        if (it == m_planned.end() && d.bNumbered && m_pIn->bFrom &&
+            InNumberingRange(d.strIp, m_pIn->strFirstIp, m_pCtx->sweep.ranges)) {
+            PlanRow row;
+            row.strMac = row.strSource = d.strMacKey;
+            row.strIp = d.strIp;
+            it = m_planned.insert(d.strMacKey, {row});
+            it->bNumbered = true;
+        }
+        if (it == m_planned.end() || it->row.strIp != d.strIp)
+            continue; // the plan gives it another address now: a promise of its own
+        if (d.bMoved)
+            it->eState = Planned::EState::Moved;
+        it->corrections = d.corrections;
+    }
+}
+
+void CZeroTouch::Replan(const CContext& ctx, const ProvisionInput& in)
+{
+    const QList<ZeroTouchDone> done = Done();
+    Plan(ctx, in);
+    Restore(done);
 }
 
 bool CZeroTouch::Round(const QList<Appliance>& heard)
@@ -78,27 +137,47 @@ QString CZeroTouch::PlanNote(const Appliance& a) const
 
 // The row of a planned appliance still to be moved; with --from, numbered
 // now if it is new and --match picks it. Null when there is nothing to do.
-const PlanRow* CZeroTouch::RowToMove(const Appliance& a, const QSet<QString>& taken, QList<WatchEvent>& refused)
+const PlanRow* CZeroTouch::RowToMove(const Appliance& a, const QSet<QString>& taken, QList<WatchEvent>& refused,
+                                     bool& bCorrection)
 {
     const QString& strKey = a.strMacKey;
-    if (const auto it = m_planned.constFind(strKey); it != m_planned.constEnd())
-        return it->eState == Planned::EState::Waiting ? &it->row : nullptr;
-    if (!m_in.bFrom || strKey.isEmpty() || Chosen(m_ctx, m_in.match, {a}).isEmpty())
+    bCorrection = false;
+    if (const auto it = m_planned.find(strKey); it != m_planned.end()) {
+        if (it->eState == Planned::EState::Waiting)
+            return &it->row;
+        if (it->eState != Planned::EState::Moved || !m_bCorrectDrift ||
+            PlannedAction(it->row, &a) == ERowOutcome::AlreadyThere)
+            return nullptr;
+        // Moved by hand since it was put there: back, unless that was done
+        // too often in the last hour (someone wants it elsewhere).
+        const qint64 nNow = m_now();
+        it->corrections.removeIf([&](qint64 nWhen) { return nWhen <= nNow - HOUR_MS || nWhen > nNow; });
+        if (it->corrections.size() >= CORRECTIONS_PER_HOUR)
+            return nullptr;
+        it->corrections.append(nNow);
+        bCorrection = true;
+        return &it->row;
+    }
+    if (!m_pIn->bFrom || strKey.isEmpty() || Chosen(*m_pCtx, m_pIn->match, {a}).isEmpty())
         return nullptr;
-    if (InNumberingRange(a.strIp, m_in.strFirstIp, m_ctx.sweep.ranges) && a.Proven()) {
+    if (InNumberingRange(a.strIp, m_pIn->strFirstIp, m_pCtx->sweep.ranges) && a.Proven()) {
         PlanRow row;
         row.strMac = row.strSource = strKey;
         row.strIp = a.IpText();
-        return &m_planned.insert(strKey, {row})->row;
+        const auto it = m_planned.insert(strKey, {row});
+        it->bNumbered = true;
+        return &it->row;
     }
     QString strWhy;
-    const PlanRow row = NextNumberedRow(a, m_in.strFirstIp, m_ctx.sweep.ranges, taken, m_nNext, strWhy);
+    const PlanRow row = NextNumberedRow(a, m_pIn->strFirstIp, m_pCtx->sweep.ranges, taken, m_nNext, strWhy);
     if (row.strIp.isEmpty()) {
         m_planned.insert(strKey, {{}, 0, Planned::EState::Unnumbered});
         refused.append(Failed(a, strWhy, 0, true));
         return nullptr;
     }
-    return &m_planned.insert(strKey, {row})->row;
+    const auto it = m_planned.insert(strKey, {row});
+    it->bNumbered = true;
+    return &it->row;
 }
 
 QList<ZeroTouchMove> CZeroTouch::Moves(const QList<Appliance>& heard, QList<WatchEvent>& refused)
@@ -111,7 +190,7 @@ QList<ZeroTouchMove> CZeroTouch::Moves(const QList<Appliance>& heard, QList<Watc
             macAt.insert(a.strIp, a.strMacKey); // proven: an address, in its one form
     // Numbering skips them and those handed out; a plan names its own.
     QSet<QString> taken;
-    if (m_in.bFrom) {
+    if (m_pIn->bFrom) {
         for (const Planned& planned : std::as_const(m_planned))
             taken.insert(planned.row.strIp);
         for (auto it = macAt.cbegin(); it != macAt.cend(); ++it)
@@ -119,7 +198,8 @@ QList<ZeroTouchMove> CZeroTouch::Moves(const QList<Appliance>& heard, QList<Watc
     }
     QList<ZeroTouchMove> moves;
     for (const Appliance& a : m_watcher.Answering()) {
-        const PlanRow* pRow = RowToMove(a, taken, refused);
+        bool bCorrection = false;
+        const PlanRow* pRow = RowToMove(a, taken, refused, bCorrection);
         if (!pRow || PlannedAction(*pRow, &a) == ERowOutcome::AlreadyThere)
             continue;
         const QString strHolder = macAt.value(pRow->strIp);
@@ -128,7 +208,7 @@ QList<ZeroTouchMove> CZeroTouch::Moves(const QList<Appliance>& heard, QList<Watc
                                           .arg(pRow->strIp, strHolder)));
             continue;
         }
-        moves.append({a, *pRow});
+        moves.append({a, *pRow, bCorrection});
     }
     return moves;
 }
@@ -156,8 +236,11 @@ WatchEvent CZeroTouch::Ended(const ZeroTouchMove& move, const MoveEnd& end)
         a.nFrom = a.nIp;
         m_watcher.Place(a);
         planned.eState = Planned::EState::Moved;
-        WatchEvent event{WatchEvent::EKind::Moved, a, move.target.strIp, {}, {}};
+        WatchEvent event{move.bCorrection ? WatchEvent::EKind::Corrected : WatchEvent::EKind::Moved, a,
+                         move.target.strIp, {}, {}};
         event.extra = {{"plan", OutcomeText(ERowOutcome::Moved)}, {"attempts", end.nAttempts}};
+        if (move.bCorrection)
+            event.extra.insert(QStringLiteral("corrections"), planned.corrections.size());
         return event;
     }
     case MoveEnd::EKind::Interrupted:
@@ -165,6 +248,11 @@ WatchEvent CZeroTouch::Ended(const ZeroTouchMove& move, const MoveEnd& end)
     case MoveEnd::EKind::Refused:
         return Failure(move.target, end.strError, true);
     case MoveEnd::EKind::Failed:
+        // A lost correction is asked again next round, within the hour's
+        // allowance; it stays where it was put.
+        if (move.bCorrection)
+            return Failed(move.target, end.strError, ++planned.nFailures,
+                          planned.corrections.size() >= CORRECTIONS_PER_HOUR);
         break;
     }
     return Failure(move.target, end.strError);
@@ -176,7 +264,7 @@ WatchEvent CZeroTouch::Failure(const Appliance& a, const QString& strError, bool
 {
     Planned& planned = m_planned[a.strMacKey];
     ++planned.nFailures;
-    const bool bFinal = bRefused || planned.nFailures > m_in.options.nRetries;
+    const bool bFinal = bRefused || planned.nFailures > m_pIn->options.nRetries;
     if (bFinal)
         planned.eState = Planned::EState::GivenUp;
     return Failed(a, strError, planned.nFailures, bFinal);
