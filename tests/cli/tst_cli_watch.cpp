@@ -55,6 +55,7 @@ public:
         Read();
         return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
+    qint64 Pid() const { return m_process.processId(); }
     QStringList m_events;
     QList<QJsonObject> m_objects;
 
@@ -325,4 +326,39 @@ TEST_F(CliFleetTest, WatchStopsAtOnceOnASignalInTheMiddleOfARound)
 int main(int argc, char** argv)
 {
     return RunCoreSegmentTests(argc, argv);
+}
+
+// As a unit runs it: options from a file, read again with the plan on
+// SIGUSR1 while the report is rotated, no line lost; SIGHUP ends it as a
+// closing terminal would; restarted on its state, it re-announces nothing
+// and leaves where it is an appliance moved by hand since it was moved.
+TEST_F(CliFleetTest, ProvisionWatchAsAServiceReloadsAndRestartsKeepingItsWord)
+{
+    ASSERT_TRUE(StartSim({"--count", "3", "--control", "-"}));
+    const QString strPlan = Plan("mac,ip\n00:1A:2B:00:00:01,10.200.3.1\n");
+    const QString strOptions = m_dir.filePath(QStringLiteral("t.conf"));
+    WriteFile(strOptions, QStringLiteral("# test\ninterval 0.3\ndiscover-timeout 0.2\nplan %1\n").arg(strPlan).toUtf8());
+    const QString strReport = m_dir.filePath(QStringLiteral("report.jsonl"));
+    const QStringList args{"provision", "--watch", "--options-file", strOptions, "--timeout", "1", "--password", "pw",
+                           "--state", m_dir.filePath(QStringLiteral("state.json")), "--report", strReport};
+    {
+        CWatchRun watch(args);
+        ASSERT_TRUE(watch.WaitFor(4));
+        ASSERT_TRUE(QFile::rename(strReport, strReport + ".1"));
+        WriteFile(strPlan, "mac,ip\n00:1A:2B:00:00:01,10.200.3.1\n00:1A:2B:00:00:02,10.200.3.2\n");
+        kill(pid_t(watch.Pid()), SIGUSR1);
+        ASSERT_TRUE(watch.WaitFor(5));
+        ASSERT_TRUE(watch.Stop(SIGHUP));
+        EXPECT_EQ(watch.m_events.mid(3), QStringList({"moved 01 10.200.3.1 10.200.1.1 moved",
+                                                      "moved 02 10.200.3.2 10.200.1.2 moved"}));
+        EXPECT_EQ(ReadFile(strReport + ".1").count('\n') + ReadFile(strReport).count('\n'), 5);
+    }
+    ASSERT_TRUE(m_sim.Control("move 0 10.200.1.77"));
+    ClearLog();
+    CWatchRun again(args);
+    ASSERT_TRUE(again.WaitFor(1));
+    ASSERT_TRUE(WaitFor([&] { return Received("0x10") >= 4; }, 10000));
+    ASSERT_TRUE(again.Stop(SIGTERM));
+    EXPECT_EQ(again.m_events, QStringList{"moved 01 10.200.1.77 10.200.3.1 change"});
+    EXPECT_EQ(Received("0x11"), 0);
 }

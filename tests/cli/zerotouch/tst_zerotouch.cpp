@@ -48,10 +48,11 @@ QString Line(const WatchEvent& event)
 }
 
 struct Rig {
-    explicit Rig(const ProvisionInput& input) : in(input)
+    explicit Rig(const ProvisionInput& input, const QStringList& args = {}) : in(input)
     {
         ctx.parser.addOption({QStringLiteral("match"), {}, QStringLiteral("RE")});
-        ctx.parser.parse({QStringLiteral("norvane")});
+        ctx.parser.addOption({QStringLiteral("correct-drift"), {}});
+        ctx.parser.parse(QStringList{QStringLiteral("norvane")} + args);
         QString strError;
         ctx.sweep.ranges.Add(QStringLiteral("10.200.1.8/29"), strError);
         pZeroTouch = std::make_unique<CZeroTouch>(
@@ -68,7 +69,8 @@ struct Rig {
                     ends.append({script.isEmpty() ? EKind::Moved : script.takeFirst(), QStringLiteral("no answer"), 1});
                 }
                 return ends;
-            });
+            },
+            [this] { return nNowMs; });
     }
 
     QStringList Round(const QList<Appliance>& heard)
@@ -84,6 +86,7 @@ struct Rig {
     QList<EKind> script; // how the next moves end; moved once it is empty
     QStringList lines;
     WatchEvent last;
+    qint64 nNowMs = 0;
     std::unique_ptr<CZeroTouch> pZeroTouch;
 };
 
@@ -171,4 +174,60 @@ TEST(ZeroTouch, NumberingKeepsAddressesInItsRangeAndSkipsThoseTaken)
                                     At(4, "10.200.1.13"), At(5, "10.200.1.14")};
     restarted.Round(numbered);
     EXPECT_FALSE(restarted.Round(numbered).join(' ').contains("send"));
+}
+
+// What a run did outlives it: restarted from Done, it moves nothing it had
+// moved, even when it is found elsewhere (moved by hand), and tries again
+// what it gave up on. A reload keeps the same promises and acts on new rows.
+TEST(ZeroTouch, ARestartOrAReloadMovesNothingTwice)
+{
+    const ProvisionInput plan = Plan({Row(1, "10.200.1.101"), Row(2, "10.200.1.102")});
+    Rig rig(plan);
+    rig.script = {EKind::Moved, EKind::Refused};
+    const QList<Appliance> heard{At(1, "10.200.1.1"), At(2, "10.200.1.2"), At(3, "10.200.1.3")};
+    rig.Round(heard);
+    rig.Round(heard);
+    ASSERT_EQ(rig.pZeroTouch->Done().size(), 1);
+
+    Rig restarted(plan);
+    for (const Appliance& a : rig.watcher.Present())
+        restarted.watcher.Place(a);
+    restarted.pZeroTouch->Restore(rig.pZeroTouch->Done());
+    const QList<Appliance> later{At(1, "10.200.1.50"), At(2, "10.200.1.2"), At(3, "10.200.1.3")};
+    EXPECT_EQ(restarted.Round(later), QStringList({"send 02 10.200.1.102", "moved 02 moved"}));
+    EXPECT_EQ(restarted.Round(later), QStringList{"moved 01 change"});
+
+    // The plan read again: row 3 is new, row 1 gives another address now.
+    const ProvisionInput replanned = Plan({Row(1, "10.200.1.111"), Row(2, "10.200.1.102"), Row(3, "10.200.1.103")});
+    restarted.pZeroTouch->Replan(restarted.ctx, replanned);
+    const QList<Appliance> now{At(1, "10.200.1.50"), At(2, "10.200.1.102"), At(3, "10.200.1.3")};
+    EXPECT_EQ(restarted.Round(now),
+              QStringList({"send 01 10.200.1.111", "send 03 10.200.1.103", "moved 01 moved", "moved 03 moved"}));
+}
+
+TEST(ZeroTouch, DriftIsCorrectedOnlyWhenAskedAndAtMostThreeTimesAnHour)
+{
+    Rig rig(Plan({Row(1, "10.200.1.101")}), {"--correct-drift"});
+    rig.Round({At(1, "10.200.1.1")});
+    rig.Round({At(1, "10.200.1.1")});
+    const QList<Appliance> away{At(1, "10.200.1.50")};
+    const qint64 nMinute = 60 * 1000;
+    for (int i = 0; i < 3; ++i) {
+        rig.nNowMs = i * 10 * nMinute;
+        rig.Round(away);
+        EXPECT_EQ(rig.Round(away), QStringList({"moved 01 change", "send 01 10.200.1.101", "corrected 01 moved"}));
+        EXPECT_EQ(rig.last.strPreviousIp, "10.200.1.50");
+        EXPECT_EQ(rig.last.extra.value("corrections").toInt(), i + 1);
+    }
+    rig.nNowMs = 59 * nMinute;
+    rig.Round(away);
+    EXPECT_EQ(rig.Round(away), QStringList{"moved 01 change"});
+    rig.nNowMs = 61 * nMinute;
+    EXPECT_EQ(rig.Round(away), QStringList({"send 01 10.200.1.101", "corrected 01 moved"}));
+
+    Rig left(Plan({Row(1, "10.200.1.101")}));
+    left.Round({At(1, "10.200.1.1")});
+    left.Round({At(1, "10.200.1.1")});
+    left.Round(away);
+    EXPECT_EQ(left.Round(away), QStringList{"moved 01 change"});
 }
