@@ -81,6 +81,9 @@ add_custom_target(norvane_windows_texts ALL DEPENDS ${windows_texts})
 install(FILES ${windows_texts} DESTINATION .)
 
 set(CPACK_GENERATOR NSIS ZIP)
+# One installer with both programs: the install components the Debian
+# packages are split by (res/package.cmake) make no choice here.
+set(CPACK_MONOLITHIC_INSTALL ON)
 set(CPACK_PACKAGE_NAME norvane-setup)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 string(REGEX REPLACE "^[0-9]+ " "" CPACK_PACKAGE_VENDOR "${copyright_holder}")
