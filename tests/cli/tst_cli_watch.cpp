@@ -363,3 +363,20 @@ TEST_F(CliFleetTest, ProvisionWatchAsAServiceReloadsAndRestartsKeepingItsWord)
     EXPECT_EQ(again.m_events, QStringList{"moved 01 10.200.1.77 10.200.3.1 change"});
     EXPECT_EQ(Received("0x11"), 0);
 }
+
+TEST_F(CliFleetTest, WatchRestartedOnItsStateAnnouncesOnlyWhatChangedMeanwhile)
+{
+    ASSERT_TRUE(StartSim({"--count", "2", "--control", "-"}));
+    const QStringList args{"watch", "--interval", "0.3", "--timeout", "0.2", "--state",
+                           m_dir.filePath(QStringLiteral("state.json"))};
+    {
+        CWatchRun watch(args);
+        ASSERT_TRUE(watch.WaitFor(2));
+        ASSERT_TRUE(watch.Stop(SIGTERM));
+    }
+    ASSERT_TRUE(m_sim.Control("leave 1"));
+    CWatchRun again(args);
+    ASSERT_TRUE(again.WaitFor(1));
+    ASSERT_TRUE(again.Stop(SIGTERM));
+    EXPECT_EQ(again.m_events, QStringList{"gone 02 10.200.1.2"});
+}
