@@ -161,7 +161,7 @@ void AddOptions(QCommandLineParser& parser, const Subcommand& sub)
         parser.addOption({"gone-after", "Rounds without an answer before an appliance is gone (default 3).", "N",
                           "3"});
         parser.addOption({"options-file", "Reads more options from FILE, one a line (interface eth1); read again "
-                                          "on SIGUSR1. The command line's come first.",
+                                          "on SIGUSR1. Those of the command line win.",
                           "FILE"});
         parser.addOption({"state", "Keeps what the run knows in FILE, so that a restart announces and moves "
                                    "nothing twice.",
