@@ -160,6 +160,10 @@ they appear. The units are hardened (a dynamic user, no capabilities, a
 read-only system) and are not enabled on installation.
 .
 The package needs no graphical library; the window is in norvane-setup.")
+# norvane-setup 1.2, one package, carried /usr/bin/norvane too: norvane
+# takes it over, so that an upgrade splits them rather than failing.
+set(CPACK_DEBIAN_CLI_PACKAGE_REPLACES "norvane-setup (<< 1.3)")
+set(CPACK_DEBIAN_CLI_PACKAGE_BREAKS "norvane-setup (<< 1.3)")
 set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME norvane-setup)
 # The login page opens in the default browser through xdg-open.
 set(CPACK_DEBIAN_WINDOW_PACKAGE_RECOMMENDS "norvane, xdg-utils")
