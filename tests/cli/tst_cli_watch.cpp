@@ -56,6 +56,12 @@ public:
         return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
     qint64 Pid() const { return m_process.processId(); }
+    // Standard error so far.
+    const QString& Errors()
+    {
+        m_strErrors += QString::fromUtf8(m_process.readAllStandardError());
+        return m_strErrors;
+    }
     QStringList m_events;
     QList<QJsonObject> m_objects;
 
@@ -74,6 +80,7 @@ private:
         }
     }
     QProcess m_process;
+    QString m_strErrors;
 };
 
 TEST_F(CliFleetTest, WatchTellsEachChangeOnceAndNothingOfAMissedRoundOrOfForgedReplies)
@@ -345,6 +352,12 @@ TEST_F(CliFleetTest, ProvisionWatchAsAServiceReloadsAndRestartsKeepingItsWord)
         CWatchRun watch(args);
         ASSERT_TRUE(watch.WaitFor(4));
         ASSERT_TRUE(QFile::rename(strReport, strReport + ".1"));
+        // Options refused now: said, and the run goes on as it was.
+        const QByteArray good = ReadFile(strOptions);
+        WriteFile(strOptions, good + "password pw\n");
+        kill(pid_t(watch.Pid()), SIGUSR1);
+        ASSERT_TRUE(WaitFor([&] { return watch.Errors().contains("the reload is refused"); }, 10000));
+        WriteFile(strOptions, good);
         WriteFile(strPlan, "mac,ip\n00:1A:2B:00:00:01,10.200.3.1\n00:1A:2B:00:00:02,10.200.3.2\n");
         kill(pid_t(watch.Pid()), SIGUSR1);
         ASSERT_TRUE(watch.WaitFor(5));
