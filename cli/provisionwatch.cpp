@@ -18,9 +18,10 @@ int RunProvisionWatch(CContext& ctx)
     if (ctx.IsSet("dry-run"))
         Usage(QStringLiteral("--dry-run and --watch do not go together: a dry run is one discovery"));
     auto pIn = std::make_unique<ProvisionInput>(ReadProvisionInput(ctx));
-    CWatchRun run(ctx, QStringLiteral("provision --watch"));
+    // Asked before the run takes the signals: Ctrl-C at a prompt ends it.
     if (!pIn->bAllHavePasswords)
         pIn->options.strPassword = ReadPassword(ctx);
+    CWatchRun run(ctx, QStringLiteral("provision --watch"));
     CWatcher watcher(run.Options().nGoneAfter);
     CZeroTouch zeroTouch(
         ctx, *pIn, watcher, [&](const WatchEvent& event) { return run.Writer().Write(event); },
@@ -39,11 +40,14 @@ int RunProvisionWatch(CContext& ctx)
             return bWritten;
         },
         [&](CContext& reread) {
-            // The plan and the password read again, as at the start; taken
-            // only once all of it is read.
+            // The plan read again, and the password from its file (the
+            // command line's, the environment's and one typed at a prompt
+            // stay as they were); taken only once all of it is read.
             auto pNew = std::make_unique<ProvisionInput>(ReadProvisionInput(reread));
             if (!pNew->bAllHavePasswords)
-                pNew->options.strPassword = ReadPassword(reread);
+                pNew->options.strPassword = reread.IsSet("password-file") || pIn->bAllHavePasswords
+                                                ? ReadPassword(reread)
+                                                : pIn->options.strPassword;
             watcher.SetGoneAfter(ReadWatchOptions(reread).nGoneAfter);
             zeroTouch.Replan(reread, *pNew);
             pIn = std::move(pNew);
