@@ -15,10 +15,13 @@ endif()
 set(NORVANE_CHANGELOG ${PROJECT_SOURCE_DIR}/res/debian/changelog)
 file(STRINGS ${NORVANE_CHANGELOG} changelog_lines)
 list(GET changelog_lines 0 changelog_head)
-if(NOT changelog_head MATCHES "^norvane-setup \\(([^)]+)\\)" OR NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+# An entry may be a revision of the packaging alone, 1.2-1: the programs
+# stay 1.2, the packages are 1.2-1.
+if(NOT changelog_head MATCHES "^norvane-setup \\(([^)-]+)(-([0-9]+))?\\)" OR NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
     message(FATAL_ERROR "The project is version ${PROJECT_VERSION} but the first entry of "
                         "res/debian/changelog reads \"${changelog_head}\": add an entry for ${PROJECT_VERSION}.")
 endif()
+set(NORVANE_PACKAGE_REVISION "${CMAKE_MATCH_3}")
 foreach(line IN LISTS changelog_lines)
     if(line MATCHES "^ -- .*  [A-Z][a-z][a-z], ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
         set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
@@ -137,6 +140,9 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL ${norvane_packages})
 set(CPACK_PACKAGE_NAME norvane-setup)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+if(NORVANE_PACKAGE_REVISION)
+    set(CPACK_DEBIAN_PACKAGE_RELEASE ${NORVANE_PACKAGE_REVISION})
+endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SOURCE norvane-setup)
@@ -161,9 +167,11 @@ read-only system) and are not enabled on installation.
 .
 The package needs no graphical library; the window is in norvane-setup.")
 # norvane-setup 1.2, one package, carried /usr/bin/norvane too: norvane
-# takes it over, so that an upgrade splits them rather than failing.
-set(CPACK_DEBIAN_CLI_PACKAGE_REPLACES "norvane-setup (<< 1.3)")
-set(CPACK_DEBIAN_CLI_PACKAGE_BREAKS "norvane-setup (<< 1.3)")
+# takes it over, so that an upgrade splits them rather than failing. The
+# programs are unchanged by the split, so the packages are a revision of
+# 1.2 (1.2-1 comes after 1.2), not a new version.
+set(CPACK_DEBIAN_CLI_PACKAGE_REPLACES "norvane-setup (<< 1.2-1)")
+set(CPACK_DEBIAN_CLI_PACKAGE_BREAKS "norvane-setup (<< 1.2-1)")
 set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME norvane-setup)
 # The login page opens in the default browser through xdg-open.
 set(CPACK_DEBIAN_WINDOW_PACKAGE_RECOMMENDS "norvane, xdg-utils")
