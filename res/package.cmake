@@ -72,6 +72,10 @@ function(norvane_gzip src dest)
 endfunction()
 
 norvane_gzip(${NORVANE_CHANGELOG} ${doc_dir}/changelog.gz)
+set(changelog_name changelog.gz)
+if(NORVANE_PACKAGE_REVISION)
+    set(changelog_name changelog.Debian.gz)
+endif()
 foreach(component IN LISTS norvane_packages)
     foreach(page IN LISTS man_pages_${component})
         configure_file(res/${page}.1 ${doc_dir}/${page}.1 @ONLY)
@@ -79,9 +83,12 @@ foreach(component IN LISTS norvane_packages)
         install(FILES ${doc_dir}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
     endforeach()
     # Each package has its own copyright and changelog (the one of the
-    # source, norvane-setup, which all three are built from).
-    install(FILES ${doc_dir}/changelog.gz res/debian/copyright
+    # source, norvane-setup, which all three are built from): changelog.gz,
+    # or changelog.Debian.gz once the packages carry a revision of their own.
+    install(FILES res/debian/copyright
             DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package_${component}} COMPONENT ${component})
+    install(FILES ${doc_dir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package_${component}}
+            RENAME ${changelog_name} COMPONENT ${component})
 endforeach()
 add_custom_target(norvane_docs ALL DEPENDS ${gzipped})
 
@@ -118,8 +125,19 @@ set(collection_dir ${CMAKE_INSTALL_DATADIR}/ansible/collections/ansible_collecti
 install(DIRECTORY ansible/norvane/setup/ DESTINATION ${collection_dir} COMPONENT ansible
         PATTERN tests EXCLUDE PATTERN __pycache__ EXCLUDE PATTERN "*.pyc" EXCLUDE
         PATTERN README.md EXCLUDE PATTERN CHANGELOG.md EXCLUDE PATTERN LICENSE EXCLUDE)
-install(FILES ansible/norvane/setup/README.md ansible/norvane/setup/CHANGELOG.md
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/norvane-ansible COMPONENT ansible)
+install(FILES ansible/norvane/setup/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/norvane-ansible
+        COMPONENT ansible)
+# Beside a changelog.Debian.gz, the collection's own is the upstream one,
+# changelog.gz.
+if(NORVANE_PACKAGE_REVISION)
+    norvane_gzip(${PROJECT_SOURCE_DIR}/ansible/norvane/setup/CHANGELOG.md ${doc_dir}/collection-changelog.gz)
+    add_custom_target(norvane_collection_docs ALL DEPENDS ${doc_dir}/collection-changelog.gz)
+    install(FILES ${doc_dir}/collection-changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/norvane-ansible
+            RENAME changelog.gz COMPONENT ansible)
+else()
+    install(FILES ansible/norvane/setup/CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/norvane-ansible
+            COMPONENT ansible)
+endif()
 install(FILES res/debian/norvane-ansible.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME norvane-ansible COMPONENT ansible)
 file(STRINGS ansible/norvane/setup/galaxy.yml galaxy_version REGEX "^version: ")
