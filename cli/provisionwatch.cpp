@@ -28,17 +28,10 @@ int RunProvisionWatch(CContext& ctx)
         [&](const QList<ZeroTouchMove>& moves) {
             return SendMoves(*run.Context().pSession, pIn->options, moves, run.Interruption());
         });
-    const WatchState state = run.State().Load();
-    for (const Appliance& a : state.believed)
-        watcher.Place(a);
-    zeroTouch.Restore(state.done);
+    zeroTouch.Restore(run.Resume(watcher).done);
     run.Run(
-        &CContext::nDiscoverMs,
-        [&](const QList<Appliance>& heard) {
-            const bool bWritten = zeroTouch.Round(heard);
-            run.State().Save({watcher.Present(), zeroTouch.Done()});
-            return bWritten;
-        },
+        &CContext::nDiscoverMs, [&](const QList<Appliance>& heard) { return zeroTouch.Round(heard); },
+        [&] { return WatchState{watcher.Present(), zeroTouch.Done()}; },
         [&](CContext& reread) {
             // The plan read again, and the password from its file (the
             // command line's, the environment's and one typed at a prompt
@@ -48,7 +41,6 @@ int RunProvisionWatch(CContext& ctx)
                 pNew->options.strPassword = reread.IsSet("password-file") || pIn->bAllHavePasswords
                                                 ? ReadPassword(reread)
                                                 : pIn->options.strPassword;
-            watcher.SetGoneAfter(ReadWatchOptions(reread).nGoneAfter);
             zeroTouch.Replan(reread, *pNew);
             pIn = std::move(pNew);
         });

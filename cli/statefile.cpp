@@ -13,11 +13,6 @@ constexpr int STATE_VERSION = 1;
 // Ten thousand appliances take about 2 MB.
 constexpr qint64 MAX_STATE_BYTES = 64 * 1024 * 1024;
 
-QJsonArray Strings(const QStringList& list)
-{
-    return QJsonArray::fromStringList(list);
-}
-
 bool ReadStrings(const QJsonValue& value, QStringList& list)
 {
     if (!value.isArray())
@@ -43,8 +38,8 @@ QByteArray CStateFile::Text(const WatchState& state) const
         believed.append(QJsonObject{{"mac", a.strMac},
                                     {"ip", a.strIp},
                                     {"serial", a.strSerial},
-                                    {"interfaces", Strings(a.interfaces)},
-                                    {"found_by", Strings(a.foundBy)}});
+                                    {"interfaces", QJsonArray::fromStringList(a.interfaces)},
+                                    {"found_by", QJsonArray::fromStringList(a.foundBy)}});
     QJsonArray done;
     for (const ZeroTouchDone& d : state.done) {
         QJsonArray corrections;

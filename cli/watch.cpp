@@ -67,6 +67,7 @@ bool CEventWriter::Write(const WatchEvent& event)
 {
     const QDateTime now = QDateTime::currentDateTime();
     const QByteArray line = FormatEvent(event, now, m_bJson);
+    ++m_nWritten;
     if (!OutBytes(line))
         return false;
     if (!m_pReport)
@@ -133,11 +134,28 @@ CWatchRun::CWatchRun(CContext& ctx, const QString& strCommand)
     OpenReport(ctx, m_writer);
 }
 
-int CWatchRun::Run(int CContext::*pnWindowMs, const WatchRound& round, const Reread& reread)
+WatchState CWatchRun::Resume(CWatcher& watcher)
 {
+    m_pWatcher = &watcher;
+    WatchState state = m_state.Load();
+    for (const Appliance& a : state.believed)
+        watcher.Place(a);
+    return state;
+}
+
+int CWatchRun::Run(int CContext::*pnWindowMs, const WatchRound& round, const std::function<WatchState()>& state,
+                   const Reread& reread)
+{
+    const WatchRound kept = [&](const QList<Appliance>& heard) {
+        const quint64 nBefore = m_writer.Written();
+        const bool bGoOn = round(heard);
+        if (m_writer.Written() != nBefore)
+            m_state.Save(state());
+        return bGoOn;
+    };
     for (;;) {
         const int nSignal =
-            RepeatDiscovery(*m_pCtx, m_options.nIntervalMs, m_pCtx->*pnWindowMs, m_interruption, round);
+            RepeatDiscovery(*m_pCtx, m_options.nIntervalMs, m_pCtx->*pnWindowMs, m_interruption, kept);
         if (nSignal != RELOAD_ASKED)
             return nSignal;
         Reload(reread);
@@ -150,7 +168,10 @@ void CWatchRun::Reload(const Reread& reread)
         std::unique_ptr<CContext> pContext = ReadContextAgain(*m_pCtx);
         const WatchOptions options = ReadWatchOptions(*pContext);
         OpenReport(*pContext, m_writer);
-        reread(*pContext);
+        if (reread)
+            reread(*pContext);
+        if (m_pWatcher)
+            m_pWatcher->SetGoneAfter(options.nGoneAfter);
         m_options = options;
         m_writer.SetJson(options.bJson);
         // The socket goes with the old options: the interfaces or ranges
@@ -173,8 +194,7 @@ int RunWatch(CContext& ctx)
     CWatcher watcher(options.nGoneAfter);
     CEventWriter& writer = run.Writer();
     if (!ctx.IsSet("once-settled")) {
-        for (const Appliance& a : run.State().Load().believed)
-            watcher.Place(a);
+        run.Resume(watcher);
         // Ended by a signal, as a service is: that is no failure.
         run.Run(
             &CContext::nTimeoutMs,
@@ -182,10 +202,9 @@ int RunWatch(CContext& ctx)
                 for (const WatchEvent& event : watcher.Round(heard))
                     if (!writer.Write(event))
                         return false;
-                run.State().Save({watcher.Present(), {}});
                 return true;
             },
-            [&](CContext& reread) { watcher.SetGoneAfter(ReadWatchOptions(reread).nGoneAfter); });
+            [&] { return WatchState{watcher.Present(), {}}; });
         if (run.Context().bVerbose)
             Note(QStringLiteral("%1 replies came from another address than the one they report").arg(watcher.Unproven()));
         return EXIT_OK;

@@ -37,9 +37,12 @@ public:
     // False once standard output or the report could not be written: each
     // line is flushed as it goes, for whoever follows the output.
     bool Write(const WatchEvent& event);
+    // Events written so far.
+    quint64 Written() const { return m_nWritten; }
 
 private:
     bool m_bJson;
+    quint64 m_nWritten = 0;
     std::unique_ptr<QFile> m_pReport;
 };
 
@@ -64,17 +67,23 @@ public:
     CContext& Context() { return *m_pCtx; }
     const WatchOptions& Options() const { return m_options; }
     CEventWriter& Writer() { return m_writer; }
-    CStateFile& State() { return m_state; }
     // The run's signals: SIGUSR1 among them.
     CInterruption& Interruption() { return m_interruption; }
 
+    // The state the last run left (--state), its appliances believed by
+    // watcher at once; watcher is the run's, its --gone-after read again on
+    // a reload.
+    WatchState Resume(CWatcher& watcher);
+
     // Rounds of nWindowMs (a member of the context, read again with it)
-    // until a signal; returns it. On SIGUSR1 the command line and its
-    // options file are read again, and reread takes the new context, or
-    // refuses it by Usage: the refusal is said, and the run goes on as it
-    // was.
+    // until a signal; returns it. After a round that wrote an event, state
+    // is kept in the --state file: nothing else changes what it holds. On
+    // SIGUSR1 the command line and its options file are read again, and
+    // reread takes the new context, or refuses it by Usage: the refusal is
+    // said, and the run goes on as it was.
     using Reread = std::function<void(CContext&)>;
-    int Run(int CContext::*pnWindowMs, const WatchRound& round, const Reread& reread);
+    int Run(int CContext::*pnWindowMs, const WatchRound& round, const std::function<WatchState()>& state,
+            const Reread& reread = {});
 
 private:
     void Reload(const Reread& reread);
@@ -84,5 +93,6 @@ private:
     WatchOptions m_options;
     CEventWriter m_writer;
     CStateFile m_state;
+    CWatcher* m_pWatcher = nullptr;
     CInterruption m_interruption{true};
 };
